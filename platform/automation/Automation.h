@@ -1,0 +1,114 @@
+#pragma once
+// Late-bound automation over the D-Bus session bus.
+//
+// A class is published under a well-known bus name equal to its ProgID (for
+// example "XOB_Nephor.Nephor"). Conventions, shared by every server and client
+// of this project (docs/automation.md says the same for outside programs):
+//
+//  * Class factory: object "/" with interface "XOB.Automation.ClassFactory",
+//    methods CreateInstance() -> o and ReleaseInstance(o). One instance per
+//    client; an instance whose owner leaves the bus is released by the server.
+//  * Instance: object path returned by CreateInstance, interface named like
+//    the ProgID. Every member of the class is one D-Bus method, in the class's
+//    member order:
+//        property get  -> method "get_<Name>"  (in: index args, out: result)
+//        property let  -> method "let_<Name>"  (in: index args..., value)
+//        method        -> method "<Name>"      (in: args, out: result?)
+//    An argument passed by reference is an in argument and, under the same
+//    name, an out argument after the result; the caller writes it back.
+//  * Types: int32 "i", double "d", bool "b", string "s", variant "v",
+//    object "o" (object path on the same bus name), array of variants "av".
+//    A date is a double of days since 1899-12-30 (local time), marked with the
+//    annotation XOB.Automation.Type = "date" on its argument.
+//  * Errors are D-Bus errors named XOB.Automation.Error.<Kind>.
+//
+// Every call carries a timeout (2 s at most). Calls never run a nested event
+// loop, so a client call can not re-enter the caller.
+
+#include <QDBusConnection>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+namespace skyvane::automation {
+
+inline constexpr const char* kFactoryInterface = "XOB.Automation.ClassFactory";
+inline constexpr const char* kFactoryPath = "/";
+inline constexpr const char* kTypeAnnotation = "XOB.Automation.Type";
+inline constexpr const char* kErrorPrefix = "XOB.Automation.Error.";
+inline constexpr int kDefaultTimeoutMs = 1500;
+
+enum class Failure {
+    None,
+    NoServer,      // nothing owns the bus name, or it left
+    NoObject,      // the instance is gone (the server restarted)
+    Timeout,       // no answer within the timeout
+    Suspended,     // not sent: an earlier call timed out and the object is suspended
+    UnknownMember, // the class has no such member
+    BadArguments,  // wrong number of arguments or a value that can not be converted
+    ServerError,   // the member itself failed
+};
+
+struct CallResult {
+    Failure failure = Failure::None;
+    QString error;  // human-readable text when failed
+    QVariant value; // result converted to the declared type (QDateTime for dates,
+                    // QDBusObjectPath for objects); invalid for void members
+    bool ok() const { return failure == Failure::None; }
+};
+
+// A client's handle on one instance of a class served by another program.
+class LateBoundObject {
+public:
+    // Creates an instance of the class published under progId. Returns null
+    // and fills *error when no server answers or creation fails.
+    static std::unique_ptr<LateBoundObject> create(const QDBusConnection& bus, const QString& progId,
+                                                   int timeoutMs = kDefaultTimeoutMs, QString* error = nullptr);
+    ~LateBoundObject(); // releases the instance (best effort, short timeout)
+    LateBoundObject(const LateBoundObject&) = delete;
+    LateBoundObject& operator=(const LateBoundObject&) = delete;
+
+    // Property get, with optional index arguments.
+    CallResult get(const QString& member, const QVariantList& index = {});
+    // Property let, with optional index arguments before the value.
+    CallResult let(const QString& member, const QVariant& value, const QVariantList& index = {});
+    // Method call. Arguments are converted to the declared types; those the
+    // class takes by reference are written back into args.
+    CallResult call(const QString& member, QVariantList& args);
+    CallResult call(const QString& member) { QVariantList none; return call(member, none); }
+
+    // An object returned by a member (for example a window of the server),
+    // reached on the same connection. Not released on destruction.
+    std::unique_ptr<LateBoundObject> objectAt(const QString& path) const;
+
+    // Member names as the class lists them, in order (read once from the
+    // server's introspection data).
+    QStringList members();
+
+    // After a call times out the object is suspended: every further call fails
+    // at once with Failure::Suspended until resume(). The read cycle resumes it
+    // at the start of each cycle, so a hung server costs one timeout a cycle.
+    bool isSuspended() const;
+    void resume();
+
+    void setTimeout(int ms);
+    int timeout() const;
+    QString progId() const;
+    QString path() const;
+    // True while the server that created the instance still owns the name.
+    bool serverAlive() const;
+
+    struct Impl;
+
+private:
+    explicit LateBoundObject(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> d;
+};
+
+// Conversions between automation values and text, as a late-bound caller
+// expects them (numbers in the C locale, bool as True/False).
+QString describe(Failure f);
+
+} // namespace skyvane::automation

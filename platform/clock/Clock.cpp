@@ -1,0 +1,150 @@
+#include "Clock.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace skyvane {
+
+namespace {
+const QDate kOleEpoch(1899, 12, 30);
+constexpr qint64 kMsPerDay = 86400000;
+}
+
+double toOleDate(const QDateTime& t)
+{
+    const qint64 days = kOleEpoch.daysTo(t.date());
+    const double frac = t.time().msecsSinceStartOfDay() / double(kMsPerDay);
+    return double(days) + (days < 0 ? -frac : frac);
+}
+
+QDateTime fromOleDate(double d)
+{
+    const double whole = std::trunc(d);
+    const double frac = std::abs(d - whole);
+    const qint64 ms = std::llround(frac * double(kMsPerDay));
+    QDate date = kOleEpoch.addDays(qint64(whole));
+    return QDateTime(date, QTime(0, 0)).addMSecs(std::min(ms, kMsPerDay - 1));
+}
+
+qint64 Clock::msClock() const
+{
+    const QDateTime t = now();
+    // Whole milliseconds of the date-time; the date-time itself already
+    // carries the millisecond field, so this is the local time in ms since
+    // the automation epoch.
+    return kOleEpoch.daysTo(t.date()) * kMsPerDay + t.time().msecsSinceStartOfDay();
+}
+
+// ---- system clock -------------------------------------------------------
+
+namespace {
+class QtClockTimer final : public ClockTimer {
+public:
+    QtClockTimer() { QObject::connect(&timer_, &QTimer::timeout, [this] { fire(); }); }
+    void setInterval(qint64 ms) override
+    {
+        interval_ = ms;
+        if (ms <= 0) timer_.stop();
+        else timer_.setInterval(int(ms));
+    }
+    qint64 interval() const override { return interval_; }
+    void start() override { if (interval_ > 0) timer_.start(); }
+    void stop() override { timer_.stop(); }
+    bool isActive() const override { return timer_.isActive(); }
+    void setSingleShot(bool single) override { timer_.setSingleShot(single); }
+
+private:
+    QTimer timer_;
+    qint64 interval_ = 0;
+};
+}
+
+QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+
+std::unique_ptr<ClockTimer> SystemClock::createTimer() { return std::make_unique<QtClockTimer>(); }
+
+void SystemClock::waitProcessingEvents(qint64 ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, int(std::max<qint64>(1, deadline.remainingTime())));
+        if (!deadline.hasExpired()) {
+            QEventLoop loop;
+            QTimer::singleShot(int(std::min<qint64>(50, std::max<qint64>(1, deadline.remainingTime()))), &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+    }
+}
+
+// ---- fake clock ---------------------------------------------------------
+
+class FakeClock::Timer final : public ClockTimer {
+public:
+    explicit Timer(FakeClock* c) : clock_(c) { clock_->timers_.push_back(this); }
+    ~Timer() override
+    {
+        if (clock_) {
+            auto& v = clock_->timers_;
+            v.erase(std::remove(v.begin(), v.end(), this), v.end());
+        }
+    }
+    void setInterval(qint64 ms) override
+    {
+        interval_ = ms;
+        if (ms <= 0) active_ = false;
+        else if (active_) due_ = clock_->now_.addMSecs(ms);
+    }
+    qint64 interval() const override { return interval_; }
+    void start() override
+    {
+        if (interval_ <= 0) return;
+        active_ = true;
+        due_ = clock_->now_.addMSecs(interval_);
+    }
+    void stop() override { active_ = false; }
+    bool isActive() const override { return active_; }
+    void setSingleShot(bool single) override { single_ = single; }
+
+    FakeClock* clock_;
+    qint64 interval_ = 0;
+    bool active_ = false;
+    bool single_ = false;
+    QDateTime due_;
+    using ClockTimer::fire;
+};
+
+FakeClock::FakeClock(QDateTime start) : now_(std::move(start)) {}
+
+FakeClock::~FakeClock()
+{
+    for (Timer* t : timers_) t->clock_ = nullptr;
+}
+
+std::unique_ptr<ClockTimer> FakeClock::createTimer() { return std::make_unique<Timer>(this); }
+
+int FakeClock::activeTimers() const
+{
+    return int(std::count_if(timers_.begin(), timers_.end(), [](Timer* t) { return t->active_; }));
+}
+
+void FakeClock::advance(qint64 ms)
+{
+    const QDateTime end = now_.addMSecs(ms);
+    for (;;) {
+        Timer* next = nullptr;
+        for (Timer* t : timers_)
+            if (t->active_ && t->due_ <= end && (!next || t->due_ < next->due_)) next = t;
+        if (!next) break;
+        now_ = next->due_;
+        if (next->single_) next->active_ = false;
+        else next->due_ = now_.addMSecs(next->interval_);
+        next->fire(); // may create, delete or re-arm timers
+    }
+    now_ = end;
+}
+
+} // namespace skyvane

@@ -1,0 +1,76 @@
+#pragma once
+// Every piece of the monitor that needs the time, a delay or a periodic tick
+// asks a Clock. The real one is the system clock with QTimers; tests use
+// FakeClock, whose time only moves when the test says so, so no test ever
+// sleeps through a read interval.
+
+#include <QDateTime>
+#include <functional>
+#include <memory>
+
+namespace skyvane {
+
+class ClockTimer {
+public:
+    virtual ~ClockTimer() = default;
+    // Interval in milliseconds; 0 disarms the timer, like a VB timer.
+    virtual void setInterval(qint64 ms) = 0;
+    virtual qint64 interval() const = 0;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual bool isActive() const = 0;
+    virtual void setSingleShot(bool single) = 0;
+    void setCallback(std::function<void()> cb) { callback_ = std::move(cb); }
+
+protected:
+    void fire() { if (callback_) callback_(); }
+    std::function<void()> callback_;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Local date-time now.
+    virtual QDateTime now() const = 0;
+    // The millisecond clock used for waits and periods: whole milliseconds of
+    // the local date-time (days since 1899-12-30 x 86 400 000) plus the
+    // millisecond field of the system time.
+    qint64 msClock() const;
+    virtual std::unique_ptr<ClockTimer> createTimer() = 0;
+    // Waits ms milliseconds while the user interface keeps handling events.
+    // The fake clock just moves its time on.
+    virtual void waitProcessingEvents(qint64 ms) = 0;
+};
+
+// Days since 1899-12-30 (the automation date), as a double, and back.
+double toOleDate(const QDateTime& t);
+QDateTime fromOleDate(double d);
+
+class SystemClock final : public Clock {
+public:
+    QDateTime now() const override;
+    std::unique_ptr<ClockTimer> createTimer() override;
+    void waitProcessingEvents(qint64 ms) override;
+};
+
+// A clock for tests: time starts at a fixed local date-time and moves only by
+// advance(); timers that fall due during an advance fire in time order.
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(21, 0, 0)));
+    ~FakeClock() override;
+    QDateTime now() const override { return now_; }
+    std::unique_ptr<ClockTimer> createTimer() override;
+    void waitProcessingEvents(qint64 ms) override { advance(ms); }
+    void advance(qint64 ms);
+    void setNow(const QDateTime& t) { now_ = t; }
+    int activeTimers() const;
+
+private:
+    class Timer;
+    friend class Timer;
+    QDateTime now_;
+    std::vector<Timer*> timers_;
+};
+
+} // namespace skyvane

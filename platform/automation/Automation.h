@@ -86,6 +86,12 @@ public:
     // Member names as the class lists them, in order (read once from the
     // server's introspection data).
     QStringList members();
+    // True when the class has a member of that name (of any kind).
+    bool hasMember(const QString& member);
+    // The interface the calls go to: the ProgID for instances, the object's
+    // own interface for objects reached with objectAt (empty before the first
+    // call has read the introspection data).
+    QString interfaceName() const;
 
     // After a call times out the object is suspended: every further call fails
     // at once with Failure::Suspended until resume(). The read cycle resumes it
@@ -107,8 +113,40 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-// Conversions between automation values and text, as a late-bound caller
-// expects them (numbers in the C locale, bool as True/False).
+// The name of a failure kind ("NoServer", "Timeout", ...), as used in the
+// error names XOB.Automation.Error.<Kind>.
 QString describe(Failure f);
+// The failure kind for a D-Bus error name (standard bus errors and
+// XOB.Automation.Error.<Kind>); anything unknown is ServerError.
+Failure failureForError(const QString& dbusErrorName);
+
+// Conversions between automation values and the bus, shared by clients and
+// servers. Values are converted the way a late-bound caller converts them:
+//  * to a number: bool True is -1 and False 0; text is read in the C locale
+//    (surrounding blanks ignored, "True"/"False" accepted); a double becomes
+//    an int32 by rounding half to even; out of range is an error;
+//  * to bool: a number is True when not 0; text "True"/"False" (any case) or
+//    a number;
+//  * to text: numbers in the C locale (up to 15 significant digits), bool as
+//    "True"/"False", a date as "yyyy-MM-dd hh:mm:ss";
+//  * a date travels as a double of days since 1899-12-30; a QDateTime is
+//    accepted wherever a date or a number is expected;
+//  * to a variant: the value itself (a date as its double); an empty QVariant
+//    travels as an empty string, since the bus has no empty value;
+//  * to "av": a QVariantList or QStringList; to "o": a QDBusObjectPath or a
+//    valid path text.
+// Returns the value ready to be marshalled for dbusType ("i", "d", "b", "s",
+// "v", "o", "av"), or an invalid QVariant and *error when it can not be
+// converted.
+QVariant toWire(const QVariant& value, const QString& dbusType, bool isDate, QString* error = nullptr);
+// A value as it came off the bus, converted to the declared type: QDateTime
+// for dates, QDBusObjectPath for objects, QVariantList for arrays, plain Qt
+// values inside variants (nested arrays become nested QVariantLists).
+QVariant fromWire(const QVariant& wire, const QString& dbusType, bool isDate);
+// The same rules as plain conversions, for callers that hold a variant result.
+bool toBool(const QVariant& v, bool* ok = nullptr);
+qint32 toInt32(const QVariant& v, bool* ok = nullptr);
+double toDouble(const QVariant& v, bool* ok = nullptr);
+QString toText(const QVariant& v);
 
 } // namespace skyvane::automation

@@ -1,0 +1,100 @@
+#pragma once
+// What the main window shows, as plain data. The monitor's logic writes it;
+// the window draws it and sends the user's actions back. Colours are 24-bit
+// values in the blue-green-red order the monitor has always stored
+// (blue * 65536 + green * 256 + red); -1 means "the control's own colour".
+
+#include <QString>
+#include <array>
+
+namespace skyvane {
+
+namespace colour {
+inline constexpr int Default = -1;
+inline constexpr int Navy = 0x800000;
+inline constexpr int Green = 0x8000;
+inline constexpr int Red = 0xFF;
+inline constexpr int Grey = 0xC0C0C0;
+inline constexpr int Yellow = 0xFFFF;
+inline constexpr int Lime = 0xFF00;
+inline constexpr int Cyan = 0xFFFF00;
+inline constexpr int ClientActivity = 0x80FFFF;
+// Red, green and blue parts of a stored colour.
+inline int red(int c) { return c & 0xFF; }
+inline int green(int c) { return (c >> 8) & 0xFF; }
+inline int blue(int c) { return (c >> 16) & 0xFF; }
+} // namespace colour
+
+struct LabelState {
+    QString text;
+    int colour = colour::Default;
+    bool visible = true;
+};
+
+struct LampPair {
+    int c0 = colour::Grey;
+    int c1 = colour::Grey;
+};
+
+// Both menus: File/Help and the tray menu.
+struct MenuState {
+    bool startVisible = true;   // mnuStart, mPopStart
+    bool stopVisible = false;   // mnuStop, mPopStop
+    bool separatorsVisible = true; // mSep0, mSep1
+    bool exitEnabled = true;    // MnuExit, mPopExit
+    bool updateEnabled = true;  // mnuUpdate
+    bool restoreEnabled = false; // mPopRestore
+    bool minimizeEnabled = true; // mPopMinimize
+    bool closeEnabled = true;   // the window's own close command
+};
+
+inline constexpr int kStationLabels = 13;
+
+struct MainState {
+    QString caption;
+
+    // Status line (at most 60 characters) and code line.
+    LabelState status;
+    LabelState codes;
+
+    // Monitoring
+    bool running = false;
+    int clients = 0;
+    bool setupEnabled = true;     // configuration controls
+    bool readSettingsEnabled = true; // TimeoutREAD, RefreshRead, ButtHTMPath
+    bool startEnabled = true;
+    bool stopVisible = true;      // ButtStop
+    bool stopEnabled = true;
+    MenuState menus;
+
+    // Current values
+    std::array<LabelState, 3> sensorNames; // Label0(0..2): Cloud, Rain, Brightness
+    LabelState valCloud, valRain, valBrightness, valTemperature;
+    LabelState condCloud, condRain, condBrightness;
+    LabelState lastReading;        // Label3(0)
+    LabelState stationTime;        // Label3(2)
+    LabelState lastReadingPanel;   // Label3(3)
+    LabelState npAlarmMsg, safeDelayMsg, lblStatus, wsAlarmMsg;
+    LabelState lblSwitch{QStringLiteral("Switch Ctrl")};
+    LabelState valSwitch;
+    LabelState controlText;        // Label5
+    LabelState timeoutAlarmLabel;  // Label1(20)
+    bool alarmNpVisible = true;    // AlarmNP and NPDataOldUnsafe
+    bool alarmFrameVisible = true; // Frame3
+
+    // Client activity
+    bool comFrameVisible = false;  // FrameCOM
+    QString comCalls, comPeriod;
+    QString users;                 // LblUsers
+    LampPair ledCom;
+
+    // Lamps
+    LampPair ledRead, ledUpload;
+    int ledUnsafe = colour::Grey;
+
+    // Weather-station panel
+    std::array<QString, kStationLabels> wsDesc;
+    std::array<QString, kStationLabels> wsValue;
+};
+
+} // namespace skyvane

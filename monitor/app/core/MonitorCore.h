@@ -1,0 +1,166 @@
+#pragma once
+// The monitor without its window: the Start and Stop procedures, the read
+// cycle in its fixed order, the sensor link, the status and code lines and the
+// public methods that client programs reach through the automation class.
+// The main window draws `state()` and calls these methods for the user's
+// actions; tests drive the same object headless with a FakeClock.
+
+#include "Clock.h"
+#include "MainState.h"
+#include "MonitorConfig.h"
+#include "SensorLink.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+namespace skyvane {
+
+class SettingsStore;
+
+// Title text: "XOB_Skyvane (v5.02.015)".
+QString titleText();
+QString versionDigits(); // "5.02.015"
+
+// Folder helpers of the main window. A trailing separator is ignored.
+bool dirExists(const QString& path);
+bool makeDirPath(const QString& path);
+
+// Answers of the message dialog.
+enum MessageAnswer { AnswerOk = 1, AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
+// Button sets of the message dialog.
+enum MessageFlags { MessageOk = 0, MessageYesNoCancel = 3, MessageYesNo = 4 };
+
+inline constexpr int kStatusMax = 60;
+
+class MonitorCore : public QObject {
+    Q_OBJECT
+public:
+    MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
+                QObject* parent = nullptr);
+    ~MonitorCore() override;
+
+    MainState& state() { return state_; }
+    const MainState& state() const { return state_; }
+    MonitorConfig& config() { return config_; }
+    const MonitorConfig& config() const { return config_; }
+    Clock& clock() { return clock_; }
+    SensorLink& sensor() { return sensor_; }
+
+    // The dialog that asks the user: (text, flags, title) -> answer. The window
+    // installs its XOBError dialog; without one every message answers OK.
+    using Prompter = std::function<int(const QString& text, int flags, const QString& title)>;
+    void setPrompter(Prompter p) { prompter_ = std::move(p); }
+
+    // Restores the settings (window load) and writes them back (unload).
+    void load();
+    void save();
+
+    // ---- Start and Stop -------------------------------------------------
+    void startProcedure();
+    void stopProcedure();
+    bool isRunning() const { return state_.running; }
+    bool readTimerActive() const;
+    qint64 readTimerInterval() const;
+
+    // ---- status, code line, messages, lamps ------------------------------
+    void showStatus(const QString& text, int colour);
+    void showCodes(const QString& text, int colour);
+    int showMessage(const QString& text, int flags, const QString& title);
+    static void blinkLED(LampPair& pair, int colour);
+    void refreshRunMenus();
+    void setMinimized(bool minimized);
+    bool minimized() const { return minimized_; }
+
+    // Close request (menu, tray, close box): false when refused because
+    // clients are attached. Otherwise monitoring is stopped.
+    bool requestClose();
+    // The unload sequence after an accepted close.
+    void unload();
+
+    // ---- read cycle -----------------------------------------------------
+    void readCycle();
+    int cycleCount() const { return cycles_; }
+    bool dataReady() const { return dataReady_; }
+    bool unsafe() const { return unsafe_; }
+    double switchValue() const { return switchValue_; }
+    const SensorReadings& readings() const { return readings_; }
+    bool sensorError() const { return sensorError_; }
+
+    // ---- public methods reached by client programs ----------------------
+    void deviceStart();
+    void deviceStop();
+    void hasControl(bool flag, const QString& text);
+    bool hasControlFlag() const { return hasControl_; }
+    void setSwitch(int value);
+    void registerUsers(int delta);
+    int secondsSinceGoodData() const;
+    void blinkLEDCOM(int colour, bool showPeriod);
+    void dispSwitchLabels();
+    bool switchControl() const { return switchControl_; }
+    QString csGet(int index) const;
+    void csSet(int index, const QString& text);
+
+    // The Emulator box writes its setting at once.
+    void setEmulator(bool on);
+
+    // ---- alarms ----------------------------------------------------------
+    void alarmStart(const QString& sound);
+    void alarmStop();
+    QString alarmId() const { return alarmId_; }
+
+    // Weather-station flags (set by the station step).
+    bool stationFileAbsent = false;
+    bool stationTooOld = false;
+
+signals:
+    void changed();
+    // Sounds the system's error beep (the message dialog does this).
+    void beep();
+
+private:
+    void enableSetupControls(bool on);
+    void enableReadSettings(bool on);
+    bool connectSensor();
+    void startReading();
+    void stopReading();
+    void releaseSensor();
+    void readSensorValues();
+    void stepReadStation();
+    void stepUnits();
+    void stepConditions();
+    void stepSafety();
+    void stepShowUnsafe();
+    void stepReportToSensor();
+    void stepOutputs();
+    void notify() { emit changed(); }
+
+    Clock& clock_;
+    SettingsStore& store_;
+    QString programDir_;
+    MainState state_;
+    MonitorConfig config_;
+    SensorLink sensor_;
+    Prompter prompter_;
+    std::unique_ptr<ClockTimer> readTimer_;
+
+    bool minimized_ = false;
+    QDateTime startTime_;
+    QString codeText_;
+    bool dataReady_ = false;
+    bool unsafe_ = false;
+    double switchValue_ = 1;
+    bool switchControl_ = false;
+    bool hasControl_ = false;
+    bool sensorError_ = false;
+    SensorReadings readings_;
+    QString alarmId_;
+    int comCalls_ = 0;
+    qint64 comPeriodStart_ = 0;
+    int cycles_ = 0;
+    bool master_ = false;
+    bool stopping_ = false;
+};
+
+} // namespace skyvane

@@ -1,0 +1,61 @@
+// XOB_Skyvane: the sky and weather safety monitor.
+#include "Dialogs.h"
+#include "FreeImageLibrary.h"
+#include "MainWindow.h"
+#include "MonitorCore.h"
+#include "SettingsStore.h"
+#include "Startup.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+using namespace skyvane;
+
+int main(int argc, char** argv)
+{
+    // Without a display there is nothing to show: say what is needed rather
+    // than failing inside the platform plugin.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "XOB_Skyvane needs a graphical display: run it inside a desktop session, or set DISPLAY "
+                     "(for example under Xvfb), or QT_QPA_PLATFORM=offscreen for a headless run.\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("XOB_Skyvane"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QString title = titleText();
+
+    SettingsStore store;
+    SingleInstance instance(store.root());
+    if (!instance.acquired()) return 0; // another monitor runs for this user
+
+    if (isFirstRun(store)) {
+        SetupDialog setup(store);
+        setup.exec();
+        if (setup.firstRunFlag() == 0) return 0;
+    }
+
+    const QString programDir = QCoreApplication::applicationDirPath();
+    completeUpdaterHandOver(programDir);
+
+    SystemClock clock;
+    MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir);
+    MainWindow window(core);
+    core.load();
+    window.show();
+    window.registerTrayIcon();
+
+    FreeImageLibrary images;
+    if (!images.initialise(programDir)) {
+        QMessageBox::warning(&window, title,
+                             QStringLiteral("FreeImage.dll file must be present in directory") + QLatin1Char('\n') + programDir);
+    }
+    const int rc = app.exec();
+    images.deinitialise();
+    return rc;
+}

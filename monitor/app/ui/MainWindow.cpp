@@ -1,0 +1,609 @@
+#include "MainWindow.h"
+
+#include "Dialogs.h"
+#include "LampWidget.h"
+#include "MonitorCore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace skyvane {
+
+int helpContext(int tab1, int tab3)
+{
+    if (tab1 == 4) return (tab1 + 201) * 10 + tab3 + 1;
+    return 2001 + tab1;
+}
+
+namespace {
+QString css(int bgr) { return QStringLiteral("rgb(%1,%2,%3)").arg(colour::red(bgr)).arg(colour::green(bgr)).arg(colour::blue(bgr)); }
+
+QLabel* named(const QString& name, const QString& text = QString())
+{
+    auto* l = new QLabel(text);
+    l->setObjectName(name);
+    return l;
+}
+
+QLabel* valueBox(const QString& name)
+{
+    auto* l = named(name);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setAlignment(Qt::AlignCenter);
+    l->setMinimumWidth(90);
+    return l;
+}
+} // namespace
+
+MainWindow::MainWindow(MonitorCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
+{
+    setObjectName(QStringLiteral("XOBSVMainform"));
+    build();
+    buildMenus();
+    bindConfig();
+    connect(&core_, &MonitorCore::changed, this, &MainWindow::render);
+    connect(&core_, &MonitorCore::beep, this, [] { QApplication::beep(); });
+    core_.setPrompter([this](const QString& text, int flags, const QString& title) {
+        if (isMinimized() || !isVisible()) restoreFromTray();
+        MessageDialog d(text, flags, title, this);
+        d.exec();
+        return d.answer() == 0 ? (flags == MessageOk ? int(AnswerOk) : int(AnswerCancel)) : d.answer();
+    });
+    render();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::apply(QLabel* l, const LabelState& s, bool background)
+{
+    if (!l) return;
+    if (l->text() != s.text) l->setText(s.text);
+    QString style;
+    if (s.colour >= 0) style = (background ? QStringLiteral("background-color: %1; color: black;") : QStringLiteral("color: %1;")).arg(css(s.colour));
+    if (l->property("xobStyle").toString() != style) {
+        l->setStyleSheet(style);
+        l->setProperty("xobStyle", style);
+    }
+    if (l->isVisibleTo(l->parentWidget()) != s.visible) l->setVisible(s.visible);
+}
+
+void MainWindow::build()
+{
+    setWindowTitle(core_.state().caption);
+    setWindowIcon(QIcon(QStringLiteral(":/skyvane/skyvane.svg")));
+    auto* central = new QWidget;
+    auto* root = new QVBoxLayout(central);
+    root->addWidget(buildCurrentValues());
+
+    // Start / Stop row
+    auto* row = new QHBoxLayout;
+    buttStart_ = new QPushButton(QStringLiteral("Start"));
+    buttStart_->setObjectName(QStringLiteral("ButtStart"));
+    buttStop_ = new QPushButton(QStringLiteral("Stop"));
+    buttStop_->setObjectName(QStringLiteral("ButtStop"));
+    flgReadStation_ = new QCheckBox(QStringLiteral("Weather"));
+    flgReadStation_->setObjectName(QStringLiteral("flgReadStation"));
+    flgUpload_ = new QCheckBox(QStringLiteral("Upload"));
+    flgUpload_->setObjectName(QStringLiteral("flgUpload"));
+    refreshRead_ = new QComboBox;
+    refreshRead_->setObjectName(QStringLiteral("RefreshRead"));
+    for (const QString& s : kRefreshReadItems) refreshRead_->addItem(s);
+    ledRead_ = new LampWidget(2);
+    ledRead_->setObjectName(QStringLiteral("LEDRead"));
+    ledUpload_ = new LampWidget(2);
+    ledUpload_->setObjectName(QStringLiteral("LEDUpload"));
+    row->addWidget(buttStart_);
+    row->addWidget(buttStop_);
+    row->addSpacing(12);
+    row->addWidget(flgReadStation_);
+    row->addWidget(ledRead_);
+    row->addWidget(flgUpload_);
+    row->addWidget(ledUpload_);
+    row->addSpacing(12);
+    row->addWidget(new QLabel(QStringLiteral("Read every")));
+    row->addWidget(refreshRead_);
+    row->addStretch();
+    root->addLayout(row);
+    connect(buttStart_, &QPushButton::clicked, this, [this] { pullConfig(); core_.startProcedure(); });
+    connect(buttStop_, &QPushButton::clicked, this, [this] { core_.stopProcedure(); });
+
+    ssTab1_ = new QTabWidget;
+    ssTab1_->setObjectName(QStringLiteral("SSTab1"));
+    ssTab1_->addTab(buildStationTab(), QStringLiteral("Weather Station"));
+    ssTab1_->addTab(buildSensorTab(), QStringLiteral("XOB_Nephor"));
+    ssTab1_->addTab(buildFilesTab(), QStringLiteral("Files"));
+    root->addWidget(ssTab1_, 1);
+    setCentralWidget(central);
+
+    statusbar1_ = named(QStringLiteral("Statusbar1"));
+    statusbar1_->setMinimumWidth(360);
+    statusbar2_ = named(QStringLiteral("Statusbar2"));
+    statusbar2_->setToolTip(QStringLiteral("Right-click for the list of codes"));
+    statusbar2_->setMinimumWidth(120);
+    statusbar2_->installEventFilter(this);
+    statusBar()->addWidget(statusbar1_, 3);
+    statusBar()->addWidget(statusbar2_, 1);
+    setupControls_ = {flgReadStation_, flgUpload_, npTimeout_, swRole_[0], swRole_[1], dateFormat_[0], dateFormat_[1]};
+    for (QCheckBox* c : graphImage_) setupControls_ << c;
+}
+
+QWidget* MainWindow::buildCurrentValues()
+{
+    auto* box = new QGroupBox(QStringLiteral("Current values"));
+    auto* g = new QGridLayout(box);
+    const char* names[3] = {"Label0_0", "Label0_1", "Label0_2"};
+    QLabel** vals[3] = {&lValCloud_, &lValRain_, &lValBrightness_};
+    QLabel** conds[3] = {&lCondCloud_, &lCondRain_, &lCondBrightness_};
+    const char* valNames[3] = {"LValCloud", "LValRain", "LValBrightness"};
+    const char* condNames[3] = {"LCondCloud", "LCondRain", "LCondBrightness"};
+    const char* units[3] = {"sky °", "", ""};
+    for (int i = 0; i < 3; ++i) {
+        label0_[i] = named(QString::fromLatin1(names[i]));
+        label0_[i]->setAutoFillBackground(true);
+        label0_[i]->setMinimumWidth(90);
+        label0_[i]->setAlignment(Qt::AlignCenter);
+        *vals[i] = valueBox(QString::fromLatin1(valNames[i]));
+        *conds[i] = valueBox(QString::fromLatin1(condNames[i]));
+        (*conds[i])->setMinimumWidth(110);
+        g->addWidget(label0_[i], i, 0);
+        g->addWidget(*vals[i], i, 1);
+        g->addWidget(*conds[i], i, 2);
+        Q_UNUSED(units);
+    }
+    g->addWidget(named(QStringLiteral("LblTemperature"), QStringLiteral("Temperature")), 3, 0, Qt::AlignCenter);
+    lValTemperature_ = valueBox(QStringLiteral("LValTemperature"));
+    g->addWidget(lValTemperature_, 3, 1);
+
+    // right column: times, switch, safety
+    auto* info = new QFormLayout;
+    lastReading_ = named(QStringLiteral("Label3_0"));
+    stationTime_ = named(QStringLiteral("Label3_2"));
+    lastReadingPanel_ = named(QStringLiteral("Label3_3"));
+    info->addRow(QStringLiteral("Sensor reading:"), lastReading_);
+    info->addRow(QStringLiteral("Station data:"), stationTime_);
+    lblSwitch_ = named(QStringLiteral("LblSwitch"), QStringLiteral("Switch Ctrl"));
+    lValSwitch_ = valueBox(QStringLiteral("LValSwitch"));
+    info->addRow(lblSwitch_, lValSwitch_);
+    auto* safeRow = new QHBoxLayout;
+    ledUnsafe_ = new LampWidget(1);
+    ledUnsafe_->setObjectName(QStringLiteral("LEDUnsafe"));
+    safeDelayMsg_ = named(QStringLiteral("SafeDelayMsg"));
+    safeRow->addWidget(ledUnsafe_);
+    safeRow->addWidget(safeDelayMsg_, 1);
+    info->addRow(QStringLiteral("Safety:"), safeRow);
+    g->addLayout(info, 0, 3, 4, 1);
+
+    auto* msgs = new QHBoxLayout;
+    npAlarmMsg_ = named(QStringLiteral("NPAlarmMsg"));
+    wsAlarmMsg_ = named(QStringLiteral("WSAlarmMsg"));
+    lblStatus_ = named(QStringLiteral("LblStatus"));
+    label5_ = named(QStringLiteral("Label5"));
+    for (QLabel* l : {npAlarmMsg_, wsAlarmMsg_, lblStatus_}) {
+        l->setStyleSheet(QStringLiteral("color: rgb(255,0,0);"));
+        msgs->addWidget(l);
+    }
+    msgs->addStretch();
+    msgs->addWidget(label5_);
+    g->addLayout(msgs, 4, 0, 1, 4);
+    g->setColumnStretch(3, 1);
+    return box;
+}
+
+QWidget* MainWindow::buildStationTab()
+{
+    auto* w = new QWidget;
+    auto* g = new QGridLayout(w);
+    const char* captions[13] = {"Date", "Time", "OutTemp", "WindSpeed", "Gust", "WindDirection", "RainDaily",
+                                "OutHumidity", "DewPoint", "Barometer", "Units", "Units", "Units"};
+    for (int i = 0; i < 13; ++i) {
+        wsDesc_[i] = named(QStringLiteral("LblWSDesc_%1").arg(i), QString::fromLatin1(captions[i]));
+        wsValue_[i] = valueBox(QStringLiteral("LblWSValue_%1").arg(i));
+        const int col = i < 7 ? 0 : 2;
+        const int row = i < 7 ? i : i - 7;
+        g->addWidget(wsDesc_[i], row, col);
+        g->addWidget(wsValue_[i], row, col + 1);
+    }
+    g->setColumnStretch(4, 1);
+    g->setRowStretch(7, 1);
+    return w;
+}
+
+QWidget* MainWindow::buildSensorTab()
+{
+    auto* w = new QWidget;
+    auto* lay = new QHBoxLayout(w);
+    auto* left = new QVBoxLayout;
+
+    auto* conn = new QGroupBox(QStringLiteral("Connection"));
+    auto* f = new QFormLayout(conn);
+    npTimeout_ = new QDoubleSpinBox;
+    npTimeout_->setObjectName(QStringLiteral("NPTimeout"));
+    npTimeout_->setDecimals(0);
+    npTimeout_->setRange(0, 999);
+    f->addRow(QStringLiteral("(sec) reading XOB_Nephor"), npTimeout_);
+    emulatorFlag_ = new QCheckBox(QStringLiteral("Connect to XOB_Skyvane"));
+    emulatorFlag_->setObjectName(QStringLiteral("EmulatorFlag"));
+    f->addRow(QStringLiteral("Emulator"), emulatorFlag_);
+    left->addWidget(conn);
+
+    auto* role = new QGroupBox(QStringLiteral("Switch control"));
+    auto* rl = new QHBoxLayout(role);
+    swRole_[0] = new QRadioButton(QStringLiteral("Enabled"));
+    swRole_[0]->setObjectName(QStringLiteral("SWRole_0"));
+    swRole_[1] = new QRadioButton(QStringLiteral("Disable"));
+    swRole_[1]->setObjectName(QStringLiteral("SWRole_1"));
+    rl->addWidget(swRole_[0]);
+    rl->addWidget(swRole_[1]);
+    left->addWidget(role);
+
+    frame3_ = new QGroupBox(QStringLiteral("Alarms"));
+    frame3_->setObjectName(QStringLiteral("Frame3"));
+    auto* al = new QFormLayout(frame3_);
+    alarmNp_ = new QCheckBox(QStringLiteral("Sensor data alarm"));
+    alarmNp_->setObjectName(QStringLiteral("AlarmNP"));
+    npDataOldUnsafe_ = new QCheckBox(QStringLiteral("Data old => Unsafe"));
+    npDataOldUnsafe_->setObjectName(QStringLiteral("NPDataOldUnsafe"));
+    label1_20_ = named(QStringLiteral("Label1_20"));
+    al->addRow(label1_20_, alarmNp_);
+    al->addRow(QString(), npDataOldUnsafe_);
+    left->addWidget(frame3_);
+    left->addStretch();
+    lay->addLayout(left, 1);
+
+    frameCom_ = new QGroupBox(QStringLiteral("Client programs"));
+    frameCom_->setObjectName(QStringLiteral("FrameCOM"));
+    auto* cl = new QFormLayout(frameCom_);
+    lblUsers_ = named(QStringLiteral("LblUsers"));
+    comCalls_ = valueBox(QStringLiteral("COMCalls"));
+    comPeriod_ = valueBox(QStringLiteral("COMPeriod"));
+    ledCom_ = new LampWidget(2);
+    ledCom_->setObjectName(QStringLiteral("LEDCOM"));
+    cl->addRow(lblUsers_);
+    cl->addRow(QStringLiteral("Calls"), comCalls_);
+    cl->addRow(QStringLiteral("Period"), comPeriod_);
+    cl->addRow(QStringLiteral("Activity"), ledCom_);
+    lay->addWidget(frameCom_, 1, Qt::AlignTop);
+    return w;
+}
+
+QWidget* MainWindow::buildFilesTab()
+{
+    auto* w = new QWidget;
+    auto* g = new QGridLayout(w);
+    int r = 0;
+    buttHtmPath_ = new QPushButton(QStringLiteral("Data File"));
+    buttHtmPath_->setObjectName(QStringLiteral("ButtHTMPath"));
+    htmFile_ = named(QStringLiteral("HTMFile"));
+    htmFile_->setFrameShape(QFrame::Panel);
+    htmFile_->setFrameShadow(QFrame::Sunken);
+    htmFile_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    g->addWidget(buttHtmPath_, r, 0);
+    g->addWidget(htmFile_, r++, 1, 1, 3);
+    connect(buttHtmPath_, &QPushButton::clicked, this, [this] {
+        const QString f = QFileDialog::getOpenFileName(this, QStringLiteral("Select data file"), core_.config().htmFile,
+                                                       QStringLiteral("HTM files(*.htm*);;All files(*.*)"));
+        if (!f.isEmpty()) { core_.config().htmFile = f; render(); }
+    });
+
+    timeoutRead_ = new QDoubleSpinBox;
+    timeoutRead_->setObjectName(QStringLiteral("TimeoutREAD"));
+    timeoutRead_->setDecimals(0);
+    timeoutRead_->setRange(0, 999);
+    g->addWidget(new QLabel(QStringLiteral("Data too old after (min)")), r, 0);
+    g->addWidget(timeoutRead_, r++, 1);
+    dateFormat_[0] = new QRadioButton(QStringLiteral("dd/mm/yy"));
+    dateFormat_[0]->setObjectName(QStringLiteral("DateFormat_0"));
+    dateFormat_[1] = new QRadioButton(QStringLiteral("mm/dd/yy"));
+    dateFormat_[1]->setObjectName(QStringLiteral("DateFormat_1"));
+    g->addWidget(new QLabel(QStringLiteral("Station date format")), r, 0);
+    g->addWidget(dateFormat_[0], r, 1);
+    g->addWidget(dateFormat_[1], r++, 2);
+
+    auto folderRow = [&](const QString& caption, QLabel*& label, const QString& name, const QString& title, QString MonitorConfig::*field) {
+        auto* b = new QPushButton(caption);
+        label = named(name);
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        g->addWidget(b, r, 0);
+        g->addWidget(label, r++, 1, 1, 3);
+        setupControls_ << b;
+        connect(b, &QPushButton::clicked, this, [this, title, field] {
+            const QString d = QFileDialog::getExistingDirectory(this, title, core_.config().*field);
+            if (!d.isEmpty()) { core_.config().*field = d; render(); }
+        });
+    };
+    folderRow(QStringLiteral("User Data"), lblPathName_, QStringLiteral("LblPathName"),
+              QStringLiteral("Select a folder to store the User Data File."), &MonitorConfig::pathName);
+    folderRow(QStringLiteral("Graph Images"), graphImagePath_, QStringLiteral("GraphImagePath"),
+              QStringLiteral("Select a folder to store the Graphs image files."), &MonitorConfig::graphImagePath);
+
+    auto* images = new QHBoxLayout;
+    const char* boxes[6] = {"GraphImageWind", "GraphImageGust", "GraphImageDir", "GraphImageHum", "GraphImageDew", "GraphImageTemp"};
+    const char* captions[6] = {"Wind", "Gust", "Direction", "Humidity", "Dew", "Temperature"};
+    for (int i = 0; i < 6; ++i) {
+        graphImage_[i] = new QCheckBox(QString::fromLatin1(captions[i]));
+        graphImage_[i]->setObjectName(QString::fromLatin1(boxes[i]));
+        images->addWidget(graphImage_[i]);
+    }
+    images->addStretch();
+    g->addWidget(new QLabel(QStringLiteral("Save graph images")), r, 0);
+    g->addLayout(images, r++, 1, 1, 3);
+    g->setRowStretch(r, 1);
+    g->setColumnStretch(3, 1);
+    return w;
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("Filemenu"));
+    mnuStart_ = file->addAction(QStringLiteral("&Start"), this, [this] { pullConfig(); core_.startProcedure(); });
+    mnuStart_->setObjectName(QStringLiteral("mnuStart"));
+    mnuStop_ = file->addAction(QStringLiteral("S&top"), this, [this] { core_.stopProcedure(); });
+    mnuStop_->setObjectName(QStringLiteral("mnuStop"));
+    mSep0_ = file->addSeparator();
+    mnuExit_ = file->addAction(QStringLiteral("E&xit"), this, &MainWindow::exitProgram);
+    mnuExit_->setObjectName(QStringLiteral("MnuExit"));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mHelp"));
+    QAction* contents = help->addAction(QStringLiteral("&Contents"), this, &MainWindow::showHelp);
+    contents->setObjectName(QStringLiteral("mnuHelp1"));
+    mnuUpdate_ = help->addAction(QStringLiteral("Check &update"));
+    mnuUpdate_->setObjectName(QStringLiteral("mnuUpdate"));
+    QAction* about = help->addAction(QStringLiteral("&About"), this, [this] { AboutDialog(this).exec(); });
+    about->setObjectName(QStringLiteral("mnuAbout"));
+
+    trayMenu_ = new QMenu(QStringLiteral("&SysTray"), this);
+    trayMenu_->setObjectName(QStringLiteral("mPopupSys"));
+    mPopStart_ = trayMenu_->addAction(QStringLiteral("&Start"), this, [this] { pullConfig(); core_.startProcedure(); });
+    mPopStart_->setObjectName(QStringLiteral("mPopStart"));
+    mPopStop_ = trayMenu_->addAction(QStringLiteral("S&top"), this, [this] { core_.stopProcedure(); });
+    mPopStop_->setObjectName(QStringLiteral("mPopStop"));
+    mSep1_ = trayMenu_->addSeparator();
+    mPopRestore_ = trayMenu_->addAction(QStringLiteral("&Restore"), this, &MainWindow::restoreFromTray);
+    mPopRestore_->setObjectName(QStringLiteral("mPopRestore"));
+    mPopMinimize_ = trayMenu_->addAction(QStringLiteral("&Minimize"), this, &MainWindow::minimizeToTray);
+    mPopMinimize_->setObjectName(QStringLiteral("mPopMinimize"));
+    trayMenu_->addSeparator();
+    mPopExit_ = trayMenu_->addAction(QStringLiteral("&Exit"), this, &MainWindow::exitProgram);
+    mPopExit_->setObjectName(QStringLiteral("mPopExit"));
+}
+
+void MainWindow::bindConfig()
+{
+    // Every edit goes straight into the configuration the core uses.
+    auto changed = [this] { if (!rendering_) pullConfig(); };
+    connect(flgReadStation_, &QCheckBox::toggled, this, changed);
+    connect(flgUpload_, &QCheckBox::toggled, this, changed);
+    connect(refreshRead_, &QComboBox::currentIndexChanged, this, changed);
+    connect(npTimeout_, &QDoubleSpinBox::valueChanged, this, changed);
+    connect(timeoutRead_, &QDoubleSpinBox::valueChanged, this, changed);
+    for (QRadioButton* b : {swRole_[0], swRole_[1], dateFormat_[0], dateFormat_[1]}) connect(b, &QRadioButton::toggled, this, changed);
+    for (QCheckBox* b : graphImage_) connect(b, &QCheckBox::toggled, this, changed);
+    connect(alarmNp_, &QCheckBox::toggled, this, changed);
+    connect(npDataOldUnsafe_, &QCheckBox::toggled, this, changed);
+    connect(swRole_[0], &QRadioButton::toggled, this, [this] { if (!rendering_) core_.dispSwitchLabels(); });
+    connect(emulatorFlag_, &QCheckBox::clicked, this, [this](bool on) { core_.setEmulator(on); });
+}
+
+void MainWindow::pullConfig()
+{
+    MonitorConfig& c = core_.config();
+    c.readStation = flgReadStation_->isChecked();
+    c.upload = flgUpload_->isChecked();
+    c.refreshRead = std::max(0, refreshRead_->currentIndex());
+    c.npTimeout = npTimeout_->value();
+    c.timeoutRead = timeoutRead_->value();
+    c.swRole = swRole_[1]->isChecked() ? 1 : 0;
+    c.dateFormat = dateFormat_[1]->isChecked() ? 1 : 0;
+    for (int i = 0; i < 6; ++i) c.graphImage[i] = graphImage_[i]->isChecked();
+    c.alarmNp = alarmNp_->isChecked();
+    c.npDataOldUnsafe = npDataOldUnsafe_->isChecked();
+}
+
+void MainWindow::render()
+{
+    rendering_ = true;
+    const MainState& s = core_.state();
+    const MonitorConfig& c = core_.config();
+    setWindowTitle(s.caption);
+
+    flgReadStation_->setChecked(c.readStation);
+    flgUpload_->setChecked(c.upload);
+    refreshRead_->setCurrentIndex(c.refreshRead);
+    npTimeout_->setValue(c.npTimeout);
+    timeoutRead_->setValue(c.timeoutRead);
+    swRole_[c.swRole == 1 ? 1 : 0]->setChecked(true);
+    dateFormat_[c.dateFormat == 1 ? 1 : 0]->setChecked(true);
+    emulatorFlag_->setChecked(c.emulator);
+    for (int i = 0; i < 6; ++i) graphImage_[i]->setChecked(c.graphImage[i]);
+    alarmNp_->setChecked(c.alarmNp);
+    npDataOldUnsafe_->setChecked(c.npDataOldUnsafe);
+    htmFile_->setText(c.htmFile.isEmpty() ? QStringLiteral("(no weather-station file chosen)") : c.htmFile);
+    lblPathName_->setText(c.pathName);
+    graphImagePath_->setText(c.graphImagePath);
+
+    apply(statusbar1_, s.status);
+    apply(statusbar2_, s.codes);
+    for (int i = 0; i < 3; ++i) apply(label0_[i], s.sensorNames[i], true);
+    apply(lValCloud_, s.valCloud);
+    apply(lValRain_, s.valRain);
+    apply(lValBrightness_, s.valBrightness);
+    apply(lValTemperature_, s.valTemperature);
+    apply(lCondCloud_, s.condCloud, true);
+    apply(lCondRain_, s.condRain, true);
+    apply(lCondBrightness_, s.condBrightness, true);
+    apply(lastReading_, s.lastReading);
+    apply(stationTime_, s.stationTime);
+    apply(npAlarmMsg_, {s.npAlarmMsg.text, colour::Red, true});
+    apply(safeDelayMsg_, s.safeDelayMsg);
+    apply(lblStatus_, {s.lblStatus.text, colour::Red, true});
+    apply(wsAlarmMsg_, {s.wsAlarmMsg.text, colour::Red, true});
+    apply(lblSwitch_, s.lblSwitch);
+    apply(lValSwitch_, s.valSwitch);
+    apply(label5_, s.controlText);
+    apply(label1_20_, s.timeoutAlarmLabel);
+    alarmNp_->setVisible(s.alarmNpVisible);
+    npDataOldUnsafe_->setVisible(s.alarmNpVisible);
+    frame3_->setVisible(s.alarmFrameVisible);
+    frameCom_->setVisible(s.comFrameVisible);
+    comCalls_->setText(s.comCalls);
+    comPeriod_->setText(s.comPeriod);
+    lblUsers_->setText(s.users);
+    ledCom_->setColours(s.ledCom.c0, s.ledCom.c1);
+    ledRead_->setColours(s.ledRead.c0, s.ledRead.c1);
+    ledUpload_->setColours(s.ledUpload.c0, s.ledUpload.c1);
+    ledUnsafe_->setColours(s.ledUnsafe);
+    for (int i = 0; i < 13; ++i) {
+        if (!s.wsDesc[i].isEmpty()) wsDesc_[i]->setText(s.wsDesc[i]);
+        wsValue_[i]->setText(s.wsValue[i]);
+    }
+
+    for (QWidget* w : setupControls_) w->setEnabled(s.setupEnabled);
+    buttStart_->setEnabled(s.startEnabled && !s.running);
+    buttStop_->setVisible(s.stopVisible);
+    buttStop_->setEnabled(s.stopEnabled);
+    timeoutRead_->setEnabled(s.readSettingsEnabled);
+    refreshRead_->setEnabled(s.readSettingsEnabled);
+    buttHtmPath_->setEnabled(s.readSettingsEnabled);
+
+    const MenuState& m = s.menus;
+    mnuStart_->setVisible(m.startVisible);
+    mPopStart_->setVisible(m.startVisible);
+    mnuStop_->setVisible(m.stopVisible);
+    mPopStop_->setVisible(m.stopVisible);
+    mSep0_->setVisible(m.separatorsVisible);
+    mSep1_->setVisible(m.separatorsVisible);
+    mnuExit_->setEnabled(m.exitEnabled);
+    mPopExit_->setEnabled(m.exitEnabled);
+    mnuUpdate_->setEnabled(m.updateEnabled);
+    mPopRestore_->setEnabled(m.restoreEnabled);
+    mPopMinimize_->setEnabled(m.minimizeEnabled);
+    rendering_ = false;
+}
+
+void MainWindow::registerTrayIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    tray_ = new QSystemTrayIcon(windowIcon(), this);
+    tray_->setToolTip(QStringLiteral("XOB Skyvane (v%1)").arg(versionDigits()));
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
+    tray_->show();
+}
+
+void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
+        if (isMinimized() || !isVisible()) restoreFromTray();
+        else if (isActiveWindow()) minimizeToTray();
+    }
+}
+
+void MainWindow::restoreFromTray()
+{
+    showNormal();
+    raise();
+    activateWindow();
+    core_.setMinimized(false);
+}
+
+void MainWindow::minimizeToTray()
+{
+    showMinimized();
+    // With a tray icon the window leaves the task bar and stays reachable
+    // from the icon.
+    if (tray_) hide();
+    core_.setMinimized(true);
+}
+
+void MainWindow::changeEvent(QEvent* e)
+{
+    if (e->type() == QEvent::WindowStateChange) {
+        core_.setMinimized(isMinimized());
+        if (isMinimized() && tray_) QMetaObject::invokeMethod(this, [this] { hide(); }, Qt::QueuedConnection);
+    }
+    QMainWindow::changeEvent(e);
+}
+
+bool MainWindow::eventFilter(QObject* o, QEvent* e)
+{
+    if (o == statusbar2_ && e->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
+        LegendDialog(this).exec();
+        return true;
+    }
+    return QMainWindow::eventFilter(o, e);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_F1) {
+        showHelp();
+        return;
+    }
+    QMainWindow::keyPressEvent(e);
+}
+
+void MainWindow::showHelp()
+{
+    const int context = helpContext(ssTab1_->currentIndex(), 0);
+    QDialog d(this);
+    d.setWindowTitle(QStringLiteral("XOB_Skyvane help (%1)").arg(context));
+    auto* lay = new QVBoxLayout(&d);
+    auto* browser = new QTextBrowser;
+    QFile manual(QStringLiteral(":/skyvane/manual.md"));
+    if (manual.open(QIODevice::ReadOnly)) browser->setMarkdown(QString::fromUtf8(manual.readAll()));
+    browser->setMinimumSize(640, 480);
+    lay->addWidget(browser);
+    d.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* e)
+{
+    if (unloading_) {
+        e->accept();
+        return;
+    }
+    if (!core_.requestClose()) {
+        e->ignore();
+        return;
+    }
+    // The unload sequence: tray icon first, then settings, sensor release.
+    unloading_ = true;
+    if (tray_) tray_->hide();
+    pullConfig();
+    core_.unload();
+    e->accept();
+    QApplication::quit();
+}
+
+void MainWindow::exitProgram() { close(); }
+
+} // namespace skyvane

@@ -1,0 +1,141 @@
+#pragma once
+// The main window XOBSVMainform: draws the monitor's state and hands the
+// user's actions to MonitorCore. No decision is taken here.
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <array>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QGroupBox;
+
+namespace skyvane {
+
+class LampWidget;
+class MonitorCore;
+struct LabelState;
+
+// Help context of F1 for the selected tabs.
+int helpContext(int tab1, int tab3);
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(MonitorCore& core, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Creates the tray icon (when the platform has a tray).
+    void registerTrayIcon();
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QMenu* trayMenu() const { return trayMenu_; }
+
+    // Redraws everything from the core's state.
+    void render();
+    // Closes for real after the core accepted (used by Exit).
+    void exitProgram();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    void build();
+    QWidget* buildCurrentValues();
+    QWidget* buildStationTab();
+    QWidget* buildSensorTab();
+    QWidget* buildFilesTab();
+    void buildMenus();
+    void bindConfig();
+    void pullConfig();
+    void showHelp();
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void restoreFromTray();
+    void minimizeToTray();
+    static void apply(QLabel* l, const LabelState& s, bool background = false);
+
+    MonitorCore& core_;
+    bool unloading_ = false;
+    bool rendering_ = false;
+
+    // controls, named as the monitor has always named them
+    QPushButton* buttStart_ = nullptr;
+    QPushButton* buttStop_ = nullptr;
+    QCheckBox* flgReadStation_ = nullptr;
+    QCheckBox* flgUpload_ = nullptr;
+    QComboBox* refreshRead_ = nullptr;
+    QLabel* statusbar1_ = nullptr;
+    QLabel* statusbar2_ = nullptr;
+    LampWidget* ledRead_ = nullptr;
+    LampWidget* ledUpload_ = nullptr;
+    LampWidget* ledUnsafe_ = nullptr;
+    LampWidget* ledCom_ = nullptr;
+    std::array<QLabel*, 3> label0_{};
+    QLabel* lValCloud_ = nullptr;
+    QLabel* lValRain_ = nullptr;
+    QLabel* lValBrightness_ = nullptr;
+    QLabel* lValTemperature_ = nullptr;
+    QLabel* lCondCloud_ = nullptr;
+    QLabel* lCondRain_ = nullptr;
+    QLabel* lCondBrightness_ = nullptr;
+    QLabel* lastReading_ = nullptr;   // Label3(0)
+    QLabel* stationTime_ = nullptr;   // Label3(2)
+    QLabel* lastReadingPanel_ = nullptr; // Label3(3)
+    QLabel* npAlarmMsg_ = nullptr;
+    QLabel* safeDelayMsg_ = nullptr;
+    QLabel* lblStatus_ = nullptr;
+    QLabel* wsAlarmMsg_ = nullptr;
+    QLabel* lblSwitch_ = nullptr;
+    QLabel* lValSwitch_ = nullptr;
+    QLabel* label5_ = nullptr;
+    QTabWidget* ssTab1_ = nullptr;
+    std::array<QLabel*, 13> wsDesc_{};
+    std::array<QLabel*, 13> wsValue_{};
+    // sensor tab
+    QDoubleSpinBox* npTimeout_ = nullptr;
+    QRadioButton* swRole_[2] = {};
+    QCheckBox* emulatorFlag_ = nullptr;
+    QGroupBox* frame3_ = nullptr;
+    QCheckBox* alarmNp_ = nullptr;
+    QCheckBox* npDataOldUnsafe_ = nullptr;
+    QLabel* label1_20_ = nullptr;
+    QGroupBox* frameCom_ = nullptr;
+    QLabel* comCalls_ = nullptr;
+    QLabel* comPeriod_ = nullptr;
+    QLabel* lblUsers_ = nullptr;
+    // files tab
+    QLabel* htmFile_ = nullptr;
+    QPushButton* buttHtmPath_ = nullptr;
+    QDoubleSpinBox* timeoutRead_ = nullptr;
+    QRadioButton* dateFormat_[2] = {};
+    QLabel* lblPathName_ = nullptr;
+    QLabel* graphImagePath_ = nullptr;
+    std::array<QCheckBox*, 6> graphImage_{};
+    QList<QWidget*> setupControls_;
+
+    // menus
+    QAction* mnuStart_ = nullptr;
+    QAction* mnuStop_ = nullptr;
+    QAction* mSep0_ = nullptr;
+    QAction* mnuExit_ = nullptr;
+    QAction* mnuUpdate_ = nullptr;
+    QAction* mPopStart_ = nullptr;
+    QAction* mPopStop_ = nullptr;
+    QAction* mSep1_ = nullptr;
+    QAction* mPopRestore_ = nullptr;
+    QAction* mPopMinimize_ = nullptr;
+    QAction* mPopExit_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+};
+
+} // namespace skyvane

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the monitor and runs it in demo mode: the sensor stand-in with a
+# simulated sensor, a station file rewritten every few seconds, and the
+# monitor with a settings folder of its own (./.demo), so your own settings
+# are never touched. Uses your session bus, or starts a private one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "The demo opens the monitor's window and needs a graphical display." >&2
+  echo "Run it from a desktop session, or start a virtual one first, e.g.:" >&2
+  echo "  Xvfb :99 -screen 0 1280x900x24 & export DISPLAY=:99" >&2
+  exit 2
+fi
+
+bash scripts/build.sh
+bin="$top/build/bin"
+demo="$top/.demo"
+mkdir -p "$demo/settings" "$demo/data" "$demo/images"
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT INT TERM
+
+# A session bus: the user's own when it answers, else a private one.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] || ! dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId >/dev/null 2>&1; then
+  addr_file=$(mktemp)
+  dbus-daemon --session --fork --print-address=1 --print-pid=2 >"$addr_file" 2>"$addr_file.pid"
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$addr_file")
+  pids+=("$(head -n1 "$addr_file.pid")")
+  rm -f "$addr_file" "$addr_file.pid"
+  echo "Started a private session bus: $DBUS_SESSION_BUS_ADDRESS"
+fi
+
+# Settings of the demo: straight to the main window, paths inside .demo.
+ini="$demo/settings/XOB_Skyvane.ini"
+if [ ! -f "$ini" ]; then
+  cat >"$ini" <<INI
+[Setup]
+Emulator=1
+HTMFile=$demo/data/station.htm
+ReadStation=1
+Upload=0
+RefreshRead=0
+NPTimeout=10
+
+[Window]
+PathName=$demo/data
+PathNameCCDAP4=$demo/data
+
+[Graphs]
+GraphImagePath=$demo/images
+INI
+fi
+
+# The station file, rewritten every 5 seconds.
+if [ -x "$bin/skyvane-station-writer" ]; then
+  "$bin/skyvane-station-writer" --out "$demo/data/station.htm" --format htm --interval 5 >"$demo/station-writer.log" 2>&1 &
+  pids+=($!)
+fi
+
+# The sensor server stand-in (unless a sensor server already runs).
+if ! dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner string:XOB_Nephor.Nephor 2>/dev/null | grep -q true; then
+  "$bin/XOB_Nephor_sim" >"$demo/standin.log" 2>&1 &
+  pids+=($!)
+fi
+
+echo "Starting XOB_Skyvane; press Start in its window to see live values."
+SKYVANE_SETTINGS_DIR="$demo/settings" "$bin/XOB_Skyvane"

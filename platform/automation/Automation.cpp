@@ -192,7 +192,7 @@ QVariant wireForVariant(const QVariant& v, QString* error)
     case QMetaType::QByteArray: return QString::fromUtf8(v.toByteArray());
     case QMetaType::QStringList: {
         QVariantList out;
-        for (const QString& s : v.toStringList()) out << QVariant::fromValue(QDBusVariant(s));
+        for (const QString& s : v.toStringList()) out << s;
         return out;
     }
     case QMetaType::QVariantList: {
@@ -200,7 +200,7 @@ QVariant wireForVariant(const QVariant& v, QString* error)
         for (const QVariant& e : v.toList()) {
             const QVariant w = wireForVariant(e, error);
             if (!w.isValid()) return {};
-            out << QVariant::fromValue(QDBusVariant(w));
+            out << w; // a QVariantList travels as "av": each element is a variant already
         }
         return out;
     }

@@ -1,0 +1,215 @@
+// The main window and the core without a sensor server: status and code
+// lines, menus with clients attached, closing rules, the first-run dialog.
+#include "Dialogs.h"
+#include "MainWindow.h"
+#include "MonitorCore.h"
+#include "SettingsStore.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QRadioButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace skyvane;
+
+namespace {
+// A bus address nothing listens on: every call to the sensor server fails.
+QDBusConnection deadBus()
+{
+    return QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/skyvane-test"), QStringLiteral("dead"));
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    SettingsStore store{dir.path()};
+    FakeClock clock;
+    MonitorCore core{clock, store, deadBus(), dir.path()};
+    QStringList messages;
+    Fixture()
+    {
+        core.load();
+        core.config().pathName = dir.filePath("data");
+        core.config().graphImagePath = dir.filePath("images");
+    }
+    void answerMessages()
+    {
+        core.setPrompter([this](const QString& text, int, const QString& title) {
+            messages << title + ": " + text;
+            return int(AnswerOk);
+        });
+    }
+};
+} // namespace
+
+TEST(MainWindow, StatusLineIsCutAt60AndCodeLineIsNot)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    const QString longText(75, QLatin1Char('x'));
+    f.core.showStatus(longText, colour::Red);
+    f.core.showCodes(longText, colour::Red);
+    EXPECT_EQ(w.findChild<QLabel*>("Statusbar1")->text(), longText.left(60));
+    EXPECT_EQ(w.findChild<QLabel*>("Statusbar2")->text(), longText);
+}
+
+TEST(MainWindow, UnreachableSensorServerStopsWithTheMessages)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    f.answerMessages();
+    w.findChild<QPushButton*>("ButtStart")->click();
+    EXPECT_EQ(f.core.state().status.text, "Problem with XOB_Nephor");
+    EXPECT_EQ(f.core.state().status.colour, colour::Red);
+    EXPECT_EQ(f.messages, QStringList{titleText() + ": Cannot read XOB_Nephor"});
+    EXPECT_FALSE(f.core.isRunning());
+    EXPECT_FALSE(f.core.readTimerActive());
+    // Stop put the controls back
+    EXPECT_TRUE(f.core.state().setupEnabled);
+    EXPECT_TRUE(w.findChild<QPushButton*>("ButtStart")->isEnabled());
+    // the missing folders were created and reported
+    EXPECT_EQ(f.core.state().codes.text, "i21 d11");
+}
+
+TEST(MainWindow, StartWithNothingTickedBehavesAsStop)
+{
+    Fixture f;
+    f.answerMessages();
+    f.core.config().readStation = false;
+    f.core.config().upload = false;
+    f.core.startProcedure();
+    EXPECT_FALSE(f.core.isRunning());
+    EXPECT_TRUE(f.messages.isEmpty());
+    EXPECT_TRUE(f.core.state().menus.startVisible);
+}
+
+TEST(MainWindow, ClientsHideRunMenusAndCloseIsRefused)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    f.answerMessages();
+    auto action = [&](const char* name) { return w.findChild<QAction*>(name); };
+    f.core.registerUsers(+1);
+    EXPECT_FALSE(action("mnuStart")->isVisible());
+    EXPECT_FALSE(action("mPopStart")->isVisible());
+    EXPECT_FALSE(action("mnuStop")->isVisible());
+    EXPECT_FALSE(action("MnuExit")->isEnabled());
+    EXPECT_FALSE(action("mPopExit")->isEnabled());
+    EXPECT_FALSE(action("mnuUpdate")->isEnabled());
+    EXPECT_FALSE(w.findChild<QPushButton*>("ButtStop")->isVisibleTo(&w));
+    EXPECT_EQ(f.core.state().users, "Attached Users: 1");
+
+    QCloseEvent e;
+    QCoreApplication::sendEvent(&w, &e);
+    EXPECT_FALSE(e.isAccepted());
+    EXPECT_EQ(f.messages, QStringList{"Warning: There are other users present - cannot UNLOAD"});
+
+    f.core.registerUsers(-1);
+    EXPECT_TRUE(action("mnuStart")->isVisible());
+    EXPECT_TRUE(action("MnuExit")->isEnabled());
+    EXPECT_TRUE(w.findChild<QPushButton*>("ButtStop")->isVisibleTo(&w));
+    EXPECT_EQ(f.core.state().users, "Attached Users: 0");
+}
+
+TEST(MainWindow, ClientCallCounterWrapsAfter9999)
+{
+    Fixture f;
+    f.core.registerUsers(+1);
+    for (int i = 0; i < 9999; ++i) f.core.blinkLEDCOM(colour::ClientActivity, false);
+    EXPECT_EQ(f.core.state().comCalls, "9999");
+    f.core.blinkLEDCOM(colour::ClientActivity, false);
+    EXPECT_EQ(f.core.state().comCalls, "0");
+    f.clock.advance(12400);
+    f.core.blinkLEDCOM(colour::ClientActivity, true);
+    EXPECT_EQ(f.core.state().comPeriod, "12s");
+}
+
+TEST(MainWindow, LampPairsBlinkAlternately)
+{
+    LampPair p;
+    MonitorCore::blinkLED(p, colour::Lime);
+    EXPECT_EQ(p.c0, colour::Lime);
+    EXPECT_EQ(p.c1, colour::Grey);
+    MonitorCore::blinkLED(p, colour::Yellow);
+    EXPECT_EQ(p.c0, colour::Grey);
+    EXPECT_EQ(p.c1, colour::Yellow);
+    MonitorCore::blinkLED(p, colour::Grey);
+    EXPECT_EQ(p.c0, colour::Grey);
+    EXPECT_EQ(p.c1, colour::Grey);
+}
+
+TEST(MainWindow, HelpContexts)
+{
+    EXPECT_EQ(helpContext(0, 0), 2001);
+    EXPECT_EQ(helpContext(2, 0), 2003);
+    EXPECT_EQ(helpContext(4, 1), 2052);
+}
+
+TEST(SetupDialog, OkNeedsTheStationFileAndWritesTheFirstRunKeys)
+{
+    QTemporaryDir dir;
+    SettingsStore store(dir.path());
+    SetupDialog d(store);
+    d.accept();
+    EXPECT_EQ(d.warning->text(), "Please define path for Weather Station Data File");
+    EXPECT_EQ(d.firstRunFlag(), 0);
+    EXPECT_TRUE(store.sections(kAppName).isEmpty());
+
+    d.stationFile->setText("/data/station.htm");
+    d.userDataDir->setText("/data");
+    d.dateMmDd->setChecked(true);
+    d.speed[3]->setChecked(true);
+    d.accept();
+    EXPECT_EQ(d.firstRunFlag(), 1);
+    EXPECT_EQ(store.get(kAppName, "Setup", "HTMFile"), "/data/station.htm");
+    EXPECT_EQ(store.get(kAppName, "Limit", "DateFormat1"), "True");
+    EXPECT_EQ(store.get(kAppName, "Limit", "UnitsSpeed3"), "True");
+    EXPECT_EQ(store.get(kAppName, "Limit", "UnitsSpeed0"), "False");
+    // empty CCDAutopilot and graph folders
+    EXPECT_TRUE(store.contains(kAppName, "Window", "FileNameCCDAP4"));
+    EXPECT_EQ(store.get(kAppName, "Window", "FileNameCCDAP4", "x"), "");
+    for (const char* k : {"ImageWind", "ImageGust", "ImageDir", "ImageHum", "ImageDew", "ImageTemp"})
+        EXPECT_EQ(store.get(kAppName, "Graphs", k), "0") << k;
+    // Emulator is not written by the dialog: the first normal exit does it
+    EXPECT_FALSE(store.contains(kAppName, "Setup", "Emulator"));
+}
+
+TEST(SetupDialog, EmptyStoreShowsTheFirstRunDialogOnce)
+{
+    QTemporaryDir dir;
+    SettingsStore store(dir.path());
+    FakeClock clock;
+    {
+        MonitorCore core(clock, store, deadBus(), dir.path());
+        core.load();
+        core.unload(); // a normal exit writes every key, Emulator among them
+    }
+    EXPECT_EQ(store.get(kAppName, "Setup", "Emulator", "9"), "1");
+}
+
+TEST(MessageDialog, ButtonsAndAnswers)
+{
+    struct Case { int flags; QStringList captions; QList<int> answers; };
+    const Case cases[] = {
+        {MessageOk, {"OK"}, {AnswerOk}},
+        {MessageYesNo, {"Yes", "No"}, {AnswerYes, AnswerNo}},
+        {MessageYesNoCancel, {"Yes", "No", "Cancel"}, {AnswerYes, AnswerNo, AnswerCancel}},
+    };
+    for (const Case& c : cases) {
+        for (int i = 0; i < c.captions.size(); ++i) {
+            MessageDialog d("text", c.flags, "title", nullptr);
+            ASSERT_NE(d.button(i), nullptr);
+            EXPECT_EQ(d.button(i)->text(), c.captions[i]);
+            d.button(i)->click();
+            EXPECT_EQ(d.answer(), c.answers[i]);
+        }
+        MessageDialog d("text", c.flags, "title", nullptr);
+        EXPECT_EQ(d.button(c.captions.size() < 3 ? c.captions.size() : 2) != nullptr, c.captions.size() == 3);
+    }
+    EXPECT_EQ(LegendDialog::lines().size(), 14);
+}

@@ -248,8 +248,8 @@ bool NephorSim::start(QString* error)
 {
     server_ = std::make_unique<automation::AutomationServer>(bus_, QString::fromLatin1(kProgId), nephorClass(),
                                                              [this](Call& c) { return nephor(c); });
-    server_->setOnCreated([](int id) { qCInfo(lcSim) << "instance" << id << "created"; });
-    server_->setOnReleased([](int id) { qCInfo(lcSim) << "instance" << id << "released"; });
+    server_->setOnCreated([](int id) { qCDebug(lcSim) << "instance" << id << "created"; });
+    server_->setOnReleased([](int id) { qCDebug(lcSim) << "instance" << id << "released"; });
     bool ok = server_->addObject(QString::fromLatin1(kControlPath), controlClass(), [this](Call& c) { return control(c); }, error)
         && server_->addObject(QString::fromLatin1(kFormPath), formClass(), [this](Call& c) { return form(c); }, error);
     const auto box = numberBoxClass();

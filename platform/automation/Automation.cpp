@@ -3,6 +3,7 @@
 #include "Clock.h"
 
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -701,6 +702,33 @@ std::unique_ptr<LateBoundObject> LateBoundObject::create(const QDBusConnection& 
     impl->path = reply.arguments().first().value<QDBusObjectPath>().path();
     impl->timeoutMs = t;
     impl->owned = true;
+    return std::unique_ptr<LateBoundObject>(new LateBoundObject(std::move(impl)));
+}
+
+std::unique_ptr<LateBoundObject> LateBoundObject::attach(const QDBusConnection& bus, const QString& busName,
+                                                         const QString& path, int timeoutMs, QString* error)
+{
+    static const QRegularExpression validPath(QStringLiteral("^/$|^(/[A-Za-z0-9_]+)+$"));
+    if (!validPath.match(path).hasMatch()) {
+        if (error) *error = QStringLiteral("\"%1\" is not an object path").arg(path);
+        return nullptr;
+    }
+    const int t = clampTimeout(timeoutMs);
+    QDBusMessage msg = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    msg << busName;
+    const QDBusMessage reply = bus.isConnected() ? QDBusConnection(bus).call(msg, QDBus::Block, t)
+                                                 : msg.createErrorReply(QDBusError::Disconnected, QStringLiteral("not connected to the bus"));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        if (error) *error = QStringLiteral("%1: %2").arg(busName, reply.errorMessage());
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>(bus);
+    impl->progId = busName;
+    impl->owner = reply.arguments().first().toString();
+    impl->path = path;
+    impl->timeoutMs = t;
+    impl->owned = false;
     return std::unique_ptr<LateBoundObject>(new LateBoundObject(std::move(impl)));
 }
 

@@ -66,6 +66,12 @@ public:
     // and fills *error when no server answers or creation fails.
     static std::unique_ptr<LateBoundObject> create(const QDBusConnection& bus, const QString& progId,
                                                    int timeoutMs = kDefaultTimeoutMs, QString* error = nullptr);
+    // A handle on an object that a program publishes at a fixed path (not
+    // made by a class factory), such as a control object. Not released on
+    // destruction. Null when busName has no owner.
+    static std::unique_ptr<LateBoundObject> attach(const QDBusConnection& bus, const QString& busName,
+                                                   const QString& path, int timeoutMs = kDefaultTimeoutMs,
+                                                   QString* error = nullptr);
     ~LateBoundObject(); // releases the instance (best effort, short timeout)
     LateBoundObject(const LateBoundObject&) = delete;
     LateBoundObject& operator=(const LateBoundObject&) = delete;

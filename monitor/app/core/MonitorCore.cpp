@@ -154,7 +154,12 @@ void MonitorCore::enableReadSettings(bool on)
 
 void MonitorCore::startProcedure()
 {
-    if (state_.running || stopping_) return;
+    if (state_.running || stopping_ || starting_) return;
+    // The wait for the first sensor data keeps the window alive, so Stop (or
+    // a client) may run meanwhile; it then ends this start quietly.
+    starting_ = true;
+    startAborted_ = false;
+    struct Done { bool& flag; ~Done() { flag = false; } } done{starting_};
     startTime_ = clock_.now();
     state_.safeDelayMsg.text.clear();
     state_.lblStatus.text.clear();
@@ -186,7 +191,12 @@ void MonitorCore::startProcedure()
         if (problem) showCodes(codeText_, colour::Red);
 
         showStatus(QStringLiteral("Waiting for XOB_Nephor"), colour::Navy);
-        if (!connectSensor()) {
+        const bool connected = connectSensor();
+        if (startAborted_) {
+            showStatus(QString(), colour::Navy);
+            return;
+        }
+        if (!connected) {
             showStatus(QStringLiteral("Problem with XOB_Nephor"), colour::Red);
             showMessage(QStringLiteral("Cannot read XOB_Nephor"), MessageOk, QString());
             stopProcedure();
@@ -254,6 +264,7 @@ void MonitorCore::releaseSensor() { sensor_.release(); }
 
 void MonitorCore::stopProcedure()
 {
+    if (starting_) startAborted_ = true;
     stopping_ = true;
     state_.stopEnabled = false;
     if (config_.readStation) {

@@ -161,6 +161,8 @@ private:
     int cycles_ = 0;
     bool master_ = false;
     bool stopping_ = false;
+    bool starting_ = false;
+    bool startAborted_ = false;
 };
 
 } // namespace skyvane

@@ -1,0 +1,87 @@
+// Read-cycle benchmark: the monitor's read cycle against the sensor stand-in
+// on a private bus. Prints wall and CPU time per cycle (median, 90th
+// percentile, max) and the resident memory at cycles 100 and 1000.
+//
+//   ./build/bin/cycle_bench [cycles]
+#include "MonitorCore.h"
+#include "PrivateBus.h"
+#include "SensorStandIn.h"
+#include "SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+using namespace skyvane;
+
+namespace {
+double cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+long rssKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+void report(const char* what, std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const auto at = [&](double q) { return v[std::min(v.size() - 1, size_t(q * double(v.size())))]; };
+    std::printf("%-22s median %7.3f ms   p90 %7.3f ms   max %7.3f ms\n", what, at(0.5), at(0.9), v.back());
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int cycles = argc > 1 ? std::max(100, atoi(argv[1])) : 1000;
+    QTemporaryDir home;
+    qputenv("SKYVANE_SETTINGS_DIR", home.filePath("settings").toLocal8Bit());
+
+    testing::PrivateBus bus;
+    if (!bus.isRunning()) { std::fprintf(stderr, "no bus: %s\n", qPrintable(bus.error())); return 1; }
+    testing::SensorStandIn sim(bus, {"--ready-delay", "0"});
+    if (!sim.isRunning()) { std::fprintf(stderr, "no stand-in: %s\n", qPrintable(sim.error())); return 1; }
+
+    SettingsStore store(home.filePath("settings"));
+    FakeClock clock;
+    MonitorCore core(clock, store, bus.connection(), home.path());
+    core.load();
+    core.config().pathName = home.filePath("data");
+    core.config().graphImagePath = home.filePath("images");
+    core.startProcedure();
+    if (!core.isRunning()) { std::fprintf(stderr, "monitor did not start: %s\n", qPrintable(core.state().status.text)); return 1; }
+
+    std::vector<double> wall, cpu;
+    long rss100 = 0;
+    for (int i = 1; i <= cycles; ++i) {
+        QElapsedTimer t;
+        const double c0 = cpuMs();
+        t.start();
+        core.readCycle();
+        wall.push_back(t.nsecsElapsed() / 1e6);
+        cpu.push_back(cpuMs() - c0);
+        QCoreApplication::processEvents();
+        if (i == 100) rss100 = rssKb();
+    }
+    const long rssEnd = rssKb();
+    std::printf("read cycles against the sensor stand-in: %d (sensor error: %s)\n", cycles, core.sensorError() ? "yes" : "no");
+    report("wall time per cycle", wall);
+    report("CPU time per cycle", cpu);
+    std::printf("resident memory         cycle 100: %ld kB   cycle %d: %ld kB   growth %ld kB\n", rss100, cycles, rssEnd, rssEnd - rss100);
+    core.stopProcedure();
+    return 0;
+}

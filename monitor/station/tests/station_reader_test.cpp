@@ -1,0 +1,349 @@
+// One read cycle of the weather-station file against real files in a
+// temporary folder, with the time given by a fake clock.
+#include "StationReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace skyvane;
+using namespace skyvane::station;
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 12, 7), QTime(21, 0, 0));
+
+QByteArray stationCsv(const QByteArray& date = "07/12/26", const QByteArray& time = "21:00:00")
+{
+    return "Date,," + date + "\r\nTime,," + time + "\r\nOutTemp,\xC2\xB0" "C,12.5\r\nWindSpeed,km/h,8.3\r\n"
+           "Gust,km/h,14.0\r\nWindDirection,,SSW\r\nRainDayMin,mm,10.2\r\nRainDayMax,mm,12.7\r\n"
+           "OutHumidity,%,87 %\r\nDewPoint,\xC2\xB0" "C,10.4\r\nBarometer,hPa,1013.2\r\n";
+}
+
+class StationReaderTest : public ::testing::Test {
+protected:
+    StationReaderTest()
+        : clock(kStart)
+        , reader(clock)
+    {
+        settings.filePath = dir.filePath(QStringLiteral("station.csv"));
+        settings.separators.decimal = QStringLiteral(".");
+        settings.timeoutReadMinutes = 3;
+        settings.alarmWsArmed = true;
+        settings.alarmWsSound = QStringLiteral("/sounds/ws.wav|");
+    }
+
+    // Writes the file and gives it a modification time of its own, so that
+    // each write is a new version without waiting for the file system clock.
+    void write(const QByteArray& bytes, const QString& path = {})
+    {
+        QFile f(path.isEmpty() ? settings.filePath : path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        mtime = mtime.addSecs(7);
+        ASSERT_TRUE(f.setFileTime(mtime, QFileDevice::FileModificationTime));
+    }
+
+    StationCycleResult cycle()
+    {
+        StationCycleResult r = reader.readCycle(settings);
+        // the alarm module follows the request, as the main window wires it
+        if (r.alarm == StationAlarmAction::Start) settings.currentAlarmId = QStringLiteral("10");
+        if (r.alarm == StationAlarmAction::Stop) settings.currentAlarmId.clear();
+        return r;
+    }
+
+    QTemporaryDir dir;
+    FakeClock clock;
+    StationReader reader;
+    StationSettings settings;
+    QDateTime mtime = kStart.addSecs(-3600);
+};
+
+} // namespace
+
+TEST_F(StationReaderTest, FirstCycleReadsAndPublishes)
+{
+    write(stationCsv());
+    reader.startReading();
+    const StationCycleResult r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::Fresh);
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - Refreshed"));
+    EXPECT_EQ(r.statusColour, colour::navy);
+    EXPECT_TRUE(r.valid);
+    EXPECT_FALSE(r.fileAbsent);
+    EXPECT_FALSE(r.tooOld);
+    EXPECT_EQ(r.readLampColour, colour::lampGreen);
+    EXPECT_TRUE(r.codes.isEmpty());
+    EXPECT_TRUE(r.alarmMessage.isEmpty());
+    EXPECT_EQ(r.alarm, StationAlarmAction::None);
+    EXPECT_EQ(r.texts[FieldDate], QStringLiteral("07/12"));
+    EXPECT_EQ(r.texts[FieldTempUnit], QString(QChar(0xB0)) + QStringLiteral("C"));
+    EXPECT_EQ(r.dataTime, kStart);
+    EXPECT_DOUBLE_EQ(r.values.windSpeed.value, 8.3);
+    EXPECT_TRUE(r.values.windSpeed.ok);
+    EXPECT_EQ(r.panelNameColour, colour::panelName);
+    EXPECT_EQ(r.panel.windSpeed, QStringLiteral("8.3 km/h"));
+    EXPECT_EQ(r.panel.humidity, QStringLiteral("87 %"));
+    EXPECT_EQ(r.panel.direction, QStringLiteral("202.5"));
+    EXPECT_EQ(r.panel.temperature, QStringLiteral("12.5"));
+    EXPECT_EQ(r.secondsSinceGoodData(false), 3);
+    EXPECT_EQ(r.secondsSinceGoodData(true), 1000);
+}
+
+TEST_F(StationReaderTest, AgeOfAnUnchangedFile)
+{
+    write(stationCsv());
+    reader.startReading();
+    cycle();
+
+    clock.advance(120'000);
+    StationCycleResult r = cycle();
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - 120s old"));
+    EXPECT_TRUE(r.valid);
+
+    // exactly TimeoutREAD minutes old: not yet too old
+    clock.advance(60'000);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::Fresh);
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - 180s old"));
+
+    clock.advance(1'000);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::TooOld);
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data too old - 181s old"));
+    EXPECT_EQ(r.statusColour, colour::red);
+    EXPECT_TRUE(r.tooOld);
+    EXPECT_FALSE(r.fileAbsent);
+    EXPECT_FALSE(r.valid);
+    EXPECT_FALSE(r.values.windSpeed.ok);
+    EXPECT_TRUE(r.panel.windSpeed.isEmpty());
+    EXPECT_EQ(r.panelNameColour, colour::red);
+    EXPECT_EQ(r.texts[FieldWindSpeed], QStringLiteral("8.3")); // labels keep the last read
+    EXPECT_EQ(r.codes, QStringLiteral("a41"));
+    EXPECT_EQ(r.alarmMessage, QStringLiteral("WS data too old"));
+    EXPECT_EQ(r.readLampColour, colour::yellow);
+    EXPECT_EQ(r.alarm, StationAlarmAction::Start);
+    EXPECT_EQ(r.alarmSound, settings.alarmWsSound);
+    EXPECT_TRUE(r.stopSensorServerAlarm);
+    EXPECT_EQ(r.secondsSinceGoodData(false), 1000);
+
+    // started once per problem period
+    clock.advance(5'000);
+    EXPECT_EQ(cycle().alarm, StationAlarmAction::None);
+
+    // fresh data: refreshed, alarm stopped
+    clock.advance(5'000);
+    write(stationCsv("07/12/26", "21:03:05"));
+    r = cycle();
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - Refreshed"));
+    EXPECT_FALSE(r.tooOld);
+    EXPECT_TRUE(r.valid);
+    EXPECT_EQ(r.alarm, StationAlarmAction::Stop);
+    EXPECT_TRUE(r.codes.isEmpty());
+}
+
+TEST_F(StationReaderTest, NoAlarmUnlessArmedWithASound)
+{
+    settings.alarmWsSound.clear();
+    StationCycleResult r = cycle(); // no file
+    EXPECT_EQ(r.outcome, StationOutcome::Absent);
+    EXPECT_EQ(r.alarm, StationAlarmAction::None);
+    settings.alarmWsSound = QStringLiteral("/s.wav");
+    settings.alarmWsArmed = false;
+    EXPECT_EQ(cycle().alarm, StationAlarmAction::None);
+}
+
+TEST_F(StationReaderTest, MissingFile)
+{
+    const StationCycleResult r = cycle();
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - file not available"));
+    EXPECT_EQ(r.statusColour, colour::red);
+    EXPECT_TRUE(r.fileAbsent);
+    EXPECT_TRUE(r.tooOld);
+    EXPECT_FALSE(r.valid);
+    EXPECT_EQ(r.codes, QStringLiteral("a42"));
+    EXPECT_EQ(r.alarmMessage, QStringLiteral("WS data file absent"));
+    EXPECT_EQ(r.alarm, StationAlarmAction::Start);
+    EXPECT_FALSE(r.stopSensorServerAlarm);
+    // the file turns up: read at once
+    write(stationCsv());
+    const StationCycleResult r2 = cycle();
+    EXPECT_TRUE(r2.valid);
+    EXPECT_FALSE(r2.fileAbsent);
+    EXPECT_EQ(r2.alarm, StationAlarmAction::Stop);
+}
+
+TEST_F(StationReaderTest, UnusablePaths)
+{
+    struct Case { const char* name; std::function<void(const QString&)> make; const char* status; };
+    const Case cases[] = {
+        {"folder", [](const QString& p) { QDir().mkpath(p); }, "Weather Station Data - path is a folder"},
+        {"fifo", [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }, "Weather Station Data - not a regular file"},
+        // 50 MB, sparse: never read
+        {"huge", [](const QString& p) { QFile f(p); f.open(QIODevice::WriteOnly); f.resize(50LL * 1024 * 1024); }, "Weather Station Data - file too large"},
+    };
+    for (const Case& c : cases) {
+        settings.filePath = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".htm"));
+        c.make(settings.filePath);
+        const StationCycleResult r = cycle();
+        EXPECT_EQ(r.outcome, StationOutcome::Unusable) << c.name;
+        EXPECT_EQ(r.status, QString::fromLatin1(c.status)) << c.name;
+        EXPECT_EQ(r.codes, QStringLiteral("a42")) << c.name;
+        EXPECT_TRUE(r.fileAbsent) << c.name;
+        EXPECT_EQ(r.alarmMessage, QStringLiteral("WS data file unreadable")) << c.name;
+        EXPECT_FALSE(r.valid) << c.name;
+    }
+    if (::geteuid() != 0) { // root reads anything
+        settings.filePath = dir.filePath(QStringLiteral("locked.csv"));
+        write(stationCsv());
+        ::chmod(QFile::encodeName(settings.filePath).constData(), 0);
+        EXPECT_EQ(cycle().status, QStringLiteral("Weather Station Data - file cannot be read"));
+    }
+}
+
+TEST_F(StationReaderTest, FilesWithoutReadings)
+{
+    struct Case { const char* name; const char* file; QByteArray bytes; };
+    QByteArray binary(4096, '\0');
+    for (int i = 0; i < binary.size(); ++i) binary[i] = char((i * 7919 + 13) % 256);
+    const Case cases[] = {
+        {"no table", "page.htm", "<html><body>OutTemp 12</body></html>"},
+        {"upper-case .CSV is a page", "station.CSV", stationCsv()},
+        {"binary", "station.htm", binary},
+        {"binary csv", "station.csv", binary},
+        {"empty", "station.csv", ""},
+    };
+    for (const Case& c : cases) {
+        settings.filePath = dir.filePath(QString::fromLatin1(c.file));
+        write(c.bytes);
+        reader.startReading();
+        const StationCycleResult r = cycle();
+        EXPECT_EQ(r.outcome, StationOutcome::NoReadings) << c.name;
+        EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - no readings in file")) << c.name;
+        EXPECT_FALSE(r.valid) << c.name;
+        EXPECT_FALSE(r.labelsRead) << c.name;
+    }
+}
+
+TEST_F(StationReaderTest, HalfWrittenFileIsNotUsed)
+{
+    write(stationCsv());
+    reader.startReading();
+    ASSERT_TRUE(cycle().valid);
+
+    // the station program has written only the first lines so far
+    write(stationCsv().left(60));
+    clock.advance(5'000);
+    StationCycleResult r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::Incomplete);
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - file incomplete, retrying"));
+    EXPECT_FALSE(r.valid);
+    EXPECT_FALSE(r.values.gust.ok);
+    EXPECT_FALSE(r.tooOld); // one bad cycle raises nothing
+    EXPECT_EQ(r.alarm, StationAlarmAction::None);
+    EXPECT_EQ(r.texts[FieldGust], QStringLiteral("14")); // labels of the last good read
+
+    // finished: good again
+    write(stationCsv("07/12/26", "21:00:05"));
+    clock.advance(5'000);
+    r = cycle();
+    EXPECT_TRUE(r.valid);
+    EXPECT_EQ(r.dataTime, kStart.addSecs(5));
+
+    // a last line cut short, the line end missing
+    QByteArray cut = stationCsv();
+    cut.chop(5);
+    write(cut);
+    clock.advance(5'000);
+    EXPECT_EQ(cycle().outcome, StationOutcome::Incomplete);
+}
+
+TEST_F(StationReaderTest, ShorterFileThatStaysIsAccepted)
+{
+    write(stationCsv());
+    reader.startReading();
+    ASSERT_TRUE(cycle().valid);
+    // the station no longer writes a gust line
+    QByteArray noGust = stationCsv();
+    noGust.replace("Gust,km/h,14.0\r\n", "");
+    write(noGust);
+    clock.advance(5'000);
+    EXPECT_EQ(cycle().outcome, StationOutcome::Incomplete);
+    clock.advance(5'000);
+    const StationCycleResult r = cycle(); // unchanged a cycle later
+    EXPECT_TRUE(r.valid);
+    EXPECT_FALSE(r.values.gust.ok);
+    EXPECT_TRUE(r.values.windSpeed.ok);
+    EXPECT_TRUE(r.texts[FieldGust].isEmpty());
+}
+
+TEST_F(StationReaderTest, BadReadsTurnTooOldAfterTheTimeout)
+{
+    write(stationCsv());
+    reader.startReading();
+    ASSERT_TRUE(cycle().valid);
+    // the file keeps changing but never holds readings
+    for (int i = 0; i < 4; ++i) {
+        clock.advance(60'000);
+        write("<html>busy</html>" + QByteArray::number(i));
+        const StationCycleResult r = cycle();
+        if (i < 3) { // at 180 s exactly, not yet too old
+            EXPECT_EQ(r.outcome, StationOutcome::NoReadings) << i;
+        } else {
+            EXPECT_EQ(r.outcome, StationOutcome::TooOld) << i;
+            EXPECT_EQ(r.codes, QStringLiteral("a41"));
+        }
+    }
+}
+
+TEST_F(StationReaderTest, StartReadingReadsAnUnchangedFileAgain)
+{
+    write(stationCsv());
+    reader.startReading();
+    cycle();
+    clock.advance(3600'000);
+    EXPECT_EQ(cycle().outcome, StationOutcome::TooOld);
+    reader.startReading();
+    EXPECT_EQ(reader.rememberedFileTime(), StationReader::resetFileTimeText());
+    EXPECT_EQ(reader.stationDataTime(), clock.now());
+    const StationCycleResult r = cycle();
+    // read again; the data inside are an hour old but the file counts as changed
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - Refreshed"));
+    EXPECT_TRUE(r.valid);
+    clock.advance(1'000);
+    EXPECT_EQ(cycle().outcome, StationOutcome::TooOld);
+}
+
+TEST_F(StationReaderTest, DataWithoutDateAreAsOldAsTheFile)
+{
+    write("OutTemp,C,12.5\r\nWindSpeed,km/h,3\r\n");
+    reader.startReading();
+    const StationCycleResult r = cycle();
+    EXPECT_TRUE(r.valid);
+    EXPECT_EQ(r.dataTime, mtime);
+    clock.advance(1'000);
+    EXPECT_EQ(cycle().outcome, StationOutcome::TooOld); // the file is an hour old
+}
+
+TEST_F(StationReaderTest, HtmlInCodePage1252)
+{
+    settings.filePath = dir.filePath(QStringLiteral("station.htm"));
+    write("<html><body><table>\r\n<tr><td>Date</td><td></td><td>12/07/26</td></tr>\r\n"
+          "<tr><td>Time</td><td></td><td>9:00:00 PM</td></tr>\r\n"
+          "<tr><td>OutTemp</td><td>\xB0" "C</td><td>-2.5</td></tr>\r\n"
+          "<tr><td>WindSpeed</td><td>km/h</td><td>12</td></tr>\r\n</table></body></html>");
+    settings.dayMonthOrder = false;
+    reader.startReading();
+    const StationCycleResult r = cycle();
+    EXPECT_TRUE(r.valid);
+    EXPECT_EQ(r.texts[FieldTempUnit], QString(QChar(0xB0)) + QStringLiteral("C"));
+    EXPECT_EQ(r.texts[FieldDate], QStringLiteral("12/07"));
+    EXPECT_EQ(r.dataTime, kStart);
+    EXPECT_EQ(r.panel.temperature, QStringLiteral("-2.5"));
+}

@@ -517,6 +517,8 @@ bool NephorSim::runCommand(const QStringList& words, QString* error)
         rest = rest.mid(0, m->args.size() - 1);
         rest << tail;
     }
+    // Trailing text arguments may be left out: they are empty.
+    while (rest.size() < m->args.size() && m->args[rest.size()].type == QLatin1String("s")) rest << QString();
     if (rest.size() != m->args.size())
         return fail(QStringLiteral("%1 takes %2 argument(s)").arg(m->name).arg(m->args.size()));
     Call call;

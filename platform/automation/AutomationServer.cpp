@@ -301,9 +301,23 @@ AutomationObject::AutomationObject(std::shared_ptr<const ClassSpec> spec, Handle
 
 QString AutomationObject::introspect(const QString&) const { return spec_->interfaceXml(2); }
 
+void AutomationObject::retire()
+{
+    retired_ = true;
+    if (busy_ == 0) deleteLater();
+}
+
 bool AutomationObject::handleMessage(const QDBusMessage& msg, const QDBusConnection& connection)
 {
     QDBusConnection bus(connection);
+    ++busy_;
+    const bool handled = dispatch(msg, bus);
+    if (--busy_ == 0 && retired_) deleteLater();
+    return handled;
+}
+
+bool AutomationObject::dispatch(const QDBusMessage& msg, QDBusConnection& bus)
+{
     auto answer = [&](const QDBusMessage& reply) {
         if (msg.isReplyRequired()) bus.send(reply);
         return true;
@@ -473,7 +487,7 @@ void AutomationServer::removeObject(const QString& path)
 {
     if (auto* obj = objects_.take(path)) {
         bus_.unregisterObject(path);
-        delete obj;
+        obj->retire();
     }
 }
 
@@ -557,8 +571,8 @@ void AutomationServer::dropInstance(int id)
     instances_.erase(it);
     bus_.unregisterObject(inst.path);
     // The object may be in the middle of answering a call of this very
-    // instance; let the event loop delete it.
-    inst.object->deleteLater();
+    // instance: it goes when that call is done.
+    inst.object->retire();
     if (!inst.owner.isEmpty() && instanceCount(inst.owner) == 0) watcher_->removeWatchedService(inst.owner);
     qCDebug(lcAutomationServer) << "released" << inst.path;
     if (onReleased_) onReleased_(id);

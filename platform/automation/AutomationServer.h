@@ -161,11 +161,17 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
     const ClassSpec& spec() const { return *spec_; }
     int instance() const { return instance_; }
+    // Deletes the object once no call of it is running any more (a handler
+    // that processes events may see its own instance released meanwhile).
+    void retire();
 
 private:
+    bool dispatch(const QDBusMessage& message, QDBusConnection& bus);
     std::shared_ptr<const ClassSpec> spec_;
     Handler handler_;
     int instance_;
+    int busy_ = 0;
+    bool retired_ = false;
 };
 
 class FactoryObject;

@@ -1,0 +1,226 @@
+#include "Safety.h"
+
+#include "Clock.h"
+#include "Format.h"
+#include "Levels.h"
+#include "Units.h"
+
+#include <cmath>
+#include <limits>
+
+namespace skyvane::conditions {
+
+namespace {
+
+// Reads one fixed-width field of a sector text: an optional sign and digits,
+// blanks around allowed. Anything else is unreadable.
+std::optional<int> sectorField(const QString& field)
+{
+    const QString f = field.trimmed();
+    if (f.isEmpty()) return 0;
+    int i = 0;
+    if (f[0] == QLatin1Char('-') || f[0] == QLatin1Char('+')) i = 1;
+    if (i >= f.size()) return std::nullopt;
+    for (int j = i; j < f.size(); ++j)
+        if (!f[j].isDigit()) return std::nullopt;
+    bool ok = false;
+    const int v = f.toInt(&ok);
+    if (!ok) return std::nullopt;
+    return v;
+}
+
+// Gates are applied in this order; it is also the order of the reasons.
+constexpr std::array<Quantity, kQuantityCount> kDecisionOrder{
+    Quantity::Cloud,    Quantity::Rain,     Quantity::Wind,        Quantity::Gust,
+    Quantity::DewPoint, Quantity::Humidity, Quantity::Temperature, Quantity::Brightness};
+
+// Delays beyond a few years are nonsense; keep the date arithmetic in range.
+constexpr double kMaxDelaySeconds = 1e8;
+
+} // namespace
+
+SectorText parseSectorText(const QString& text)
+{
+    SectorText r;
+    const QString s = text.trimmed();
+    if (s.isEmpty()) return r;
+    const QString p = s + QStringLiteral("0000 0000 000");
+    const auto from = sectorField(p.mid(0, 4));
+    const auto to = sectorField(p.mid(5, 4));
+    const auto minutes = sectorField(p.mid(10, 2));
+    const bool inRange = from && to && minutes && *from >= -359 && *from <= 359 && *to >= -359 && *to <= 359 &&
+                         *minutes >= 0;
+    if (!inRange) {
+        r.kind = SectorText::Kind::Invalid;
+        return r;
+    }
+    r.kind = SectorText::Kind::Valid;
+    r.sector = {*from, *to, *minutes};
+    return r;
+}
+
+QString formatSectorText(const DirectionSector& s)
+{
+    const auto degrees = [](int v) { return format::number(v, QStringLiteral("000")).leftJustified(4, QLatin1Char(' ')); };
+    return degrees(s.from) + QLatin1Char(' ') + degrees(s.to) + QLatin1Char(' ') +
+           format::number(s.minutes, QStringLiteral("00")) + QLatin1Char(' ');
+}
+
+bool sectorContains(const DirectionSector& s, double direction)
+{
+    if (!std::isfinite(direction)) return true;
+    double d = std::fmod(direction, 360.0);
+    if (d < 0) d += 360.0;
+    const int deg = int(std::floor(d)) % 360;
+    if (s.from >= 0) return s.from <= deg && deg <= s.to;
+    return deg >= s.from + 360 || deg <= s.to;
+}
+
+UnsafeFlagDisplay unsafeFlagDisplay(bool reportedUnsafe)
+{
+    if (reportedUnsafe) return {QStringLiteral("Unsafe"), colours::Red};
+    return {QStringLiteral("Safe"), colours::Lime};
+}
+
+SwitchCommand switchCommand(bool reportedUnsafe)
+{
+    if (reportedUnsafe) return {2.0, QStringLiteral("Closed"), colours::Red};
+    return {1.0, QStringLiteral("Opened"), colours::DarkGreen};
+}
+
+// ---- evaluator -------------------------------------------------------------------
+
+SafetyEvaluator::SafetyEvaluator(Clock& clock) : clock_(clock), lastChange_(clock.now()) {}
+
+void SafetyEvaluator::start()
+{
+    state_ = 0;
+    lastChange_ = clock_.now();
+    message_.clear();
+    remaining_ = 0;
+    cloudSince_.reset();
+    lastCloudLevel_ = Level::Two;
+}
+
+qint64 SafetyEvaluator::msSince(const std::optional<QDateTime>& t) const
+{
+    if (!t) return std::numeric_limits<qint64>::max();
+    return t->msecsTo(clock_.now());
+}
+
+bool SafetyEvaluator::cloudLevelCounts(Level level, Level k)
+{
+    if (level != k) return false;
+    const Level prev = lastCloudLevel_;
+    if (prev != level) {
+        lastCloudLevel_ = level;
+        cloudSince_ = clock_.now();
+    }
+    // Cloudy that follows Clear must last the cloud alarm delay; Cloudy that
+    // follows Overcast counts at once and stays confirmed.
+    if (level == Level::Two && prev != Level::Three)
+        return double(msSince(cloudSince_)) >= cloudAlarmDelay_ * 1000.0;
+    if (prev == Level::Three) cloudSince_.reset();
+    return true;
+}
+
+bool SafetyEvaluator::sectorHolds(Quantity kind, const QString& sectorText, std::optional<double> direction)
+{
+    const SectorText st = parseSectorText(sectorText);
+    if (st.kind != SectorText::Kind::Valid) return true;
+    std::optional<QDateTime>& since = kind == Quantity::Gust ? gustSince_ : windSince_;
+    const bool inside = !direction || sectorContains(st.sector, *direction);
+    qint64 elapsedMs = 0;
+    if (inside) {
+        elapsedMs = msSince(since);
+    } else {
+        since = clock_.now();
+    }
+    return elapsedMs >= qint64(st.sector.minutes) * 60000;
+}
+
+void SafetyEvaluator::applySafeDelay(bool raw, double delay)
+{
+    const QDateTime now = clock_.now();
+    if (state_ == 0) {
+        // First evaluation since Start: reported as it is, without delay.
+        lastChange_ = now.addMSecs(-qint64(std::llround(delay * 1000.0)));
+        reported_ = raw;
+        state_ = raw ? 1 : 2;
+        return;
+    }
+    if ((state_ == 1 && !raw) || (state_ == 2 && raw)) lastChange_ = now;
+
+    if (delay <= 0 || raw) {
+        remaining_ = 0;
+        message_.clear();
+        reported_ = raw;
+    } else {
+        const qint64 elapsed = std::abs(lastChange_.msecsTo(now)) / 1000;
+        if (delay > double(elapsed)) {
+            remaining_ = int(roundHalfEven(delay - double(elapsed)));
+            message_ = QStringLiteral("SAFE condition delayed by ") + QString::number(remaining_) + QStringLiteral(" s");
+            reported_ = true;
+        } else {
+            remaining_ = 0;
+            message_.clear();
+            reported_ = false;
+        }
+    }
+    state_ = raw ? 1 : 2;
+}
+
+SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfig& config, bool hasControl)
+{
+    SafetyResult r;
+    for (Quantity q : kAllQuantities) {
+        r.levelGate[q] = {false, false, false};
+        r.countsUnsafe[q] = false;
+    }
+
+    for (Quantity q : kDecisionOrder) {
+        const Level l = in.levels[q];
+        const int i = levelIndex(l);
+        if (i >= 0) {
+            bool gate = true;
+            if (q == Quantity::Cloud) gate = cloudLevelCounts(l, l);
+            else if (hasDirectionSector(q)) gate = sectorHolds(q, config.sectors(q)[std::size_t(i)], in.windDirection);
+            r.levelGate[q][std::size_t(i)] = gate;
+            if (gate && config.unsafeMarks[q][std::size_t(i)]) {
+                r.countsUnsafe[q] = true;
+                r.reasons.push_back({UnsafeCause::MarkedLevel, q, l});
+            }
+        } else {
+            // A quantity the user cares about that cannot be judged is not
+            // taken as safe. While its data source is flagged stale the
+            // stale-data option decides instead.
+            const bool sourceFlagged = isSuppliedBySensor(q) ? in.sensorError : in.stationTooOld;
+            if (config.anyMark(q) && !sourceFlagged) {
+                r.countsUnsafe[q] = true;
+                r.reasons.push_back({UnsafeCause::UnknownLevel, q, l});
+            }
+        }
+    }
+    if (config.wsDataOldUnsafe && in.stationTooOld) r.reasons.push_back({UnsafeCause::StationDataOld});
+    if (config.npDataOldUnsafe && in.sensorError) r.reasons.push_back({UnsafeCause::SensorDataError});
+    r.rawUnsafe = !r.reasons.empty();
+
+    if (!hasControl) {
+        double delay = config.safeDelaySeconds;
+        if (!std::isfinite(delay) || delay < 0) delay = 0;
+        if (delay > kMaxDelaySeconds) delay = kMaxDelaySeconds;
+        applySafeDelay(r.rawUnsafe, delay);
+        r.evaluated = true;
+    }
+
+    r.reportedUnsafe = reported_;
+    r.safeDelayRemaining = remaining_;
+    r.safeDelayMessage = message_;
+    r.flag = unsafeFlagDisplay(reported_);
+    r.setUnSafe = reported_;
+    r.switchCmd = switchCommand(reported_);
+    for (Quantity q : kAllQuantities) r.labelColour[q] = conditionLabelColour(q, in.levels[q], r.countsUnsafe[q]);
+    return r;
+}
+
+} // namespace skyvane::conditions

@@ -1,0 +1,198 @@
+#pragma once
+// The safe/unsafe decision of every read cycle: the user's unsafe marks, the
+// confirmation time for Cloudy, the wind-direction sectors, the stale-data
+// rules and the safe delay that holds a return to SAFE back.
+//
+// The rule in one sentence: the sky is unsafe as soon as any quantity sits at
+// a level the user marked unsafe (with its gate open), when a quantity the
+// user cares about cannot be judged, or when stale data are declared unsafe;
+// a change to unsafe is reported at once, a change to safe only after the
+// safe delay.
+
+#include "ConditionTypes.h"
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace skyvane {
+class Clock;
+}
+
+namespace skyvane::conditions {
+
+// ---- direction sectors -------------------------------------------------------
+
+// A wind-direction sector in whole degrees. A negative from-direction makes a
+// sector through north (from -60 to 60 covers 300..359 and 0..60). Minutes is
+// how long the direction must have stayed inside before the sector holds.
+struct DirectionSector {
+    int from = 0;
+    int to = 359;
+    int minutes = 1;
+    bool operator==(const DirectionSector&) const = default;
+};
+
+struct SectorText {
+    enum class Kind {
+        Empty,   // no sector: the gate is always open
+        Valid,   // a sector
+        Invalid, // not readable: treated as open, so a marked level still counts
+    };
+    Kind kind = Kind::Empty;
+    DirectionSector sector;
+};
+
+// Reads a sector text: from-direction in characters 1-4, to-direction in 6-9,
+// minutes in 11-12 (1-based), a shorter text padded with "0000 0000 000".
+SectorText parseSectorText(const QString& text);
+// Writes a sector the way the sector editor does ("-060  060  05 ").
+QString formatSectorText(const DirectionSector& s);
+inline const QString kDefaultSectorText = QStringLiteral("000  359  01");
+
+// Whether a direction lies in the sector. Directions are taken modulo 360 and
+// counted in whole degrees, so 359.6 and 360 belong to the degrees 359 and 0.
+// A from-direction above a non-negative to-direction contains nothing.
+bool sectorContains(const DirectionSector& s, double direction);
+
+// ---- configuration, inputs, result ----------------------------------------------
+
+struct SafetyConfig {
+    // Unsafe marks CondCloud, CondRain, CondDay, CondWind, ..., index 0..2
+    // for levels 1..3: true = that level counts as unsafe.
+    QuantityMap<PerLevel<bool>> unsafeMarks;
+    // Direction sector texts of DirectionWind(0..2) and DirectionGust(0..2).
+    PerLevel<QString> windSectors;
+    PerLevel<QString> gustSectors;
+    bool wsDataOldUnsafe = true; // weather-station data too old => unsafe
+    bool npDataOldUnsafe = true; // sensor-server data old or faulty => unsafe
+    double safeDelaySeconds = 0; // SafeDelayVal
+
+    static SafetyConfig defaults();
+    const PerLevel<QString>& sectors(Quantity q) const
+    {
+        return q == Quantity::Gust ? gustSectors : windSectors;
+    }
+    bool anyMark(Quantity q) const
+    {
+        const auto& m = unsafeMarks[q];
+        return m[0] || m[1] || m[2];
+    }
+};
+
+struct SafetyInputs {
+    QuantityMap<Level> levels{Level::Unknown};
+    // Wind direction of the weather-station data, degrees; nullopt when the
+    // station gave none that could be read (then every sector is taken to
+    // hold, since the wind may well be coming from it).
+    std::optional<double> windDirection;
+    bool stationTooOld = false; // weather-station data too old, or the file absent
+    bool sensorError = false;   // sensor-server data old or faulty
+};
+
+enum class UnsafeCause {
+    MarkedLevel,  // a quantity sits at a level marked unsafe, its gate open
+    UnknownLevel, // a quantity with unsafe marks cannot be judged (level 0)
+    StationDataOld,
+    SensorDataError,
+};
+
+struct UnsafeReason {
+    UnsafeCause cause;
+    Quantity quantity = Quantity::Cloud; // for the two level causes
+    Level level = Level::Unknown;
+    bool operator==(const UnsafeReason&) const = default;
+};
+
+// Disp_UnsafeFlag: LblStatus caption and LEDUnsafe colour.
+struct UnsafeFlagDisplay {
+    QString caption;
+    int lampColour = 0;
+};
+UnsafeFlagDisplay unsafeFlagDisplay(bool reportedUnsafe);
+
+// The switch value sent with XOB_SetSwitch while this program drives the
+// switch, and what LValSwitch shows.
+struct SwitchCommand {
+    double value = 1; // 2 closed (unsafe), 1 opened (safe)
+    QString caption;
+    int colour = 0;
+};
+SwitchCommand switchCommand(bool reportedUnsafe);
+
+struct SafetyResult {
+    // False while a client has control: nothing was decided, the reported
+    // flag is whatever it was (or what the client set).
+    bool evaluated = false;
+    bool rawUnsafe = false;
+    bool reportedUnsafe = true;
+    int safeDelayRemaining = 0; // seconds
+    QString safeDelayMessage;   // SafeDelayMsg caption
+    std::vector<UnsafeReason> reasons; // why the raw result is unsafe
+
+    // For each quantity and level: the quantity sits at that level and the
+    // level's gate is open (cloud confirmation, wind/gust sector).
+    QuantityMap<PerLevel<bool>> levelGate;
+    // The current level counts as unsafe (drives the label colour).
+    QuantityMap<bool> countsUnsafe;
+    // Foreground colours of the condition labels LCondCloud ... LCondHumidity.
+    QuantityMap<int> labelColour;
+
+    UnsafeFlagDisplay flag;  // Disp_UnsafeFlag
+    bool setUnSafe = true;   // the value passed to the sensor server's SetUnSafe
+    SwitchCommand switchCmd; // sent only while this program drives the switch
+};
+
+// ---- the evaluation ------------------------------------------------------------
+
+class SafetyEvaluator {
+public:
+    explicit SafetyEvaluator(Clock& clock);
+
+    // The Start procedure: the next evaluation is reported at once, the cloud
+    // gate starts from "Cloudy since long ago".
+    void start();
+
+    // XOB_CloudAlarmDelay: seconds a Cloudy reading reached from Clear must
+    // last before it counts.
+    void setCloudAlarmDelay(qint32 seconds) { cloudAlarmDelay_ = double(seconds); }
+    double cloudAlarmDelay() const { return cloudAlarmDelay_; }
+
+    // EvaluateSafety without its alarm step. With hasControl the gates and
+    // label colours are still brought up to date, but the decision is left
+    // alone.
+    SafetyResult evaluate(const SafetyInputs& in, const SafetyConfig& config, bool hasControl);
+
+    // The reported flag. It starts unsafe: nothing has been judged yet.
+    bool reportedUnsafe() const { return reported_; }
+    // A client that has control sets the flag itself (SetUnSafe).
+    void setReportedUnsafe(bool unsafe) { reported_ = unsafe; }
+    int safeDelayRemaining() const { return remaining_; }
+    const QString& safeDelayMessage() const { return message_; }
+    // 0 not evaluated since Start, 1 last raw result unsafe, 2 safe.
+    int safetyState() const { return state_; }
+
+    // The gates by themselves (CloudLevelCounts, SectorHolds); evaluate() calls
+    // them once per cycle. Both keep time state.
+    bool cloudLevelCounts(Level level, Level k);
+    bool sectorHolds(Quantity kind, const QString& sectorText, std::optional<double> direction);
+
+private:
+    void applySafeDelay(bool raw, double delay);
+    qint64 msSince(const std::optional<QDateTime>& t) const;
+
+    Clock& clock_;
+    bool reported_ = true;
+    int state_ = 0;
+    QDateTime lastChange_;
+    int remaining_ = 0;
+    QString message_;
+    double cloudAlarmDelay_ = 0;
+    Level lastCloudLevel_ = Level::Two;
+    std::optional<QDateTime> cloudSince_; // nullopt: long ago
+    std::optional<QDateTime> windSince_;  // last time seen outside the sector
+    std::optional<QDateTime> gustSince_;
+};
+
+} // namespace skyvane::conditions

@@ -1,0 +1,325 @@
+#include "Clock.h"
+#include "ConditionSettings.h"
+#include "Safety.h"
+
+#include <gtest/gtest.h>
+
+using namespace skyvane;
+using namespace skyvane::conditions;
+
+namespace {
+
+class Safety : public ::testing::Test {
+protected:
+    Safety()
+    {
+        // A sky that is safe with the default marks.
+        in.levels[Quantity::Cloud] = Level::One;
+        in.levels[Quantity::Rain] = Level::One;
+        in.levels[Quantity::Brightness] = Level::One;
+        in.levels[Quantity::Wind] = Level::One;
+        in.levels[Quantity::Gust] = Level::One;
+        in.levels[Quantity::Temperature] = Level::Two;
+        in.levels[Quantity::DewPoint] = Level::Three;
+        in.levels[Quantity::Humidity] = Level::One;
+        in.windDirection = 0;
+        ev.start();
+    }
+    SafetyResult cycle(qint64 afterMs = 0)
+    {
+        clock.advance(afterMs);
+        return ev.evaluate(in, cfg, false);
+    }
+
+    FakeClock clock;
+    SafetyEvaluator ev{clock};
+    SafetyConfig cfg = SafetyConfig::defaults();
+    SafetyInputs in;
+};
+
+TEST_F(Safety, NothingJudgedYetIsUnsafe)
+{
+    SafetyEvaluator fresh(clock);
+    EXPECT_TRUE(fresh.reportedUnsafe());
+}
+
+TEST_F(Safety, DefaultMarks)
+{
+    struct Case {
+        Quantity q;
+        Level level;
+        bool unsafe;
+    };
+    const Case cases[] = {
+        {Quantity::Cloud, Level::Three, true},     {Quantity::Cloud, Level::Two, false},
+        {Quantity::Rain, Level::Two, true},        {Quantity::Rain, Level::Three, true},
+        {Quantity::Brightness, Level::Three, true}, {Quantity::Brightness, Level::Two, false},
+        {Quantity::Wind, Level::Two, true},        {Quantity::Wind, Level::Three, true},
+        {Quantity::Gust, Level::Two, true},        {Quantity::Gust, Level::Three, true},
+        {Quantity::Temperature, Level::One, true}, {Quantity::Temperature, Level::Three, true},
+        {Quantity::Humidity, Level::Three, true},  {Quantity::Humidity, Level::Two, false},
+        {Quantity::DewPoint, Level::One, true},    {Quantity::DewPoint, Level::Two, false},
+    };
+    EXPECT_FALSE(cycle().reportedUnsafe);
+    for (const Case& c : cases) {
+        const Level before = in.levels[c.q];
+        in.levels[c.q] = c.level;
+        ev.start();
+        const SafetyResult r = cycle(1000);
+        EXPECT_EQ(r.reportedUnsafe, c.unsafe) << int(c.q) << " level " << toInt(c.level);
+        EXPECT_EQ(r.countsUnsafe[c.q], c.unsafe) << int(c.q);
+        in.levels[c.q] = before;
+    }
+}
+
+TEST_F(Safety, SafeDelayThirtySecondsRestartedByAnUnsafeCycle)
+{
+    cfg.safeDelaySeconds = 30;
+    in.levels[Quantity::Rain] = Level::Three;
+    EXPECT_TRUE(cycle().reportedUnsafe);
+
+    in.levels[Quantity::Rain] = Level::One;
+    SafetyResult r = cycle(10000);
+    EXPECT_FALSE(r.rawUnsafe);
+    EXPECT_TRUE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayRemaining, 30);
+    EXPECT_EQ(r.safeDelayMessage, QStringLiteral("SAFE condition delayed by 30 s"));
+    EXPECT_EQ(r.flag.caption, QStringLiteral("Unsafe"));
+
+    r = cycle(10000);
+    EXPECT_TRUE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayMessage, QStringLiteral("SAFE condition delayed by 20 s"));
+
+    // One unsafe cycle in between restarts the wait.
+    in.levels[Quantity::Rain] = Level::Two;
+    r = cycle(10000);
+    EXPECT_TRUE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayMessage, QString());
+    EXPECT_EQ(r.safeDelayRemaining, 0);
+
+    in.levels[Quantity::Rain] = Level::One;
+    r = cycle(10000);
+    EXPECT_EQ(r.safeDelayMessage, QStringLiteral("SAFE condition delayed by 30 s"));
+    r = cycle(29900);
+    EXPECT_TRUE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayRemaining, 1);
+    r = cycle(100);
+    EXPECT_FALSE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayMessage, QString());
+    EXPECT_EQ(r.flag.caption, QStringLiteral("Safe"));
+    EXPECT_EQ(r.flag.lampColour, 65280);
+}
+
+TEST_F(Safety, FirstEvaluationAfterStartIsReportedAtOnce)
+{
+    cfg.safeDelaySeconds = 30;
+    in.levels[Quantity::Cloud] = Level::Three;
+    EXPECT_TRUE(cycle().reportedUnsafe);
+
+    // Stop and Start: the first result is reported without the delay.
+    in.levels[Quantity::Cloud] = Level::One;
+    ev.start();
+    const SafetyResult r = cycle(5000);
+    EXPECT_FALSE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayMessage, QString());
+    EXPECT_EQ(ev.safetyState(), 2);
+    // And it stays safe without waiting.
+    EXPECT_FALSE(cycle(1000).reportedUnsafe);
+}
+
+TEST_F(Safety, NoDelayFollowsRawResult)
+{
+    cfg.safeDelaySeconds = 0;
+    in.levels[Quantity::Rain] = Level::Three;
+    EXPECT_TRUE(cycle().reportedUnsafe);
+    in.levels[Quantity::Rain] = Level::One;
+    const SafetyResult r = cycle(10000);
+    EXPECT_FALSE(r.reportedUnsafe);
+    EXPECT_EQ(r.safeDelayMessage, QString());
+}
+
+TEST_F(Safety, CloudAlarmDelayClearToCloudyVersusOvercastToCloudy)
+{
+    cfg.unsafeMarks[Quantity::Cloud][1] = true; // Cloudy marked unsafe
+    ev.setCloudAlarmDelay(600);
+
+    EXPECT_FALSE(cycle().reportedUnsafe); // Clear
+    in.levels[Quantity::Cloud] = Level::Two;
+    EXPECT_FALSE(cycle(10000).reportedUnsafe);
+    EXPECT_FALSE(cycle(599000).reportedUnsafe); // 599 s of Cloudy
+    SafetyResult r = cycle(1000);               // 600 s
+    EXPECT_TRUE(r.reportedUnsafe);
+    EXPECT_TRUE(r.levelGate[Quantity::Cloud][1]);
+
+    // Overcast, then Cloudy: counts at once and keeps counting.
+    in.levels[Quantity::Cloud] = Level::One;
+    EXPECT_FALSE(cycle(10000).reportedUnsafe);
+    in.levels[Quantity::Cloud] = Level::Three;
+    EXPECT_TRUE(cycle(10000).reportedUnsafe);
+    in.levels[Quantity::Cloud] = Level::Two;
+    EXPECT_TRUE(cycle(10000).reportedUnsafe);
+    EXPECT_TRUE(cycle(10000).reportedUnsafe);
+}
+
+TEST_F(Safety, FirstCloudyAfterStartCountsAtOnce)
+{
+    cfg.unsafeMarks[Quantity::Cloud][1] = true;
+    ev.setCloudAlarmDelay(600);
+    in.levels[Quantity::Cloud] = Level::Two;
+    EXPECT_TRUE(cycle().reportedUnsafe);
+}
+
+TEST_F(Safety, SectorThroughNorthNeedsFiveMinutesInside)
+{
+    in.levels[Quantity::Wind] = Level::Two; // Windy, marked unsafe
+    cfg.windSectors[1] = QStringLiteral("-060 060  05");
+
+    in.windDirection = 90; // outside: the wait starts
+    EXPECT_FALSE(cycle().reportedUnsafe);
+    in.windDirection = 300; // inside from now on
+    EXPECT_FALSE(cycle(10000).reportedUnsafe);
+    EXPECT_FALSE(cycle(289000).reportedUnsafe); // 4:59 since last seen outside
+    EXPECT_TRUE(cycle(1000).reportedUnsafe);    // 5:00
+    in.windDirection = 60;
+    EXPECT_TRUE(cycle(10000).reportedUnsafe);
+    in.windDirection = 61;
+    SafetyResult r = cycle(10000);
+    EXPECT_FALSE(r.reportedUnsafe);
+    EXPECT_FALSE(r.levelGate[Quantity::Wind][1]);
+    EXPECT_EQ(r.labelColour[Quantity::Wind], 65535);
+    in.windDirection = 0;
+    EXPECT_FALSE(cycle(10000).reportedUnsafe);
+    r = cycle(300000);
+    EXPECT_TRUE(r.reportedUnsafe);
+    EXPECT_EQ(r.labelColour[Quantity::Wind], 33023);
+}
+
+TEST_F(Safety, SectorFromAboveToHoldsNothing)
+{
+    in.levels[Quantity::Wind] = Level::Two;
+    cfg.windSectors[1] = QStringLiteral("300  060  05");
+    for (double d : {0.0, 45.0, 300.0, 330.0}) {
+        in.windDirection = d;
+        EXPECT_FALSE(cycle(600000).reportedUnsafe) << d;
+    }
+}
+
+TEST_F(Safety, WindAndGustKeepSeparateSinceTimes)
+{
+    in.levels[Quantity::Wind] = Level::Two;
+    in.levels[Quantity::Gust] = Level::Two;
+    cfg.windSectors[1] = QStringLiteral("090  180  01");
+    in.windDirection = 45; // outside the wind sector, inside the gust default
+    SafetyResult r = cycle();
+    EXPECT_FALSE(r.levelGate[Quantity::Wind][1]);
+    EXPECT_TRUE(r.levelGate[Quantity::Gust][1]);
+    EXPECT_TRUE(r.reportedUnsafe);
+}
+
+TEST_F(Safety, FullCircleSectorHoldsAtNorth)
+{
+    in.levels[Quantity::Wind] = Level::Two; // default sector 0..359, 1 minute
+    for (double d : {359.6, 360.0, 0.0}) {
+        in.windDirection = d;
+        EXPECT_TRUE(cycle(20000).reportedUnsafe) << d;
+    }
+}
+
+TEST_F(Safety, UnreadableSectorOrDirectionDoesNotMakeWindSafe)
+{
+    in.levels[Quantity::Wind] = Level::Two;
+    cfg.windSectors[1] = QStringLiteral("abc");
+    EXPECT_TRUE(cycle().reportedUnsafe);
+    cfg.windSectors[1] = QStringLiteral("090  180  05");
+    in.windDirection.reset();
+    EXPECT_TRUE(cycle(1000).reportedUnsafe);
+}
+
+TEST_F(Safety, StaleStationData)
+{
+    in.stationTooOld = true;
+    SafetyResult r = cycle();
+    EXPECT_TRUE(r.reportedUnsafe);
+    ASSERT_EQ(r.reasons.size(), 1u);
+    EXPECT_EQ(r.reasons[0].cause, UnsafeCause::StationDataOld);
+
+    // Unchecked: the flag follows the other quantities only.
+    cfg.wsDataOldUnsafe = false;
+    EXPECT_FALSE(cycle(10000).reportedUnsafe);
+    in.levels[Quantity::Rain] = Level::Three;
+    EXPECT_TRUE(cycle(10000).reportedUnsafe);
+}
+
+TEST_F(Safety, SensorError)
+{
+    in.sensorError = true;
+    EXPECT_TRUE(cycle().reportedUnsafe);
+    cfg.npDataOldUnsafe = false;
+    EXPECT_FALSE(cycle(10000).reportedUnsafe);
+}
+
+TEST_F(Safety, UnknownLevelOfAWatchedQuantityIsUnsafe)
+{
+    in.levels[Quantity::Humidity] = Level::Unknown; // e.g. 100 % with the defaults
+    SafetyResult r = cycle();
+    EXPECT_TRUE(r.reportedUnsafe);
+    ASSERT_EQ(r.reasons.size(), 1u);
+    EXPECT_EQ(r.reasons[0], (UnsafeReason{UnsafeCause::UnknownLevel, Quantity::Humidity, Level::Unknown}));
+    EXPECT_EQ(r.labelColour[Quantity::Humidity], 33023);
+
+    // Nothing marked for the quantity: the user does not watch it.
+    cfg.unsafeMarks[Quantity::Humidity] = {false, false, false};
+    EXPECT_FALSE(cycle(1000).reportedUnsafe);
+
+    // While its source is flagged stale the stale-data option decides.
+    in.levels[Quantity::Wind] = Level::Unknown;
+    in.stationTooOld = true;
+    cfg.wsDataOldUnsafe = false;
+    EXPECT_FALSE(cycle(1000).reportedUnsafe);
+    in.stationTooOld = false;
+    EXPECT_TRUE(cycle(1000).reportedUnsafe);
+}
+
+TEST_F(Safety, ClientControlLeavesTheFlagAlone)
+{
+    EXPECT_FALSE(cycle().reportedUnsafe);
+    in.levels[Quantity::Rain] = Level::Three;
+    SafetyResult r = ev.evaluate(in, cfg, true);
+    EXPECT_FALSE(r.evaluated);
+    EXPECT_TRUE(r.rawUnsafe);
+    EXPECT_FALSE(r.reportedUnsafe);
+    ev.setReportedUnsafe(true); // the client's SetUnSafe
+    r = ev.evaluate(in, cfg, true);
+    EXPECT_TRUE(r.setUnSafe);
+    EXPECT_EQ(r.switchCmd.value, 2.0);
+}
+
+TEST(SafetyOutputs, FlagAndSwitch)
+{
+    const UnsafeFlagDisplay u = unsafeFlagDisplay(true);
+    EXPECT_EQ(u.caption, QStringLiteral("Unsafe"));
+    EXPECT_EQ(u.lampColour, 255);
+    const SwitchCommand closed = switchCommand(true);
+    EXPECT_EQ(closed.value, 2.0);
+    EXPECT_EQ(closed.caption, QStringLiteral("Closed"));
+    EXPECT_EQ(closed.colour, 255);
+    const SwitchCommand opened = switchCommand(false);
+    EXPECT_EQ(opened.value, 1.0);
+    EXPECT_EQ(opened.caption, QStringLiteral("Opened"));
+    EXPECT_EQ(opened.colour, 32768);
+}
+
+TEST(SectorText, ReadAndWrite)
+{
+    EXPECT_EQ(formatSectorText({-60, 60, 5}), QStringLiteral("-060 060  05 "));
+    EXPECT_EQ(formatSectorText({0, 359, 1}).trimmed(), QStringLiteral("000  359  01"));
+    const SectorText d = parseSectorText(QStringLiteral("000  359  01"));
+    EXPECT_EQ(d.kind, SectorText::Kind::Valid);
+    EXPECT_EQ(d.sector, (DirectionSector{0, 359, 1}));
+    EXPECT_EQ(parseSectorText(QStringLiteral("-060 060  05 ")).sector, (DirectionSector{-60, 60, 5}));
+    EXPECT_EQ(parseSectorText(QStringLiteral("  ")).kind, SectorText::Kind::Empty);
+    EXPECT_EQ(parseSectorText(QStringLiteral("x90  180  01")).kind, SectorText::Kind::Invalid);
+    EXPECT_EQ(parseSectorText(QStringLiteral("90")).kind, SectorText::Kind::Invalid); // reads as 9000
+}
+
+} // namespace

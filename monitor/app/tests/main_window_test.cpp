@@ -103,6 +103,7 @@ TEST(MainWindow, ClientsHideRunMenusAndCloseIsRefused)
     EXPECT_FALSE(action("mnuUpdate")->isEnabled());
     EXPECT_FALSE(w.findChild<QPushButton*>("ButtStop")->isVisibleTo(&w));
     EXPECT_EQ(f.core.state().users, "Attached Users: 1");
+    EXPECT_FALSE(w.windowFlags().testFlag(Qt::WindowCloseButtonHint));
 
     QCloseEvent e;
     QCoreApplication::sendEvent(&w, &e);
@@ -114,6 +115,7 @@ TEST(MainWindow, ClientsHideRunMenusAndCloseIsRefused)
     EXPECT_TRUE(action("MnuExit")->isEnabled());
     EXPECT_TRUE(w.findChild<QPushButton*>("ButtStop")->isVisibleTo(&w));
     EXPECT_EQ(f.core.state().users, "Attached Users: 0");
+    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowCloseButtonHint));
 }
 
 TEST(MainWindow, ClientCallCounterWrapsAfter9999)

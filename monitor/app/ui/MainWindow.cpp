@@ -63,6 +63,8 @@ QLabel* valueBox(const QString& name)
 MainWindow::MainWindow(MonitorCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
 {
     setObjectName(QStringLiteral("XOBSVMainform"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                   | Qt::WindowCloseButtonHint);
     build();
     buildMenus();
     bindConfig();
@@ -148,7 +150,7 @@ void MainWindow::build()
     statusbar2_->installEventFilter(this);
     statusBar()->addWidget(statusbar1_, 3);
     statusBar()->addWidget(statusbar2_, 1);
-    setupControls_ = {flgReadStation_, flgUpload_, npTimeout_, swRole_[0], swRole_[1], dateFormat_[0], dateFormat_[1]};
+    setupControls_ << flgReadStation_ << flgUpload_ << npTimeout_ << swRole_[0] << swRole_[1] << dateFormat_[0] << dateFormat_[1];
     for (QCheckBox* c : graphImage_) setupControls_ << c;
 }
 
@@ -505,6 +507,12 @@ void MainWindow::render()
     mnuUpdate_->setEnabled(m.updateEnabled);
     mPopRestore_->setEnabled(m.restoreEnabled);
     mPopMinimize_->setEnabled(m.minimizeEnabled);
+    // While clients are attached the window's own close button is greyed too.
+    if (windowFlags().testFlag(Qt::WindowCloseButtonHint) != m.closeEnabled) {
+        const bool wasVisible = isVisible();
+        setWindowFlag(Qt::WindowCloseButtonHint, m.closeEnabled);
+        if (wasVisible) show();
+    }
     rendering_ = false;
 }
 

@@ -142,7 +142,7 @@ bool ClassSpec::declare(const QString& text, QString* error)
 {
     // kind Name [ (args) ] [ : type ]
     static const QRegularExpression line(
-        QStringLiteral("^\\s*(get|let|prop|method)\\s+([A-Za-z_][A-Za-z0-9_]*)\\s*(?:\\(([^)]*)\\))?\\s*(?::\\s*([A-Za-z]+))?\\s*$"));
+        QStringLiteral("^\\s*(get|let|prop|method)\\s+([A-Za-z_][A-Za-z0-9_]*)\\s*(?:\\(([^)]*)\\))?\\s*(?::\\s*(ref\\s+)?([A-Za-z]+))?\\s*$"));
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int n = 0; n < lines.size(); ++n) {
         QString l = lines[n];
@@ -156,7 +156,10 @@ bool ClassSpec::declare(const QString& text, QString* error)
         if (!mt.hasMatch()) return fail(QStringLiteral("expected <kind> <Name>[(<args>)] [: <type>]"));
         const QString kind = mt.captured(1);
         const QString name = mt.captured(2);
-        const QString type = mt.captured(4);
+        const bool valueByRef = !mt.captured(4).isEmpty();
+        const QString type = mt.captured(5);
+        if (valueByRef && kind != QLatin1String("let") && kind != QLatin1String("prop"))
+            return fail(QStringLiteral("only the value of a let can be passed by reference"));
         QList<ArgSpec> args;
         const QString argText = mt.captured(3).trimmed();
         if (!argText.isEmpty()) {
@@ -181,7 +184,7 @@ bool ClassSpec::declare(const QString& text, QString* error)
         if (kind == QLatin1String("let") || kind == QLatin1String("prop")) {
             if (type.isEmpty()) return fail(QStringLiteral("a property let needs the type of its value"));
             MemberSpec s{name, MemberKind::Let, args, {}};
-            s.args << ArgSpec{QStringLiteral("value"), type};
+            s.args << ArgSpec{QStringLiteral("value"), type, valueByRef};
             if (!add(s, &why)) return fail(why);
         }
         if (kind == QLatin1String("method")) {

@@ -24,7 +24,8 @@
 // Declaration lines: `<kind> <Name>[(<args>)] [: <type>]`, kind one of
 //   get     property get; the type is the result
 //   let     property let; the type is that of the value (an argument "value"
-//           after the index arguments)
+//           after the index arguments); ": ref <type>" passes the value by
+//           reference
 //   prop    a get and a let of the same property
 //   method  a method; the type, if any, is the result
 // Arguments are `[ref] <name> <type>` separated by commas; types are

@@ -101,12 +101,14 @@ TEST(AutomationClassSpec, DeclarationsBuildTheTableAndItsIntrospection)
     // A let declared before its get still ends up after it.
     ASSERT_TRUE(cls.declare(QStringLiteral("let Limit(Index i) : d\n"
                                            "get Limit(Index i) : d   # indexed property\n"
-                                           "method Mark(ref flag b, when date) : date\n"),
+                                           "method Mark(ref flag b, when date) : date\n"
+                                           "prop AlarmClear : ref i\n"),
                             &err))
         << err.toStdString();
     QStringList order;
     for (const MemberSpec& m : cls.members()) order << m.dbusName();
-    EXPECT_EQ(order, (QStringList{"get_Limit", "let_Limit", "Mark"}));
+    EXPECT_EQ(order, (QStringList{"get_Limit", "let_Limit", "Mark", "get_AlarmClear", "let_AlarmClear"}));
+    EXPECT_EQ(cls.find(QStringLiteral("let_AlarmClear"))->outSignature(), QStringLiteral("i"));
     EXPECT_EQ(cls.find(QStringLiteral("let_Limit"))->inSignature(), QStringLiteral("id"));
     EXPECT_EQ(cls.find(QStringLiteral("Mark"))->outSignature(), QStringLiteral("db"));
     const QString xml = cls.introspectionXml();
@@ -115,13 +117,13 @@ TEST(AutomationClassSpec, DeclarationsBuildTheTableAndItsIntrospection)
 
     // Bad lines are refused with the line named, and leave the table as it was.
     for (const char* bad : {"get NoType", "method Bad(x q)", "prop 9Name : i", "method Twice(a i, a i)",
-                            "let Limit(Index i) : d", "method R(Result i)", "something else"}) {
+                            "let Limit(Index i) : d", "method R(Result i)", "get G : ref i", "something else"}) {
         SCOPED_TRACE(bad);
         QString why;
         EXPECT_FALSE(cls.declare(QString::fromLatin1(bad), &why));
         EXPECT_TRUE(why.startsWith(QStringLiteral("line 1"))) << why.toStdString();
     }
-    EXPECT_EQ(cls.members().size(), 3);
+    EXPECT_EQ(cls.members().size(), 5);
 }
 
 // ---- over the bus, against the stand-in -------------------------------------

@@ -5,6 +5,7 @@
 #include "StationTable.h"
 #include "StationValues.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace skyvane::station;
@@ -294,4 +295,26 @@ TEST(StationValues, MissingAndUnreadableNames)
     EXPECT_TRUE(v.texts[FieldGust].isEmpty());
     EXPECT_EQ(v.captions[FieldGust], QStringLiteral("Gust")); // labelled even when missing
     EXPECT_FALSE(v.dataTime.isValid());
+}
+
+TEST(StationExamples, BothSampleFilesGiveTheSameReadings)
+{
+    const QString root = qEnvironmentVariable("SKYVANE_SOURCE_DIR");
+    ASSERT_FALSE(root.isEmpty());
+    StationValues values[2];
+    const char* files[2] = {"/examples/station.csv", "/examples/station.htm"};
+    for (int i = 0; i < 2; ++i) {
+        QFile f(root + QString::fromLatin1(files[i]));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << files[i];
+        const QByteArray bytes = f.readAll();
+        StationTable t;
+        if (i == 0) CsvStationParser::parse(bytes, t);
+        else HtmlTableParser::parse(bytes, t);
+        ConversionOptions opt;
+        opt.separators.decimal = QStringLiteral(".");
+        opt.referenceYear = 2026;
+        values[i] = convertTable(t, opt);
+        EXPECT_EQ(values[i].namesFoundCount(), NameCount) << files[i];
+    }
+    for (int k = 0; k < FieldCount; ++k) EXPECT_EQ(values[0].texts[size_t(k)], values[1].texts[size_t(k)]) << k;
 }

@@ -124,6 +124,22 @@ TEST(AutomationClassSpec, DeclarationsBuildTheTableAndItsIntrospection)
         EXPECT_TRUE(why.startsWith(QStringLiteral("line 1"))) << why.toStdString();
     }
     EXPECT_EQ(cls.members().size(), 5);
+
+    // A handler table dispatches by member and kind, and lists what it lacks.
+    HandlerTable h;
+    h.onGet(QStringLiteral("Limit"), [](Call& c) { return Reply::ok(c.arg(0).toInt() * 10.0); });
+    h.onMethod(QStringLiteral("Mark"), [](Call& c) {
+        c.args[0] = !c.arg(0).toBool();
+        return Reply::ok(c.arg(1));
+    });
+    EXPECT_EQ(h.missing(cls), (QStringList{"let_Limit", "get_AlarmClear", "let_AlarmClear"}));
+    Call get;
+    get.member = cls.find(QStringLiteral("Limit"), MemberKind::Get);
+    get.args = {2};
+    EXPECT_EQ(h(get).value, QVariant(20.0));
+    Call let;
+    let.member = cls.find(QStringLiteral("Limit"), MemberKind::Let);
+    EXPECT_EQ(h(let).failure, Failure::UnknownMember);
 }
 
 // ---- over the bus, against the stand-in -------------------------------------

@@ -1,6 +1,8 @@
 #include "CsvStationParser.h"
 
 #include <QByteArray>
+#include <algorithm>
+#include <cstring>
 
 namespace skyvane::station {
 
@@ -31,18 +33,21 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
     info.endsWithLineEnd = n > 0 && isLineEnd(s[n - 1]);
     qsizetype i = enc == TextEncoding::Utf8 ? bomLength(text) : 0;
 
-    QString fields[3];
-    QByteArray quoted;
+    // Unquoted fields are views into the text; quoted ones are unescaped
+    // into a buffer of their own.
+    QByteArrayView fields[3];
+    QByteArray quotedBuffers[4];
     while (i < n) {
         // One line: up to three fields kept, the rest read and dropped.
         int count = 0;
         bool lineHasContent = false;
         for (;;) {
             while (i < n && isBlank(s[i])) ++i;
-            QString field;
+            QByteArrayView field;
             if (i < n && s[i] == '"') {
                 lineHasContent = true;
                 ++i;
+                QByteArray& quoted = quotedBuffers[std::min(count, 3)];
                 quoted.clear();
                 bool closed = false;
                 while (i < n) {
@@ -52,9 +57,13 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
                         closed = true;
                         break;
                     }
-                    quoted += s[i++];
+                    // copy up to the next quote in one piece
+                    const void* q = std::memchr(s + i, '"', size_t(n - i));
+                    const qsizetype stop = q ? static_cast<const char*>(q) - s : n;
+                    quoted.append(s + i, stop - i);
+                    i = stop;
                 }
-                if (closed) field = decodeText(quoted, enc);
+                if (closed) field = quoted;
                 else info.cutQuote = true;
                 while (i < n && s[i] != ',' && !isLineEnd(s[i])) ++i;
             } else {
@@ -63,9 +72,9 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
                 qsizetype e = i;
                 while (e > b && isBlank(s[e - 1])) --e;
                 if (e > b) lineHasContent = true;
-                field = decodeText(s + b, e - b, enc);
+                field = QByteArrayView(s + b, e - b);
             }
-            if (count < 3) fields[count] = std::move(field);
+            if (count < 3) fields[count] = field;
             ++count;
             if (i < n && s[i] == ',') {
                 lineHasContent = true;
@@ -75,13 +84,11 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
             break; // line end or end of text
         }
         if (lineHasContent) {
-            StationRecord& rec = table.recordForWrite(table.addRecord());
-            rec.name = count > 0 ? std::move(fields[0]) : QString();
-            rec.unit = count > 1 ? std::move(fields[1]) : QString();
-            rec.value = count > 2 ? std::move(fields[2]) : QString();
+            const int row = table.addRecord();
+            for (int k = 0; k < std::min(count, 3); ++k) table.setField(row, StationTable::Column(k), fields[k], enc);
             ++info.recordsAdded;
         }
-        for (auto& f : fields) f.clear();
+        for (auto& f : fields) f = QByteArrayView();
         if (i < n) i = skipLineEnd(s, i, n);
     }
     return info;

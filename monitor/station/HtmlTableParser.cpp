@@ -31,27 +31,25 @@ qsizetype findIn(const char* s, qsizetype from, qsizetype end, const char (&need
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-QString trimmedText(QByteArrayView raw, TextEncoding enc)
+QByteArrayView trimBlanks(QByteArrayView raw)
 {
     qsizetype b = 0, e = raw.size();
     while (b < e && isBlank(raw[b])) ++b;
     while (e > b && isBlank(raw[e - 1])) --e;
-    return decodeText(raw.data() + b, e - b, enc);
+    return raw.sliced(b, e - b);
 }
 
-} // namespace
-
-QString HtmlTableParser::decodeCell(QByteArrayView raw, TextEncoding enc)
+bool needsReplacing(QByteArrayView raw)
 {
-    // Most cells hold nothing to replace: check once, decode directly.
-    bool special = false;
-    for (char c : raw) {
-        if (c == '&' || c == '%' || c == '\'' || c == '\n' || c == '\r') { special = true; break; }
-    }
-    if (!special) return trimmedText(raw, enc);
+    for (char c : raw)
+        if (c == '&' || c == '%' || c == '\'' || c == '\n' || c == '\r') return true;
+    return false;
+}
 
-    // The order matters and is kept: each step works on the result of the
-    // one before, so "&amp;lt;" ends up as "<" but "&amp;nbsp;" as "&nbsp;".
+// The order matters and is kept: each step works on the result of the one
+// before, so "&amp;lt;" ends up as "<" but "&amp;nbsp;" as "&nbsp;".
+QByteArray replaced(QByteArrayView raw, TextEncoding enc)
+{
     QByteArray t = raw.toByteArray();
     t.replace("&nbsp;", " ");
     t.replace("&amp;", "&");
@@ -64,7 +62,15 @@ QString HtmlTableParser::decodeCell(QByteArrayView raw, TextEncoding enc)
     t.replace("'", " ");
     t.replace("\n", "");
     t.replace("\r", "");
-    return trimmedText(t, enc);
+    return t;
+}
+
+} // namespace
+
+QString HtmlTableParser::decodeCell(QByteArrayView raw, TextEncoding enc)
+{
+    if (!needsReplacing(raw)) return decodeText(trimBlanks(raw), enc);
+    return decodeText(trimBlanks(replaced(raw, enc)), enc);
 }
 
 HtmlParseInfo HtmlTableParser::parse(QByteArrayView text, StationTable& table, int maxCells)
@@ -96,7 +102,6 @@ HtmlParseInfo HtmlTableParser::parse(QByteArrayView text, TextEncoding enc, Stat
         if (r1 < 0) break;
         const int row = table.addRecord();
         ++info.rowsAdded;
-        StationRecord& rec = table.recordForWrite(row);
         qsizetype q = r0;
         for (int c = 1;; ++c) {
             const qsizetype d0 = findIn(s, q, r1 + 3, "<td");
@@ -112,12 +117,11 @@ HtmlParseInfo HtmlTableParser::parse(QByteArrayView text, TextEncoding enc, Stat
                 info.stoppedAtExtraCell = true;
                 return info;
             }
-            QString cell = decodeCell(QByteArrayView(s + g + 1, d1 - g - 1), enc);
-            switch (c) {
-            case 1: rec.name = std::move(cell); break;
-            case 2: rec.unit = std::move(cell); break;
-            default: rec.value = std::move(cell); break;
-            }
+            // Most cells hold nothing to replace and go straight in.
+            const QByteArrayView raw(s + g + 1, d1 - g - 1);
+            const auto column = StationTable::Column(c - 1);
+            if (!needsReplacing(raw)) table.setField(row, column, trimBlanks(raw), enc);
+            else table.setField(row, column, trimBlanks(replaced(raw, enc)), enc);
             q = d1;
         }
         p = r1;

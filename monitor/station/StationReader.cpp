@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdlib>
 
 namespace skyvane::station {
@@ -71,7 +72,7 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     }
 
     const QDateTime now = clock_.now();
-    const qint64 timeoutMs = qint64(s.timeoutReadMinutes * 60000.0);
+    const qint64 limitMs = timeoutMs(s);
     auto ageMs = [&] { return std::llabs(dataTime_.msecsTo(now)); };
 
     QFileInfo fi(s.filePath);
@@ -94,7 +95,7 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     QString freshStatus;
     if (stamp == rememberedStamp_) {
         const qint64 age = ageMs();
-        if (age > timeoutMs) {
+        if (age > limitMs) {
             applyOutcome(r, s, StationOutcome::TooOld,
                          QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old"));
             return last_ = r;
@@ -110,12 +111,18 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     }
     QFile file(s.filePath);
     if (!file.open(QIODevice::ReadOnly)) {
+        if (!QFileInfo::exists(s.filePath)) {
+            // Gone between the look and the open: the station program is
+            // replacing it. Read again next cycle.
+            applyBadRead(r, s, StationOutcome::Incomplete);
+            return last_ = r;
+        }
         applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
         return last_ = r;
     }
-    // One byte more than allowed tells a file that grew past the limit since
-    // it was examined.
-    const QByteArray bytes = file.read(s.maxFileBytes + 1);
+    // One byte more than the file had tells a file that grew since it was
+    // examined; never more than the limit allows.
+    const QByteArray bytes = file.read(std::min(fi.size(), s.maxFileBytes) + 1);
     const bool readError = file.error() != QFileDevice::NoError;
     file.close();
     if (readError) {
@@ -179,18 +186,29 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
         return last_ = r;
     }
 
-    // A bad read: once the last good data are past the limit they are too
-    // old, however often the file changes.
-    const qint64 age = ageMs();
-    if (age > timeoutMs) {
+    applyBadRead(r, s, outcome);
+    return last_ = r;
+}
+
+void StationReader::applyBadRead(StationCycleResult& r, const StationSettings& s, StationOutcome outcome)
+{
+    // Once the last good data are past the limit they are too old, however
+    // often the file changes.
+    const qint64 age = std::llabs(dataTime_.msecsTo(clock_.now()));
+    if (age > timeoutMs(s)) {
         applyOutcome(r, s, StationOutcome::TooOld,
                      QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old"));
-        return last_ = r;
+        return;
     }
     applyOutcome(r, s, outcome,
                  outcome == StationOutcome::Incomplete ? QStringLiteral("Weather Station Data - file incomplete, retrying")
                                                        : QStringLiteral("Weather Station Data - no readings in file"));
-    return last_ = r;
+}
+
+qint64 StationReader::timeoutMs(const StationSettings& s)
+{
+    const double m = s.timeoutReadMinutes;
+    return (m >= 0 && m < 1e9) ? qint64(m * 60000.0) : 0;
 }
 
 void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s, StationOutcome o, const QString& status)

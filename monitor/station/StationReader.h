@@ -150,7 +150,9 @@ private:
     };
 
     void applyOutcome(StationCycleResult& r, const StationSettings& s, StationOutcome o, const QString& status);
+    void applyBadRead(StationCycleResult& r, const StationSettings& s, StationOutcome outcome);
     void publish(StationCycleResult& r, const StationSettings& s) const;
+    static qint64 timeoutMs(const StationSettings& s);
 
     Clock& clock_;
     QString rememberedStamp_;

@@ -155,10 +155,12 @@ double compassToDegrees(QStringView name, const CompassTable& table, bool* ok)
 StationValues convertTable(const StationTable& table, const ConversionOptions& opt)
 {
     StationValues v;
+    StationRecord recs[NameCount];
     const StationRecord* rec[NameCount];
     for (int i = 0; i < NameCount; ++i) {
         const int row = table.find(stationName(StationName(i)));
-        rec[i] = &table.record(row);
+        recs[i] = table.record(row);
+        rec[i] = &recs[i];
         if (row > 0) v.namesFound |= 1u << i;
     }
     auto found = [&](StationName n) { return (v.namesFound & (1u << n)) != 0; };

@@ -73,6 +73,27 @@ QString decodeText(const char* data, qsizetype size, TextEncoding enc)
     return out;
 }
 
+void appendDecoded(QString& out, const char* data, qsizetype size, TextEncoding enc)
+{
+    if (size <= 0) return;
+    const auto* s = reinterpret_cast<const unsigned char*>(data);
+    bool ascii = true;
+    for (qsizetype i = 0; i < size && ascii; ++i) ascii = s[i] < 0x80;
+    if (ascii) {
+        out.append(QLatin1StringView(data, size));
+    } else if (enc == TextEncoding::Utf8) {
+        out.append(QString::fromUtf8(data, size));
+    } else {
+        const qsizetype at = out.size();
+        out.resize(at + size);
+        char16_t* d = reinterpret_cast<char16_t*>(out.data()) + at;
+        for (qsizetype i = 0; i < size; ++i) {
+            const unsigned char c = s[i];
+            d[i] = (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c);
+        }
+    }
+}
+
 QByteArrayView degreeSign(TextEncoding enc)
 {
     return enc == TextEncoding::Utf8 ? QByteArrayView("\xC2\xB0", 2) : QByteArrayView("\xB0", 1);

@@ -23,6 +23,9 @@ TextEncoding detectEncoding(QByteArrayView bytes);
 QString decodeText(const char* data, qsizetype size, TextEncoding enc);
 inline QString decodeText(QByteArrayView bytes, TextEncoding enc) { return decodeText(bytes.data(), bytes.size(), enc); }
 
+// Appends the decoded bytes to out (no temporary string for ASCII text).
+void appendDecoded(QString& out, const char* data, qsizetype size, TextEncoding enc);
+
 // The degree sign as bytes of the given encoding.
 QByteArrayView degreeSign(TextEncoding enc);
 

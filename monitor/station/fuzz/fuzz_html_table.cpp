@@ -26,7 +26,8 @@ void checkTable(const StationTable& t, const HtmlParseInfo& info)
     check(t.count() == info.rowsAdded);
     check(t.record(0).name.isEmpty() && t.record(0).unit.isEmpty() && t.record(0).value.isEmpty());
     for (int i = 1; i <= t.count(); ++i) {
-        for (const QString* f : {&t.record(i).name, &t.record(i).unit, &t.record(i).value}) {
+        const StationRecord rec = t.record(i);
+        for (const QString* f : {&rec.name, &rec.unit, &rec.value}) {
             check(!f->contains(QLatin1Char('\n')) && !f->contains(QLatin1Char('\r')));
             check(!blankAtEnds(*f));
         }

@@ -3,6 +3,7 @@
 #include "FreeImageLibrary.h"
 #include "MainWindow.h"
 #include "MonitorCore.h"
+#include "QtSoundPlayer.h"
 #include "SettingsStore.h"
 #include "Startup.h"
 
@@ -44,8 +45,9 @@ int main(int argc, char** argv)
     completeUpdaterHandOver(programDir);
 
     SystemClock clock;
-    MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir);
-    MainWindow window(core);
+    conditions::QtSoundPlayer sound;
+    MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir, &sound);
+    MainWindow window(core, &sound);
     core.load();
     window.show();
     window.registerTrayIcon();

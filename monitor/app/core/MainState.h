@@ -70,7 +70,14 @@ struct MainState {
     // Current values
     std::array<LabelState, 3> sensorNames; // Label0(0..2): Cloud, Rain, Brightness
     LabelState valCloud, valRain, valBrightness, valTemperature;
-    LabelState condCloud, condRain, condBrightness;
+    // Condition labels, in the order of conditions::Quantity: cloud, rain,
+    // brightness, wind, gust, temperature, dew point, humidity.
+    std::array<LabelState, 8> cond;
+    // Weather-station values of the current-values panel and their names:
+    // wind, gust, direction, dew point, humidity, temperature.
+    std::array<LabelState, 6> stationNames;
+    LabelState valWind, valGust, valDirection, valDewPoint, valHumidity;
+    LabelState unsafeFlag;         // SAFE / UNSAFE
     LabelState lastReading;        // Label3(0)
     LabelState stationTime;        // Label3(2)
     LabelState lastReadingPanel;   // Label3(3)
@@ -90,6 +97,9 @@ struct MainState {
 
     // Lamps
     LampPair ledRead, ledUpload;
+    // Alarm icons: position 0..9 of the lit icon, -1 for none; Stop Alarm.
+    int alarmIcon = -1;
+    bool stopAlarmVisible = false;
     int ledUnsafe = colour::Grey;
 
     // Weather-station panel

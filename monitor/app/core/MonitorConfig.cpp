@@ -5,8 +5,6 @@
 namespace skyvane {
 
 namespace {
-const char* const kCompassDefaults[17] = {"",  "N", "NNE", "NE", "ENE", "E",  "ESE", "SE", "SSE",
-                                          "S", "SSW", "SW", "WSW", "W", "WNW", "NW", "NNW"};
 const char* const kImageKeys[GraphImageCount] = {"ImageWind", "ImageGust", "ImageDir", "ImageHum", "ImageDew", "ImageTemp"};
 }
 
@@ -42,9 +40,6 @@ void MonitorConfig::load(const SettingsStore& s, const QString& programDir)
     auto get = [&](const char* section, const char* key, const QString& def) {
         return s.get(app, QString::fromLatin1(section), QString::fromLatin1(key), def);
     };
-    for (int i = 1; i <= 16; ++i)
-        compass[i] = get("Window", QStringLiteral("Cadinal%1").arg(i, 2, 10, QLatin1Char('0')).toLatin1().constData(),
-                         QString::fromLatin1(kCompassDefaults[i]));
     dateFormat = toBool(get("Limit", "DateFormat1", QStringLiteral("False")), false) ? 1 : 0;
     readStation = toInt(get("Setup", "ReadStation", QStringLiteral("1")), 1) != 0;
     upload = toInt(get("Setup", "Upload", QStringLiteral("0")), 0) != 0;
@@ -58,9 +53,6 @@ void MonitorConfig::load(const SettingsStore& s, const QString& programDir)
     for (int i = 0; i < GraphImageCount; ++i)
         graphImage[i] = toInt(get("Graphs", kImageKeys[i], QStringLiteral("1")), 1) != 0;
     graphImagePath = get("Graphs", "GraphImagePath", programDir);
-    alarmNpSound = get("Alarms", "NPAlarm", QString());
-    alarmNp = toInt(get("Alarms", "NPAlarmStat", QStringLiteral("0")), 0) != 0;
-    npDataOldUnsafe = toInt(get("Alarms", "NPDataOldUnsafe", QStringLiteral("1")), 1) != 0;
     pathName = get("Window", "PathName", programDir);
 }
 
@@ -72,7 +64,6 @@ void MonitorConfig::save(SettingsStore& s) const
         s.save(app, QString::fromLatin1(section), key, value);
     };
     auto flag = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
-    for (int i = 1; i <= 16; ++i) put("Window", QStringLiteral("Cadinal%1").arg(i, 2, 10, QLatin1Char('0')), compass[i]);
     put("Limit", QStringLiteral("DateFormat0"), fromBool(dateFormat == 0));
     put("Limit", QStringLiteral("DateFormat1"), fromBool(dateFormat == 1));
     put("Setup", QStringLiteral("ReadStation"), flag(readStation));
@@ -87,9 +78,6 @@ void MonitorConfig::save(SettingsStore& s) const
     put("Setup", QStringLiteral("SWRole1"), fromBool(swRole == 1));
     for (int i = 0; i < GraphImageCount; ++i) put("Graphs", QString::fromLatin1(kImageKeys[i]), flag(graphImage[i]));
     put("Graphs", QStringLiteral("GraphImagePath"), graphImagePath);
-    put("Alarms", QStringLiteral("NPAlarm"), alarmNpSound);
-    put("Alarms", QStringLiteral("NPAlarmStat"), flag(alarmNp));
-    put("Alarms", QStringLiteral("NPDataOldUnsafe"), flag(npDataOldUnsafe));
     put("Window", QStringLiteral("PathName"), pathName);
 }
 

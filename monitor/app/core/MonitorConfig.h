@@ -33,10 +33,6 @@ struct MonitorConfig {
     QString pathName;          // user data file folder (LblPathName)
     QString graphImagePath;    // graph image folder
     std::array<bool, GraphImageCount> graphImage{true, true, true, true, true, true};
-    bool alarmNp = false;      // AlarmNP: sensor data alarm box
-    QString alarmNpSound;      // its sound (the box's tag)
-    bool npDataOldUnsafe = true;
-    std::array<QString, 17> compass{}; // index 1..16 used
 
     // Milliseconds of the read period: the number at the start of the item.
     qint64 readIntervalMs() const;

@@ -42,9 +42,37 @@ bool makeDirPath(const QString& path)
     return QDir().mkpath(p);
 }
 
-MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir, QObject* parent)
-    : QObject(parent), clock_(clock), store_(store), programDir_(std::move(programDir)), sensor_(std::move(sensorBus), clock)
+namespace {
+// Alarms without a sound device.
+class SilentPlayer final : public conditions::SoundPlayer {
+public:
+    bool play(const QString&, bool) override { return false; }
+    bool isPlaying() const override { return false; }
+    void stop() override {}
+};
+
+conditions::SoundPlayer& playerOr(conditions::SoundPlayer* p, std::unique_ptr<conditions::SoundPlayer>& own)
 {
+    if (p) return *p;
+    own = std::make_unique<SilentPlayer>();
+    return *own;
+}
+
+using conditions::Quantity;
+} // namespace
+
+MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
+                         conditions::SoundPlayer* player, QObject* parent)
+    : QObject(parent), clock_(clock), store_(store), programDir_(std::move(programDir)), sensor_(std::move(sensorBus), clock),
+      cond_(conditions::ConditionsConfig::defaults()), safety_(clock, playerOr(player, ownPlayer_)), stationReader_(clock)
+{
+    connect(&safety_.alarms(), &conditions::AlarmController::changed, this, [this] {
+        state_.alarmIcon = safety_.alarms().litIcon().value_or(-1);
+        state_.stopAlarmVisible = safety_.alarms().stopButtonVisible();
+        notify();
+    });
+    const char* stationNames[6] = {"Wind", "Gust", "Direction", "DewPoint", "Humidity", "Temperature"};
+    for (int i = 0; i < 6; ++i) state_.stationNames[i] = {QString::fromLatin1(stationNames[i]), colour::Red, true};
     state_.caption = titleText();
     state_.controlText.text = QStringLiteral("External program has control");
     state_.controlText.visible = false;
@@ -63,12 +91,15 @@ MonitorCore::~MonitorCore() = default;
 void MonitorCore::load()
 {
     config_.load(store_, programDir_);
+    cond_ = conditions::loadConditionsConfig(store_);
+    safety_.evaluator().setCloudAlarmDelay(0);
     notify();
 }
 
 void MonitorCore::save()
 {
     config_.save(store_);
+    conditions::saveConditionsConfig(store_, cond_);
     store_.sync();
 }
 
@@ -167,7 +198,8 @@ void MonitorCore::startProcedure()
     state_.npAlarmMsg.text.clear();
     state_.ledUnsafe = colour::Grey;
     sensorError_ = false;
-    unsafe_ = false;
+    safety_.start();
+    unsafe_ = safety_.evaluator().reportedUnsafe();
     enableSetupControls(false);
     showStatus(QString(), colour::Navy);
 
@@ -243,6 +275,7 @@ bool MonitorCore::connectSensor()
 void MonitorCore::startReading()
 {
     // The station step sees the file as changed on the first cycle.
+    stationReader_.startReading();
     showStatus(QString(), colour::Navy);
     enableReadSettings(false);
     cycles_ = 0;
@@ -316,20 +349,59 @@ void MonitorCore::readCycle()
     stepReportToSensor();
     dataReady_ = sensor_.dataReady().value_or(false);
     stepOutputs();
-    const int lamp = (sensorError_ || stationTooOld || stationFileAbsent) ? colour::Yellow : colour::Lime;
+    const int lamp = station_.readLampColour == station::colour::lampGreen && !sensorError_ ? colour::Lime : colour::Yellow;
     blinkLED(state_.ledRead, lamp);
     notify();
 }
 
 void MonitorCore::stepReadStation()
 {
-    // Weather-station data file: filled in by the station reader.
+    station::StationSettings s;
+    s.filePath = config_.htmFile;
+    s.dayMonthOrder = config_.dateFormat == 0;
+    for (int i = 1; i < conditions::CompassTable::kSize; ++i) s.compass[i] = cond_.compass.get(i);
+    s.timeoutReadMinutes = config_.timeoutRead;
+    s.humidityExclusions = cond_.units.excludedHumidityChars;
+    s.alarmWsArmed = cond_.alarms.stationData.armed();
+    s.alarmWsSound = cond_.alarms.stationData.sound();
+    s.currentAlarmId = safety_.alarms().currentCode();
+    station_ = stationReader_.readCycle(s);
+    const station::StationCycleResult& r = station_;
+
+    for (int i = 0; i < kStationLabels; ++i) {
+        state_.wsDesc[i] = r.captions[i];
+        state_.wsValue[i] = r.texts[i];
+    }
+    if (!r.status.isEmpty()) showStatus(r.status, int(r.statusColour));
+    showCodes(r.codes, colour::Red);
+    state_.wsAlarmMsg.text = r.alarmMessage;
+    // The weather-station alarm "10": started once per problem period.
+    if (r.alarm == station::StationAlarmAction::Start) {
+        if (safety_.alarms().stationDataCheck(true, cond_.alarms)) sensor_.alarmStop();
+    } else if (r.alarm == station::StationAlarmAction::Stop) {
+        safety_.alarms().stationDataCheck(false, cond_.alarms);
+    }
+
+    // PublishStationData: the station part of the current-values panel.
+    for (auto& n : state_.stationNames) n.colour = int(r.panelNameColour);
+    state_.valWind.text = r.panel.windSpeed;
+    state_.valGust.text = r.panel.gust;
+    state_.valDirection.text = r.panel.direction;
+    state_.valDewPoint.text = r.panel.dewPoint;
+    state_.valHumidity.text = r.panel.humidity;
+    state_.stationTime = {r.valid ? r.captions[0].isEmpty() ? QString() : r.texts[0] + QLatin1Char(' ') + r.texts[1] : state_.stationTime.text,
+                          colour::Green, true};
+    if (!r.valid) state_.valTemperature.text.clear();
 }
 
 void MonitorCore::stepUnits()
 {
-    // Unit letters of the station file and the sensor server's temperature
-    // unit: filled in with the units module.
+    // The station file's unit texts choose the displayed units; thresholds
+    // follow. The sensor server is told the temperature letter.
+    const conditions::StationUnitResult u = conditions::followStationUnits(
+        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], nullptr);
+    if (const auto now = sensor_.temperatureUnits(); now && *now != u.temperatureLetter)
+        sensor_.setTemperatureUnits(u.temperatureLetter);
 }
 
 void MonitorCore::readSensorValues()
@@ -340,10 +412,20 @@ void MonitorCore::readSensorValues()
 
     readings_ = sensor_.read();
     const SensorReadings& r = readings_;
+    board_.storeSensorLevels(r.cloud, r.rain, r.brightness);
     if (r.complete) {
         state_.valCloud.text = format::number(r.skyTemperature, QStringLiteral("0.0"));
         state_.valRain.text = format::number(r.rainValue, QStringLiteral("0"));
         state_.valBrightness.text = format::number(r.brightnessValue, QStringLiteral("0"));
+    }
+    // The outside temperature comes from the station file.
+    if (station_.valid && station_.values.outTemp.ok) {
+        state_.valTemperature.text = format::number(station_.values.outTemp.value, QStringLiteral("0.0"));
+        board_.classifyTemperature(station_.values.outTemp.value, cond_.levels);
+    } else {
+        board_.classifyTemperature(std::nullopt, cond_.levels);
+    }
+    if (r.complete) {
         const QString pattern = config_.dateFormat == 0 ? QStringLiteral("dd/mm hh:mm:ss") : QStringLiteral("mm/dd hh:mm:ss");
         const QString last = format::dateTime(r.lastReading, pattern);
         state_.lastReading = {last, colour::Green, true};
@@ -354,53 +436,88 @@ void MonitorCore::readSensorValues()
         showStatus(QStringLiteral("Error with XOB_Nephor"), colour::Red);
         sensorError_ = true;
         state_.npAlarmMsg.text = QStringLiteral("NP error");
-        if (config_.alarmNp && !config_.alarmNpSound.isEmpty() && alarmId_ != QLatin1String("20")) {
-            sensor_.alarmStop();
-            alarmStart(config_.alarmNpSound);
-            alarmId_ = QStringLiteral("20");
-        }
+        if (safety_.alarms().sensorDataCheck(true, cond_.alarms)) sensor_.alarmStop();
         showCodes(QStringLiteral("a31"), colour::Red);
         for (auto& n : state_.sensorNames) n.colour = colour::Red;
         state_.valCloud.text.clear();
         state_.valRain.text.clear();
         state_.valBrightness.text.clear();
-        state_.condCloud.text.clear();
-        state_.condCloud.colour = colour::Yellow;
-        state_.condRain.text.clear();
-        state_.condBrightness.text.clear();
+        board_.blankSensorConditions();
         if (master_) state_.valSwitch.text.clear();
     } else {
-        if (alarmId_ == QLatin1String("20")) alarmStop();
+        safety_.alarms().sensorDataCheck(false, cond_.alarms);
         if (state_.codes.text == QLatin1String("a31")) showCodes(QString(), colour::Red);
         // A good read after an error clears the error text it left.
         if (state_.status.text == QLatin1String("Error with XOB_Nephor")) showStatus(QString(), colour::Navy);
     }
 }
 
+conditions::StationValues MonitorCore::stationValuesForConditions() const
+{
+    conditions::StationValues v;
+    const station::StationCycleResult& r = station_;
+    v.available = r.valid;
+    auto opt = [](const station::Reading& x) { return x.ok ? std::optional<double>(x.value) : std::nullopt; };
+    v.windSpeed = opt(r.values.windSpeed);
+    v.gust = opt(r.values.gust);
+    v.humidity = opt(r.values.humidity);
+    v.temperatureCaption = state_.valTemperature.text;
+    v.dewPointCaption = r.values.dewPoint.ok ? r.texts[station::FieldDewPoint] : QString();
+    return v;
+}
+
 void MonitorCore::stepConditions()
 {
-    // Condition displays: filled in by the conditions module.
+    // Cloud, rain and brightness are named by the sensor server; read the
+    // names only when its data are good (the labels keep still otherwise).
+    conditions::SensorLevelNames names;
+    if (!sensorError_) {
+        const char* members[3][3] = {{"DescriptionClear", "DescriptionCloudy", "DescriptionVCloudy"},
+                                     {"DescriptionDry", "DescriptionWet", "DescriptionRain"},
+                                     {"DescriptionDark", "DescriptionLight", "DescriptionVLight"}};
+        conditions::PerLevel<QString>* into[3] = {&names.cloud, &names.rain, &names.brightness};
+        for (int q = 0; q < 3; ++q)
+            for (int i = 0; i < 3; ++i) (*into[q])[i] = sensor_.description(QString::fromLatin1(members[q][i])).value_or(QString());
+    }
+    board_.showSensorConditions(sensorError_, names);
+    board_.classifyStation(stationValuesForConditions(), cond_.levels);
 }
 
 void MonitorCore::stepSafety()
 {
-    // Until the full decision is wired in, only a good, clear and dry reading
-    // counts as safe; anything else (no data, clouds, rain) is unsafe.
-    const SensorReadings& r = readings_;
-    unsafe_ = !(r.good() && r.cloud == 1 && r.rain == 1);
+    conditions::SafetyInputs in;
+    in.levels = board_.levels();
+    if (station_.valid && station_.values.windDirection.ok) in.windDirection = station_.values.windDirection.value;
+    in.stationTooOld = station_.tooOld || station_.fileAbsent;
+    in.sensorError = sensorError_;
+    safetyResult_ = safety_.evaluateSafety(in, cond_.safety, cond_.alarms, hasControl_);
+    unsafe_ = safetyResult_.reportedUnsafe;
+    showConditionLabels();
+}
+
+void MonitorCore::showConditionLabels()
+{
+    for (Quantity q : conditions::kAllQuantities) {
+        LabelState& l = state_.cond[size_t(q)];
+        l.text = board_.labelText(q);
+        l.colour = safetyResult_.labelColour[q];
+    }
 }
 
 void MonitorCore::stepShowUnsafe()
 {
-    state_.ledUnsafe = unsafe_ ? colour::Red : colour::Lime;
+    state_.ledUnsafe = safetyResult_.flag.lampColour;
+    state_.unsafeFlag.text = safetyResult_.flag.caption;
+    state_.unsafeFlag.colour = safetyResult_.flag.lampColour;
+    state_.safeDelayMsg.text = safetyResult_.safeDelayMessage;
 }
 
 void MonitorCore::stepReportToSensor()
 {
-    bool flag = unsafe_;
+    bool flag = safetyResult_.setUnSafe;
     sensor_.setUnsafe(flag);
     if (switchControl_) {
-        switchValue_ = unsafe_ ? 2 : 1;
+        switchValue_ = safetyResult_.switchCmd.value;
         double v = switchValue_;
         sensor_.setSwitch(v);
         state_.valSwitch = {switchValue_ == 2 ? QStringLiteral("Closed") : QStringLiteral("Opened"),
@@ -441,9 +558,8 @@ void MonitorCore::hasControl(bool flag, const QString& text)
     hasControl_ = flag;
     state_.controlText.text = text;
     state_.controlText.visible = !text.isEmpty();
+    safety_.hasControl(flag);
     if (flag) {
-        alarmStop();
-        alarmId_.clear();
         state_.alarmFrameVisible = false;
     } else {
         state_.alarmFrameVisible = true;
@@ -478,7 +594,7 @@ void MonitorCore::registerUsers(int delta)
 
 int MonitorCore::secondsSinceGoodData() const
 {
-    return (!stationFileAbsent && !stationTooOld && !sensorError_) ? 3 : 1000;
+    return station_.secondsSinceGoodData(sensorError_);
 }
 
 void MonitorCore::blinkLEDCOM(int c, bool showPeriod)
@@ -503,15 +619,9 @@ void MonitorCore::dispSwitchLabels()
     notify();
 }
 
-QString MonitorCore::csGet(int index) const
-{
-    return (index >= 0 && index <= 16) ? config_.compass[index] : QString();
-}
+QString MonitorCore::csGet(int index) const { return cond_.compass.get(index); }
 
-void MonitorCore::csSet(int index, const QString& text)
-{
-    if (index >= 0 && index <= 16) config_.compass[index] = text;
-}
+void MonitorCore::csSet(int index, const QString& text) { cond_.compass.set(index, text); }
 
 void MonitorCore::setEmulator(bool on)
 {
@@ -523,15 +633,32 @@ void MonitorCore::setEmulator(bool on)
 
 // ---- alarms -----------------------------------------------------------------
 
-void MonitorCore::alarmStart(const QString& sound)
+void MonitorCore::alarmStart(const QString& sound) { safety_.alarms().alarmStart(sound); }
+
+void MonitorCore::alarmStop() { safety_.alarms().alarmStop(); }
+
+QString MonitorCore::alarmId() const { return safety_.alarms().currentCode(); }
+
+void MonitorCore::setSuspendSoundAlarm(bool on)
 {
-    Q_UNUSED(sound);
-    // Sound output arrives with the alarms module.
+    safety_.alarms().setSuspendSoundAlarm(cond_.alarms, on);
+    notify();
 }
 
-void MonitorCore::alarmStop()
+// ---- units ------------------------------------------------------------------
+
+void MonitorCore::selectSpeedUnit(conditions::SpeedUnit unit)
 {
-    alarmId_.clear();
+    conditions::selectSpeedUnit(cond_.units, cond_.levels, unit, nullptr);
+    notify();
 }
+
+void MonitorCore::selectTemperatureUnit(conditions::TemperatureUnit unit)
+{
+    conditions::selectTemperatureUnit(cond_.units, cond_.levels, unit, nullptr);
+    notify();
+}
+
+void MonitorCore::conditionsEdited() { notify(); }
 
 } // namespace skyvane

@@ -6,9 +6,13 @@
 // actions; tests drive the same object headless with a FakeClock.
 
 #include "Clock.h"
+#include "ConditionSettings.h"
+#include "Levels.h"
 #include "MainState.h"
 #include "MonitorConfig.h"
+#include "SafetyMonitor.h"
 #include "SensorLink.h"
+#include "StationReader.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -37,8 +41,9 @@ inline constexpr int kStatusMax = 60;
 class MonitorCore : public QObject {
     Q_OBJECT
 public:
+    // player: where alarm sounds go; without one alarms are silent.
     MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
-                QObject* parent = nullptr);
+                conditions::SoundPlayer* player = nullptr, QObject* parent = nullptr);
     ~MonitorCore() override;
 
     MainState& state() { return state_; }
@@ -47,6 +52,13 @@ public:
     const MonitorConfig& config() const { return config_; }
     Clock& clock() { return clock_; }
     SensorLink& sensor() { return sensor_; }
+    conditions::ConditionsConfig& conditionsConfig() { return cond_; }
+    const conditions::ConditionsConfig& conditionsConfig() const { return cond_; }
+    conditions::ConditionBoard& board() { return board_; }
+    const conditions::ConditionBoard& board() const { return board_; }
+    conditions::SafetyMonitor& safety() { return safety_; }
+    const conditions::SafetyResult& safetyResult() const { return safetyResult_; }
+    const station::StationCycleResult& station() const { return station_; }
 
     // The dialog that asks the user: (text, flags, title) -> answer. The window
     // installs its XOBError dialog; without one every message answers OK.
@@ -108,11 +120,19 @@ public:
     // ---- alarms ----------------------------------------------------------
     void alarmStart(const QString& sound);
     void alarmStop();
-    QString alarmId() const { return alarmId_; }
+    QString alarmId() const;
+    void setSuspendSoundAlarm(bool on);
 
-    // Weather-station flags (set by the station step).
-    bool stationFileAbsent = false;
-    bool stationTooOld = false;
+    // ---- units -----------------------------------------------------------
+    // The option clicks of the unit groups (and the clients' unit members).
+    void selectSpeedUnit(conditions::SpeedUnit unit);
+    void selectTemperatureUnit(conditions::TemperatureUnit unit);
+    // Something the user edits changed a threshold, mark or option: redraw.
+    void conditionsEdited();
+
+    // Weather-station flags of the last cycle.
+    bool stationFileAbsent() const { return station_.fileAbsent; }
+    bool stationTooOld() const { return station_.tooOld; }
 
 signals:
     void changed();
@@ -135,6 +155,8 @@ private:
     void stepReportToSensor();
     void stepOutputs();
     void notify() { emit changed(); }
+    void showConditionLabels();
+    conditions::StationValues stationValuesForConditions() const;
 
     Clock& clock_;
     SettingsStore& store_;
@@ -142,6 +164,13 @@ private:
     MainState state_;
     MonitorConfig config_;
     SensorLink sensor_;
+    std::unique_ptr<conditions::SoundPlayer> ownPlayer_;
+    conditions::ConditionsConfig cond_;
+    conditions::ConditionBoard board_;
+    conditions::SafetyMonitor safety_;
+    conditions::SafetyResult safetyResult_;
+    station::StationReader stationReader_;
+    station::StationCycleResult station_;
     Prompter prompter_;
     std::unique_ptr<ClockTimer> readTimer_;
 
@@ -155,7 +184,6 @@ private:
     bool hasControl_ = false;
     bool sensorError_ = false;
     SensorReadings readings_;
-    QString alarmId_;
     int comCalls_ = 0;
     qint64 comPeriodStart_ = 0;
     int cycles_ = 0;

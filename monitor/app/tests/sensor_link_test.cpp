@@ -7,6 +7,7 @@
 #include "SettingsStore.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -47,6 +48,9 @@ struct Rig {
         if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
         core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path());
         core->load();
+        writeStationFile();
+        core->config().htmFile = dir.filePath("station.csv");
+        core->config().timeoutRead = 1000; // minutes: the file stays fresh however long a test runs
         core->config().pathName = dir.filePath("data");
         core->config().graphImagePath = dir.filePath("images");
         core->sensor().setCallTimeout(400);
@@ -56,6 +60,18 @@ struct Rig {
         });
     }
     bool ready() const { return bus.isRunning() && (!sim || sim->isRunning()); }
+
+    // A calm, mild night: nothing in it is unsafe.
+    void writeStationFile()
+    {
+        QFile f(dir.filePath("station.csv"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\n"
+                               "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\n"
+                               "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
+                    .arg(clock.now().toString("dd/MM/yy"), clock.now().toString("hh:mm:ss"))
+                    .toUtf8());
+    }
 };
 
 } // namespace

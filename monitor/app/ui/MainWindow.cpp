@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "ConditionsTabs.h"
 #include "Dialogs.h"
 #include "LampWidget.h"
 #include "MonitorCore.h"
@@ -60,7 +61,8 @@ QLabel* valueBox(const QString& name)
 }
 } // namespace
 
-MainWindow::MainWindow(MonitorCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
+MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidget* parent)
+    : QMainWindow(parent), core_(core), player_(player)
 {
     setObjectName(QStringLiteral("XOBSVMainform"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
@@ -136,7 +138,10 @@ void MainWindow::build()
 
     ssTab1_ = new QTabWidget;
     ssTab1_->setObjectName(QStringLiteral("SSTab1"));
+    conditionsTabs_ = new ConditionsTabs(core_, player_, this);
     ssTab1_->addTab(buildStationTab(), QStringLiteral("Weather Station"));
+    ssTab1_->addTab(conditionsTabs_->conditionsTab(), QStringLiteral("Conditions"));
+    ssTab1_->addTab(conditionsTabs_->alarmsTab(), QStringLiteral("Alarms"));
     ssTab1_->addTab(buildSensorTab(), QStringLiteral("XOB_Nephor"));
     ssTab1_->addTab(buildFilesTab(), QStringLiteral("Files"));
     root->addWidget(ssTab1_, 1);
@@ -157,32 +162,80 @@ void MainWindow::build()
 QWidget* MainWindow::buildCurrentValues()
 {
     auto* box = new QGroupBox(QStringLiteral("Current values"));
-    auto* g = new QGridLayout(box);
-    const char* names[3] = {"Label0_0", "Label0_1", "Label0_2"};
+    auto* outer = new QHBoxLayout(box);
+    auto* g = new QGridLayout;
+    g->setVerticalSpacing(2);
+    auto nameLabel = [](const QString& objectName) {
+        QLabel* l = named(objectName);
+        l->setAutoFillBackground(true);
+        l->setMinimumWidth(90);
+        l->setAlignment(Qt::AlignCenter);
+        return l;
+    };
+    auto condLabel = [](const QString& objectName) {
+        QLabel* l = valueBox(objectName);
+        l->setMinimumWidth(120);
+        return l;
+    };
+    // rows: sensor quantities, then the station's
+    const char* sensorNames[3] = {"Label0_0", "Label0_1", "Label0_2"};
     QLabel** vals[3] = {&lValCloud_, &lValRain_, &lValBrightness_};
-    QLabel** conds[3] = {&lCondCloud_, &lCondRain_, &lCondBrightness_};
     const char* valNames[3] = {"LValCloud", "LValRain", "LValBrightness"};
-    const char* condNames[3] = {"LCondCloud", "LCondRain", "LCondBrightness"};
-    const char* units[3] = {"sky °", "", ""};
+    const char* condNames[8] = {"LCondCloud", "LCondRain", "LCondBrightness", "LCondWind",
+                                "LCondGust", "LCondTemp", "LCondDewPoint", "LCondHumidity"};
+    for (int q = 0; q < 8; ++q) lCond_[q] = condLabel(QString::fromLatin1(condNames[q]));
+    int row = 0;
     for (int i = 0; i < 3; ++i) {
-        label0_[i] = named(QString::fromLatin1(names[i]));
-        label0_[i]->setAutoFillBackground(true);
-        label0_[i]->setMinimumWidth(90);
-        label0_[i]->setAlignment(Qt::AlignCenter);
+        label0_[i] = nameLabel(QString::fromLatin1(sensorNames[i]));
         *vals[i] = valueBox(QString::fromLatin1(valNames[i]));
-        *conds[i] = valueBox(QString::fromLatin1(condNames[i]));
-        (*conds[i])->setMinimumWidth(110);
-        g->addWidget(label0_[i], i, 0);
-        g->addWidget(*vals[i], i, 1);
-        g->addWidget(*conds[i], i, 2);
-        Q_UNUSED(units);
+        g->addWidget(label0_[i], row, 0);
+        g->addWidget(*vals[i], row, 1);
+        g->addWidget(lCond_[i], row, 2);
+        ++row;
     }
-    g->addWidget(named(QStringLiteral("LblTemperature"), QStringLiteral("Temperature")), 3, 0, Qt::AlignCenter);
+    // station rows: names Wind, Gust, Direction, DewPoint, Humidity, Temperature
+    const char* stationNames[6] = {"LblWind", "LblGust", "LblDirection", "LblDewPoint", "LblHumidity", "LblTemperature"};
+    for (int i = 0; i < 6; ++i) stationName_[i] = nameLabel(QString::fromLatin1(stationNames[i]));
     lValTemperature_ = valueBox(QStringLiteral("LValTemperature"));
-    g->addWidget(lValTemperature_, 3, 1);
+    lValWind_ = valueBox(QStringLiteral("LValWindSpeed"));
+    lValGust_ = valueBox(QStringLiteral("LValWindGust"));
+    lValDir_ = valueBox(QStringLiteral("LValWindDir"));
+    lValDew_ = valueBox(QStringLiteral("LValDewPoint"));
+    lValHum_ = valueBox(QStringLiteral("LValHumidity"));
+    struct StationRow { int name; QLabel* value; int cond; };
+    const StationRow rows[6] = {{5, lValTemperature_, 5}, {0, lValWind_, 3}, {1, lValGust_, 4},
+                                {2, lValDir_, -1},        {3, lValDew_, 6},  {4, lValHum_, 7}};
+    for (const StationRow& r : rows) {
+        g->addWidget(stationName_[r.name], row, 0);
+        g->addWidget(r.value, row, 1);
+        if (r.cond >= 0) g->addWidget(lCond_[r.cond], row, 2);
+        ++row;
+    }
+    outer->addLayout(g);
 
-    // right column: times, switch, safety
+    // right column: the decision, times, switch, alarms
+    auto* right = new QVBoxLayout;
+    unsafeFlag_ = named(QStringLiteral("LblUnsafe"));
+    unsafeFlag_->setAlignment(Qt::AlignCenter);
+    QFont big = unsafeFlag_->font();
+    big.setPointSizeF(big.pointSizeF() * 2.0);
+    big.setBold(true);
+    unsafeFlag_->setFont(big);
+    unsafeFlag_->setMinimumHeight(44);
+    unsafeFlag_->setFrameShape(QFrame::Panel);
+    unsafeFlag_->setFrameShadow(QFrame::Sunken);
+    auto* flagRow = new QHBoxLayout;
+    ledUnsafe_ = new LampWidget(1);
+    ledUnsafe_->setObjectName(QStringLiteral("LEDUnsafe"));
+    flagRow->addWidget(ledUnsafe_);
+    flagRow->addWidget(unsafeFlag_, 1);
+    right->addLayout(flagRow);
+    safeDelayMsg_ = named(QStringLiteral("SafeDelayMsg"));
+    safeDelayMsg_->setAlignment(Qt::AlignCenter);
+    right->addWidget(safeDelayMsg_);
+
     auto* info = new QFormLayout;
+    info->setVerticalSpacing(2);
     lastReading_ = named(QStringLiteral("Label3_0"));
     stationTime_ = named(QStringLiteral("Label3_2"));
     lastReadingPanel_ = named(QStringLiteral("Label3_3"));
@@ -191,28 +244,39 @@ QWidget* MainWindow::buildCurrentValues()
     lblSwitch_ = named(QStringLiteral("LblSwitch"), QStringLiteral("Switch Ctrl"));
     lValSwitch_ = valueBox(QStringLiteral("LValSwitch"));
     info->addRow(lblSwitch_, lValSwitch_);
-    auto* safeRow = new QHBoxLayout;
-    ledUnsafe_ = new LampWidget(1);
-    ledUnsafe_->setObjectName(QStringLiteral("LEDUnsafe"));
-    safeDelayMsg_ = named(QStringLiteral("SafeDelayMsg"));
-    safeRow->addWidget(ledUnsafe_);
-    safeRow->addWidget(safeDelayMsg_, 1);
-    info->addRow(QStringLiteral("Safety:"), safeRow);
-    g->addLayout(info, 0, 3, 4, 1);
+    right->addLayout(info);
 
     auto* msgs = new QHBoxLayout;
     npAlarmMsg_ = named(QStringLiteral("NPAlarmMsg"));
     wsAlarmMsg_ = named(QStringLiteral("WSAlarmMsg"));
     lblStatus_ = named(QStringLiteral("LblStatus"));
-    label5_ = named(QStringLiteral("Label5"));
-    for (QLabel* l : {npAlarmMsg_, wsAlarmMsg_, lblStatus_}) {
-        l->setStyleSheet(QStringLiteral("color: rgb(255,0,0);"));
-        msgs->addWidget(l);
-    }
+    for (QLabel* l : {npAlarmMsg_, wsAlarmMsg_, lblStatus_}) msgs->addWidget(l);
     msgs->addStretch();
-    msgs->addWidget(label5_);
-    g->addLayout(msgs, 4, 0, 1, 4);
-    g->setColumnStretch(3, 1);
+    right->addLayout(msgs);
+
+    auto* alarmRow = new QHBoxLayout;
+    alarmRow->setSpacing(2);
+    const char* icons[10] = {"C", "R", "W", "G", "T", "P", "H", "D", "WS", "NP"};
+    const char* tips[10] = {"Cloud", "Rain", "Wind", "Gust", "Temperature", "Dew point", "Humidity", "Daylight",
+                            "Weather-station data", "Sensor data"};
+    for (int i = 0; i < 10; ++i) {
+        playAlarm_[i] = named(QStringLiteral("PlayAlarm_%1").arg(i), QString::fromLatin1(icons[i]));
+        playAlarm_[i]->setAlignment(Qt::AlignCenter);
+        playAlarm_[i]->setFixedSize(26, 20);
+        playAlarm_[i]->setFrameShape(QFrame::Panel);
+        playAlarm_[i]->setToolTip(QString::fromLatin1(tips[i]));
+        alarmRow->addWidget(playAlarm_[i]);
+    }
+    buttStopAlarm_ = new QPushButton(QStringLiteral("Stop Alarm"));
+    buttStopAlarm_->setObjectName(QStringLiteral("ButtStopAlarm"));
+    connect(buttStopAlarm_, &QPushButton::clicked, this, [this] { core_.alarmStop(); });
+    alarmRow->addWidget(buttStopAlarm_);
+    alarmRow->addStretch();
+    right->addLayout(alarmRow);
+    label5_ = named(QStringLiteral("Label5"));
+    right->addWidget(label5_);
+    right->addStretch();
+    outer->addLayout(right, 1);
     return box;
 }
 
@@ -263,17 +327,6 @@ QWidget* MainWindow::buildSensorTab()
     rl->addWidget(swRole_[1]);
     left->addWidget(role);
 
-    frame3_ = new QGroupBox(QStringLiteral("Alarms"));
-    frame3_->setObjectName(QStringLiteral("Frame3"));
-    auto* al = new QFormLayout(frame3_);
-    alarmNp_ = new QCheckBox(QStringLiteral("Sensor data alarm"));
-    alarmNp_->setObjectName(QStringLiteral("AlarmNP"));
-    npDataOldUnsafe_ = new QCheckBox(QStringLiteral("Data old => Unsafe"));
-    npDataOldUnsafe_->setObjectName(QStringLiteral("NPDataOldUnsafe"));
-    label1_20_ = named(QStringLiteral("Label1_20"));
-    al->addRow(label1_20_, alarmNp_);
-    al->addRow(QString(), npDataOldUnsafe_);
-    left->addWidget(frame3_);
     left->addStretch();
     lay->addLayout(left, 1);
 
@@ -408,8 +461,6 @@ void MainWindow::bindConfig()
     connect(timeoutRead_, &QDoubleSpinBox::valueChanged, this, changed);
     for (QRadioButton* b : {swRole_[0], swRole_[1], dateFormat_[0], dateFormat_[1]}) connect(b, &QRadioButton::toggled, this, changed);
     for (QCheckBox* b : graphImage_) connect(b, &QCheckBox::toggled, this, changed);
-    connect(alarmNp_, &QCheckBox::toggled, this, changed);
-    connect(npDataOldUnsafe_, &QCheckBox::toggled, this, changed);
     connect(swRole_[0], &QRadioButton::toggled, this, [this] { if (!rendering_) core_.dispSwitchLabels(); });
     connect(emulatorFlag_, &QCheckBox::clicked, this, [this](bool on) { core_.setEmulator(on); });
 }
@@ -425,8 +476,6 @@ void MainWindow::pullConfig()
     c.swRole = swRole_[1]->isChecked() ? 1 : 0;
     c.dateFormat = dateFormat_[1]->isChecked() ? 1 : 0;
     for (int i = 0; i < 6; ++i) c.graphImage[i] = graphImage_[i]->isChecked();
-    c.alarmNp = alarmNp_->isChecked();
-    c.npDataOldUnsafe = npDataOldUnsafe_->isChecked();
 }
 
 void MainWindow::render()
@@ -445,8 +494,8 @@ void MainWindow::render()
     dateFormat_[c.dateFormat == 1 ? 1 : 0]->setChecked(true);
     emulatorFlag_->setChecked(c.emulator);
     for (int i = 0; i < 6; ++i) graphImage_[i]->setChecked(c.graphImage[i]);
-    alarmNp_->setChecked(c.alarmNp);
-    npDataOldUnsafe_->setChecked(c.npDataOldUnsafe);
+    conditionsTabs_->render();
+    conditionsTabs_->setEditable(s.setupEnabled);
     htmFile_->setText(c.htmFile.isEmpty() ? QStringLiteral("(no weather-station file chosen)") : c.htmFile);
     lblPathName_->setText(c.pathName);
     graphImagePath_->setText(c.graphImagePath);
@@ -458,9 +507,22 @@ void MainWindow::render()
     apply(lValRain_, s.valRain);
     apply(lValBrightness_, s.valBrightness);
     apply(lValTemperature_, s.valTemperature);
-    apply(lCondCloud_, s.condCloud, true);
-    apply(lCondRain_, s.condRain, true);
-    apply(lCondBrightness_, s.condBrightness, true);
+    for (int q = 0; q < 8; ++q) {
+        // Condition labels: yellow or orange writing on black.
+        const LabelState& cond = s.cond[q];
+        lCond_[q]->setText(cond.text);
+        lCond_[q]->setStyleSheet(QStringLiteral("background-color: black; color: %1;").arg(css(cond.colour < 0 ? 0xFFFF : cond.colour)));
+    }
+    for (int i = 0; i < 6; ++i) apply(stationName_[i], s.stationNames[i], true);
+    apply(lValWind_, s.valWind);
+    apply(lValGust_, s.valGust);
+    apply(lValDir_, s.valDirection);
+    apply(lValDew_, s.valDewPoint);
+    apply(lValHum_, s.valHumidity);
+    apply(unsafeFlag_, s.unsafeFlag, true);
+    for (int i = 0; i < 10; ++i)
+        playAlarm_[i]->setStyleSheet(i == s.alarmIcon ? QStringLiteral("background-color: rgb(255,0,0); color: white;") : QString());
+    buttStopAlarm_->setVisible(s.stopAlarmVisible);
     apply(lastReading_, s.lastReading);
     apply(stationTime_, s.stationTime);
     apply(npAlarmMsg_, {s.npAlarmMsg.text, colour::Red, true});
@@ -470,10 +532,10 @@ void MainWindow::render()
     apply(lblSwitch_, s.lblSwitch);
     apply(lValSwitch_, s.valSwitch);
     apply(label5_, s.controlText);
-    apply(label1_20_, s.timeoutAlarmLabel);
-    alarmNp_->setVisible(s.alarmNpVisible);
-    npDataOldUnsafe_->setVisible(s.alarmNpVisible);
-    frame3_->setVisible(s.alarmFrameVisible);
+    apply(conditionsTabs_->timeoutAlarmLabel(), s.timeoutAlarmLabel);
+    conditionsTabs_->alarmNp()->setVisible(s.alarmNpVisible);
+    conditionsTabs_->npDataOldUnsafe()->setVisible(s.alarmNpVisible);
+    conditionsTabs_->alarmFrame()->setVisible(s.alarmFrameVisible);
     frameCom_->setVisible(s.comFrameVisible);
     comCalls_->setText(s.comCalls);
     comPeriod_->setText(s.comPeriod);

@@ -19,8 +19,10 @@ class QGroupBox;
 
 namespace skyvane {
 
+class ConditionsTabs;
 class LampWidget;
 class MonitorCore;
+namespace conditions { class SoundPlayer; }
 struct LabelState;
 
 // Help context of F1 for the selected tabs.
@@ -29,7 +31,8 @@ int helpContext(int tab1, int tab3);
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(MonitorCore& core, QWidget* parent = nullptr);
+    // player: the alarm sound output the sound chooser previews with.
+    explicit MainWindow(MonitorCore& core, conditions::SoundPlayer* player = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Creates the tray icon (when the platform has a tray).
@@ -84,9 +87,18 @@ private:
     QLabel* lValRain_ = nullptr;
     QLabel* lValBrightness_ = nullptr;
     QLabel* lValTemperature_ = nullptr;
-    QLabel* lCondCloud_ = nullptr;
-    QLabel* lCondRain_ = nullptr;
-    QLabel* lCondBrightness_ = nullptr;
+    std::array<QLabel*, 8> lCond_{};
+    std::array<QLabel*, 6> stationName_{};
+    QLabel* lValWind_ = nullptr;
+    QLabel* lValGust_ = nullptr;
+    QLabel* lValDir_ = nullptr;
+    QLabel* lValDew_ = nullptr;
+    QLabel* lValHum_ = nullptr;
+    QLabel* unsafeFlag_ = nullptr;
+    std::array<QLabel*, 10> playAlarm_{};
+    QPushButton* buttStopAlarm_ = nullptr;
+    ConditionsTabs* conditionsTabs_ = nullptr;
+    conditions::SoundPlayer* player_ = nullptr;
     QLabel* lastReading_ = nullptr;   // Label3(0)
     QLabel* stationTime_ = nullptr;   // Label3(2)
     QLabel* lastReadingPanel_ = nullptr; // Label3(3)
@@ -104,10 +116,6 @@ private:
     QDoubleSpinBox* npTimeout_ = nullptr;
     QRadioButton* swRole_[2] = {};
     QCheckBox* emulatorFlag_ = nullptr;
-    QGroupBox* frame3_ = nullptr;
-    QCheckBox* alarmNp_ = nullptr;
-    QCheckBox* npDataOldUnsafe_ = nullptr;
-    QLabel* label1_20_ = nullptr;
     QGroupBox* frameCom_ = nullptr;
     QLabel* comCalls_ = nullptr;
     QLabel* comPeriod_ = nullptr;

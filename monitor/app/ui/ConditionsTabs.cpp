@@ -1,0 +1,382 @@
+#include "ConditionsTabs.h"
+
+#include "LampWidget.h"
+#include "MonitorCore.h"
+#include "XOBCardinalPoints.h"
+#include "XOBColor.h"
+#include "XOBSoundForm.h"
+#include "XOBUnitSymbols.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace skyvane {
+
+using conditions::Quantity;
+using conditions::XOBCardinalPoints;
+using conditions::XOBColor;
+using conditions::XOBSoundForm;
+using conditions::XOBUnitSymbols;
+
+namespace {
+struct QuantityInfo {
+    const char* caption;
+    const char* suffix;      // control names: LimitWind, ColorWind, ...
+    const char* markSuffix;  // CondCloud, CondDay, ...
+    const char* alarmSuffix; // AlarmCloud, AlarmDay, ...
+    std::array<const char*, 3> sensorNames; // names of sensor-supplied levels
+};
+
+const QuantityInfo& info(Quantity q)
+{
+    static const QuantityInfo table[conditions::kQuantityCount] = {
+        {"Cloud", "Cloud", "Cloud", "Cloud", {"Clear", "Cloudy", "Overcast"}},
+        {"Rain", "Rain", "Rain", "Rain", {"Dry", "Wet", "Rain"}},
+        {"Brightness", "Day", "Day", "Day", {"Dark", "Light", "Very Light"}},
+        {"Wind", "Wind", "Wind", "Wind", {}},
+        {"Gust", "Gust", "Gust", "Gust", {}},
+        {"Temperature", "Temp", "Temp", "Temp", {}},
+        {"Dew point", "Dew", "Dew", "Dew", {}},
+        {"Humidity", "Hum", "Hum", "Hum", {}},
+    };
+    return table[size_t(q)];
+}
+
+QString css(int bgr) { return QStringLiteral("rgb(%1,%2,%3)").arg(colour::red(bgr)).arg(colour::green(bgr)).arg(colour::blue(bgr)); }
+} // namespace
+
+ConditionsTabs::ConditionsTabs(MonitorCore& core, conditions::SoundPlayer* player, QWidget* owner)
+    : QObject(owner), core_(core), player_(player), owner_(owner)
+{
+    conditionsTab_ = buildConditions();
+    alarmsTab_ = buildAlarms();
+    render();
+}
+
+QWidget* ConditionsTabs::buildConditions()
+{
+    auto* w = new QWidget;
+    auto* root = new QVBoxLayout(w);
+    auto* g = new QGridLayout;
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(3);
+    g->addWidget(new QLabel(QStringLiteral("<b>Quantity</b>")), 0, 0);
+    for (int i = 0; i < 3; ++i) g->addWidget(new QLabel(QStringLiteral("<b>Level %1</b> (limit, name, unsafe)").arg(i + 1)), 0, 1 + i);
+    int row = 1;
+    for (Quantity q : conditions::kAllQuantities) {
+        const QuantityInfo& qi = info(q);
+        g->addWidget(new QLabel(QString::fromLatin1(qi.caption)), row, 0);
+        for (int i = 0; i < 3; ++i) {
+            auto* cell = new QHBoxLayout;
+            cell->setSpacing(3);
+            if (conditions::isLocallyClassified(q)) {
+                auto* spin = new QDoubleSpinBox;
+                spin->setObjectName(QStringLiteral("Limit%1_%2").arg(QString::fromLatin1(qi.suffix)).arg(i));
+                spin->setRange(-999, 9999);
+                spin->setDecimals(1);
+                spin->setMaximumWidth(72);
+                spin->setToolTip(QStringLiteral("Upper limit of this level"));
+                connect(spin, &QDoubleSpinBox::valueChanged, this, [this, q, i](double v) {
+                    if (rendering_) return;
+                    core_.conditionsConfig().levels.thresholds[q][i] = v;
+                    core_.conditionsEdited();
+                });
+                limits_[size_t(q)][i] = spin;
+                editors_ << spin;
+                cell->addWidget(spin);
+            }
+            auto* label = new QLabel;
+            label->setObjectName(QStringLiteral("Color%1_%2").arg(QString::fromLatin1(qi.suffix)).arg(i));
+            label->setAlignment(Qt::AlignCenter);
+            label->setMinimumWidth(84);
+            label->setFrameShape(QFrame::Panel);
+            label->setFrameShadow(QFrame::Sunken);
+            if (conditions::isLocallyClassified(q)) {
+                label->setToolTip(QStringLiteral("Right-click to change the name and colour"));
+                label->setProperty("xobQuantity", int(q));
+                label->setProperty("xobIndex", i);
+                label->installEventFilter(this);
+            }
+            styles_[size_t(q)][i] = label;
+            cell->addWidget(label, 1);
+            auto* mark = new QCheckBox;
+            mark->setObjectName(QStringLiteral("Cond%1_%2").arg(QString::fromLatin1(qi.markSuffix)).arg(i));
+            mark->setToolTip(QStringLiteral("This level is unsafe"));
+            connect(mark, &QCheckBox::toggled, this, [this, q, i](bool on) {
+                if (rendering_) return;
+                core_.conditionsConfig().safety.unsafeMarks[q][i] = on;
+                core_.conditionsEdited();
+            });
+            marks_[size_t(q)][i] = mark;
+            editors_ << mark;
+            cell->addWidget(mark);
+            g->addLayout(cell, row, 1 + i);
+        }
+        ++row;
+    }
+    root->addLayout(g);
+
+    auto* bottom = new QHBoxLayout;
+    auto* sectors = new QGroupBox(QStringLiteral("Unsafe direction sectors (from  to  minutes)"));
+    auto* sg = new QGridLayout(sectors);
+    for (int i = 0; i < 3; ++i) {
+        windSectors_[i] = new QLabel;
+        windSectors_[i]->setObjectName(QStringLiteral("DirectionWind_%1").arg(i));
+        gustSectors_[i] = new QLabel;
+        gustSectors_[i]->setObjectName(QStringLiteral("DirectionGust_%1").arg(i));
+        for (QLabel* l : {windSectors_[i], gustSectors_[i]}) {
+            l->setFont(QFont(QStringLiteral("monospace")));
+            l->setFrameShape(QFrame::Panel);
+            l->setFrameShadow(QFrame::Sunken);
+        }
+        sg->addWidget(windSectors_[i], 0, 1 + i);
+        sg->addWidget(gustSectors_[i], 1, 1 + i);
+    }
+    sg->addWidget(new QLabel(QStringLiteral("Wind")), 0, 0);
+    sg->addWidget(new QLabel(QStringLiteral("Gust")), 1, 0);
+    bottom->addWidget(sectors);
+
+    auto* units = new QGroupBox(QStringLiteral("Units"));
+    auto* ul = new QGridLayout(units);
+    const char* temps[2] = {"°C", "°F"};
+    for (int i = 0; i < 2; ++i) {
+        unitsTemp_[i] = new QRadioButton(QString::fromUtf8(temps[i]));
+        unitsTemp_[i]->setObjectName(QStringLiteral("UnitsTemp_%1").arg(i));
+        ul->addWidget(unitsTemp_[i], 0, i);
+        connect(unitsTemp_[i], &QRadioButton::clicked, this, [this, i] {
+            core_.selectTemperatureUnit(i == 0 ? conditions::TemperatureUnit::Celsius : conditions::TemperatureUnit::Fahrenheit);
+        });
+        editors_ << unitsTemp_[i];
+    }
+    const char* speeds[4] = {"km/h", "mph", "m/s", "knot"};
+    auto* speedRow = new QHBoxLayout;
+    for (int i = 0; i < 4; ++i) {
+        unitsSpeed_[i] = new QRadioButton(QString::fromLatin1(speeds[i]));
+        unitsSpeed_[i]->setObjectName(QStringLiteral("UnitsSpeed_%1").arg(i));
+        speedRow->addWidget(unitsSpeed_[i]);
+        connect(unitsSpeed_[i], &QRadioButton::clicked, this, [this, i] {
+            core_.selectSpeedUnit(*conditions::speedUnitFromOption(i));
+        });
+        editors_ << unitsSpeed_[i];
+    }
+    ul->addLayout(speedRow, 1, 0, 1, 4);
+    auto* symbols = new QPushButton(QStringLiteral("Unit symbols…"));
+    symbols->setObjectName(QStringLiteral("ButtUnitSymbols"));
+    connect(symbols, &QPushButton::clicked, this, [this] {
+        auto& unitConfig = core_.conditionsConfig().units;
+        XOBUnitSymbols d(unitConfig.spellings, owner_);
+        if (d.exec() == QDialog::Accepted) {
+            unitConfig.spellings = d.result();
+            core_.conditionsEdited();
+        }
+    });
+    auto* compass = new QPushButton(QStringLiteral("Compass points…"));
+    compass->setObjectName(QStringLiteral("ButtCardinal"));
+    connect(compass, &QPushButton::clicked, this, [this] {
+        XOBCardinalPoints d(core_.conditionsConfig().compass, owner_);
+        if (d.exec() == QDialog::Accepted) {
+            core_.conditionsConfig().compass = d.result();
+            core_.conditionsEdited();
+        }
+    });
+    editors_ << symbols << compass;
+    ul->addWidget(symbols, 0, 2);
+    ul->addWidget(compass, 0, 3);
+    bottom->addWidget(units);
+
+    auto* delayBox = new QGroupBox(QStringLiteral("Safe delay"));
+    auto* dl = new QHBoxLayout(delayBox);
+    safeDelay_ = new QDoubleSpinBox;
+    safeDelay_->setObjectName(QStringLiteral("SafeDelayVal"));
+    safeDelay_->setRange(0, 99999);
+    safeDelay_->setDecimals(0);
+    safeDelay_->setSuffix(QStringLiteral(" s"));
+    safeDelay_->setToolTip(QStringLiteral("How long the sky must stay safe before SAFE is reported"));
+    connect(safeDelay_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
+        if (rendering_) return;
+        core_.conditionsConfig().safety.safeDelaySeconds = v;
+        core_.conditionsEdited();
+    });
+    editors_ << safeDelay_;
+    dl->addWidget(safeDelay_);
+    bottom->addWidget(delayBox);
+    root->addLayout(bottom);
+    root->addStretch();
+    return w;
+}
+
+QWidget* ConditionsTabs::buildAlarms()
+{
+    auto* w = new QWidget;
+    auto* root = new QVBoxLayout(w);
+    frame3_ = new QGroupBox(QStringLiteral("Alarms (right-click a box to choose its sound)"));
+    frame3_->setObjectName(QStringLiteral("Frame3"));
+    auto* g = new QGridLayout(frame3_);
+    int row = 0;
+    for (Quantity q : conditions::kAlarmOrder) {
+        const QuantityInfo& qi = info(q);
+        g->addWidget(new QLabel(QString::fromLatin1(qi.caption)), row, 0);
+        for (int i = 0; i < 3; ++i) {
+            auto* box = new QCheckBox;
+            box->setObjectName(QStringLiteral("Alarm%1_%2").arg(QString::fromLatin1(qi.alarmSuffix)).arg(i));
+            box->setProperty("xobQuantity", int(q));
+            box->setProperty("xobIndex", i);
+            box->installEventFilter(this);
+            connect(box, &QCheckBox::clicked, this, [this, q, i, box](bool on) {
+                conditions::AlarmBox& b = core_.conditionsConfig().alarms.boxes[q][i];
+                // An alarm without a sound can not be armed: ask for one.
+                if (!b.setArmed(on)) chooseSound(q, i);
+                box->setChecked(b.armed());
+                core_.conditionsEdited();
+            });
+            alarms_[size_t(q)][i] = box;
+            g->addWidget(box, row, 1 + i);
+        }
+        ++row;
+    }
+    alarmWs_ = new QCheckBox(QStringLiteral("Weather-station data too old"));
+    alarmWs_->setObjectName(QStringLiteral("AlarmWS"));
+    alarmWs_->installEventFilter(this);
+    connect(alarmWs_, &QCheckBox::clicked, this, [this](bool on) {
+        auto& b = core_.conditionsConfig().alarms.stationData;
+        if (!b.setArmed(on)) chooseStaleSound(true);
+        alarmWs_->setChecked(b.armed());
+    });
+    wsDataOldUnsafe_ = new QCheckBox(QStringLiteral("Data old => Unsafe"));
+    wsDataOldUnsafe_->setObjectName(QStringLiteral("WSDataOldUnsafe"));
+    connect(wsDataOldUnsafe_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!rendering_) core_.conditionsConfig().safety.wsDataOldUnsafe = on;
+    });
+    g->addWidget(alarmWs_, row, 0, 1, 2);
+    g->addWidget(wsDataOldUnsafe_, row++, 2, 1, 2);
+
+    label1_20_ = new QLabel;
+    label1_20_->setObjectName(QStringLiteral("Label1_20"));
+    alarmNp_ = new QCheckBox(QStringLiteral("Sensor data faulty"));
+    alarmNp_->setObjectName(QStringLiteral("AlarmNP"));
+    alarmNp_->installEventFilter(this);
+    connect(alarmNp_, &QCheckBox::clicked, this, [this](bool on) {
+        auto& b = core_.conditionsConfig().alarms.sensorData;
+        if (!b.setArmed(on)) chooseStaleSound(false);
+        alarmNp_->setChecked(b.armed());
+    });
+    npDataOldUnsafe_ = new QCheckBox(QStringLiteral("Data old => Unsafe"));
+    npDataOldUnsafe_->setObjectName(QStringLiteral("NPDataOldUnsafe"));
+    connect(npDataOldUnsafe_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!rendering_) core_.conditionsConfig().safety.npDataOldUnsafe = on;
+    });
+    auto* np = new QHBoxLayout;
+    np->addWidget(label1_20_);
+    np->addWidget(alarmNp_);
+    g->addLayout(np, row, 0, 1, 2);
+    g->addWidget(npDataOldUnsafe_, row++, 2, 1, 2);
+
+    suspend_ = new QCheckBox(QStringLiteral("Suspend sound alarms"));
+    suspend_->setObjectName(QStringLiteral("SuspendSoundAlarm"));
+    connect(suspend_, &QCheckBox::clicked, this, [this](bool on) { core_.setSuspendSoundAlarm(on); });
+    g->addWidget(suspend_, row++, 0, 1, 4);
+    g->setColumnStretch(4, 1);
+    root->addWidget(frame3_);
+    root->addStretch();
+    return w;
+}
+
+bool ConditionsTabs::eventFilter(QObject* o, QEvent* e)
+{
+    if (e->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
+        if (o == alarmWs_) { chooseStaleSound(true); return true; }
+        if (o == alarmNp_) { chooseStaleSound(false); return true; }
+        const QVariant q = o->property("xobQuantity");
+        const int i = o->property("xobIndex").toInt();
+        if (q.isValid()) {
+            if (qobject_cast<QCheckBox*>(o)) chooseSound(Quantity(q.toInt()), i);
+            else if (!core_.isRunning()) editStyle(Quantity(q.toInt()), i);
+            return true;
+        }
+    }
+    return QObject::eventFilter(o, e);
+}
+
+void ConditionsTabs::editStyle(Quantity q, int i)
+{
+    auto& style = core_.conditionsConfig().levels.styles[q][i];
+    XOBColor d(style, owner_, &core_.clock());
+    if (d.exec() == QDialog::Accepted) {
+        style = d.result();
+        core_.conditionsEdited();
+    }
+}
+
+void ConditionsTabs::chooseSound(Quantity q, int i)
+{
+    if (!player_) return;
+    auto& alarms = core_.conditionsConfig().alarms;
+    core_.safety().alarms().chooseAlarmSound(alarms.boxes[q][i], alarms.lastMusicDir, true,
+                                             XOBSoundForm::runner(*player_, owner_));
+    core_.conditionsEdited();
+}
+
+void ConditionsTabs::chooseStaleSound(bool station)
+{
+    if (!player_) return;
+    auto& alarms = core_.conditionsConfig().alarms;
+    core_.safety().alarms().chooseAlarmSound(station ? alarms.stationData : alarms.sensorData, alarms.lastMusicDir, true,
+                                             XOBSoundForm::runner(*player_, owner_));
+    core_.conditionsEdited();
+}
+
+void ConditionsTabs::setEditable(bool on)
+{
+    for (QWidget* w : editors_) w->setEnabled(on);
+}
+
+void ConditionsTabs::render()
+{
+    rendering_ = true;
+    const conditions::ConditionsConfig& c = core_.conditionsConfig();
+    for (Quantity q : conditions::kAllQuantities) {
+        const QuantityInfo& qi = info(q);
+        for (int i = 0; i < 3; ++i) {
+            if (QDoubleSpinBox* s = limits_[size_t(q)][i]) s->setValue(c.levels.thresholds[q][i]);
+            QLabel* l = styles_[size_t(q)][i];
+            if (conditions::isLocallyClassified(q)) {
+                const auto& st = c.levels.styles[q][i];
+                l->setText(st.description);
+                l->setStyleSheet(QStringLiteral("background-color: %1; color: black;").arg(css(st.colour)));
+            } else {
+                l->setText(QString::fromLatin1(qi.sensorNames[i]));
+            }
+            marks_[size_t(q)][i]->setChecked(c.safety.unsafeMarks[q][i]);
+            const auto& box = c.alarms.boxes[q][i];
+            QCheckBox* a = alarms_[size_t(q)][i];
+            a->setChecked(box.armed());
+            const QString name = conditions::isLocallyClassified(q) ? c.levels.styles[q][i].description
+                                                                     : QString::fromLatin1(qi.sensorNames[i]);
+            a->setText(name + (box.sound().isEmpty() ? QString() : QStringLiteral(" ♪")));
+            a->setToolTip(box.sound().isEmpty() ? QStringLiteral("No sound chosen") : box.sound());
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        windSectors_[i]->setText(c.safety.windSectors[i]);
+        gustSectors_[i]->setText(c.safety.gustSectors[i]);
+    }
+    unitsTemp_[int(c.units.temperature)]->setChecked(true);
+    unitsSpeed_[int(c.units.speed)]->setChecked(true);
+    safeDelay_->setValue(c.safety.safeDelaySeconds);
+    wsDataOldUnsafe_->setChecked(c.safety.wsDataOldUnsafe);
+    npDataOldUnsafe_->setChecked(c.safety.npDataOldUnsafe);
+    alarmWs_->setChecked(c.alarms.stationData.armed());
+    alarmNp_->setChecked(c.alarms.sensorData.armed());
+    suspend_->setChecked(c.alarms.suspendSound);
+    rendering_ = false;
+}
+
+} // namespace skyvane

@@ -1,6 +1,7 @@
 // The monitor against the real sensor stand-in on a private bus: connecting,
 // the version check, the read cycle's sensor step, failures and recovery.
 #include "MonitorCore.h"
+#include "MonitorRig.h"
 #include "PrivateBus.h"
 #include "SensorLink.h"
 #include "SensorStandIn.h"
@@ -14,6 +15,7 @@
 using namespace skyvane;
 using skyvane::testing::PrivateBus;
 using skyvane::testing::SensorStandIn;
+using Rig = skyvane::testing::MonitorRig;
 
 TEST(SensorLink, VersionNumberPartMustBeAtLeast5_2)
 {
@@ -32,49 +34,6 @@ TEST(SensorLink, VersionNumberPartMustBeAtLeast5_2)
     for (const Row& r : rows) EXPECT_EQ(SensorLink::versionAcceptable(QString::fromLatin1(r.text)), r.ok) << r.text;
 }
 
-namespace {
-
-struct Rig {
-    PrivateBus bus;
-    std::unique_ptr<SensorStandIn> sim;
-    QTemporaryDir dir;
-    SettingsStore store{dir.path()};
-    FakeClock clock;
-    std::unique_ptr<MonitorCore> core;
-    QStringList messages;
-
-    explicit Rig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true)
-    {
-        if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
-        core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path());
-        core->load();
-        writeStationFile();
-        core->config().htmFile = dir.filePath("station.csv");
-        core->config().timeoutRead = 1000; // minutes: the file stays fresh however long a test runs
-        core->config().pathName = dir.filePath("data");
-        core->config().graphImagePath = dir.filePath("images");
-        core->sensor().setCallTimeout(400);
-        core->setPrompter([this](const QString& text, int, const QString&) {
-            messages << text;
-            return int(AnswerOk);
-        });
-    }
-    bool ready() const { return bus.isRunning() && (!sim || sim->isRunning()); }
-
-    // A calm, mild night: nothing in it is unsafe.
-    void writeStationFile()
-    {
-        QFile f(dir.filePath("station.csv"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\n"
-                               "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\n"
-                               "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                    .arg(clock.now().toString("dd/MM/yy"), clock.now().toString("hh:mm:ss"))
-                    .toUtf8());
-    }
-};
-
-} // namespace
 
 TEST(SensorLinkLive, StartConnectsTakesControlAndReadsAtOnce)
 {

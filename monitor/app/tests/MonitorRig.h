@@ -1,0 +1,62 @@
+#pragma once
+// A monitor core for integration tests: a private bus with the sensor
+// stand-in, a settings folder and a station file of its own, a fake clock
+// that drives the read cycle, and messages answered OK and recorded.
+
+#include "MonitorCore.h"
+#include "PrivateBus.h"
+#include "SensorStandIn.h"
+#include "SettingsStore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace skyvane::testing {
+
+struct MonitorRig {
+    PrivateBus bus;
+    std::unique_ptr<SensorStandIn> sim;
+    QTemporaryDir dir;
+    SettingsStore store{dir.path()};
+    FakeClock clock;
+    std::unique_ptr<MonitorCore> core;
+    QStringList messages;
+
+    explicit MonitorRig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true,
+                        conditions::SoundPlayer* player = nullptr)
+    {
+        if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
+        core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path(), player);
+        core->load();
+        writeStationFile();
+        core->config().htmFile = dir.filePath("station.csv");
+        core->config().timeoutRead = 1000; // minutes: the file stays fresh however long a test runs
+        core->config().pathName = dir.filePath("data");
+        core->config().graphImagePath = dir.filePath("images");
+        core->sensor().setCallTimeout(400);
+        core->setPrompter([this](const QString& text, int, const QString&) {
+            messages << text;
+            return int(AnswerOk);
+        });
+    }
+    bool ready() const { return bus.isRunning() && (!sim || sim->isRunning()); }
+
+    // A calm, mild night unless told otherwise: nothing in it is unsafe.
+    void writeStationFile(double wind = 5, double gust = 8, double humidity = 60)
+    {
+        QFile f(dir.filePath("station.csv"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,%3\nGust,km/h,%4\n"
+                               "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,%5\n"
+                               "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
+                    .arg(clock.now().toString("dd/MM/yy"), clock.now().toString("hh:mm:ss"))
+                    .arg(wind)
+                    .arg(gust)
+                    .arg(humidity)
+                    .toUtf8());
+    }
+};
+
+} // namespace skyvane::testing

@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QDir>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -214,4 +216,38 @@ TEST(MessageDialog, ButtonsAndAnswers)
         EXPECT_EQ(d.button(c.captions.size() < 3 ? c.captions.size() : 2) != nullptr, c.captions.size() == 3);
     }
     EXPECT_EQ(LegendDialog::lines().size(), 14);
+}
+
+// Not a check: with SKYVANE_SCREENSHOT_DIR set, saves a picture of every tab
+// and dialog so that a person can look at them.
+TEST(MainWindow, ScreenshotTour)
+{
+    const QString out = qEnvironmentVariable("SKYVANE_SCREENSHOT_DIR");
+    if (out.isEmpty()) GTEST_SKIP() << "set SKYVANE_SCREENSHOT_DIR to save pictures";
+    QDir().mkpath(out);
+    Fixture f;
+    MainWindow w(f.core);
+    w.resize(w.sizeHint());
+    w.show();
+    auto* tabs = w.findChild<QTabWidget*>("SSTab1");
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        w.grab().save(QStringLiteral("%1/main-%2-%3.png").arg(out).arg(i).arg(tabs->tabText(i).replace(' ', '_')));
+    }
+    auto save = [&](QWidget& d, const QString& name) {
+        d.adjustSize();
+        d.show();
+        QCoreApplication::processEvents();
+        d.grab().save(out + "/" + name + ".png");
+        d.close();
+    };
+    LegendDialog legend(&w);
+    save(legend, "legend");
+    AboutDialog about(&w);
+    save(about, "about");
+    MessageDialog msg("There are other users present - cannot UNLOAD", MessageYesNoCancel, "Warning", &w);
+    save(msg, "message");
+    SetupDialog setup(f.store, &w);
+    save(setup, "first-run");
 }

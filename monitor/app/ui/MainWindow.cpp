@@ -311,6 +311,7 @@ QWidget* MainWindow::buildSensorTab()
     npTimeout_->setObjectName(QStringLiteral("NPTimeout"));
     npTimeout_->setDecimals(0);
     npTimeout_->setRange(0, 999);
+    npTimeout_->setMaximumWidth(100);
     f->addRow(QStringLiteral("(sec) reading XOB_Nephor"), npTimeout_);
     emulatorFlag_ = new QCheckBox(QStringLiteral("Connect to XOB_Skyvane"));
     emulatorFlag_->setObjectName(QStringLiteral("EmulatorFlag"));

@@ -49,6 +49,8 @@ int main(int argc, char** argv)
     MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir, &sound);
     MainWindow window(core, &sound);
     core.load();
+    window.restorePosition();
+    window.render();
     window.show();
     window.registerTrayIcon();
 

@@ -51,6 +51,7 @@ public:
     MonitorConfig& config() { return config_; }
     const MonitorConfig& config() const { return config_; }
     Clock& clock() { return clock_; }
+    SettingsStore& store() { return store_; }
     SensorLink& sensor() { return sensor_; }
     conditions::ConditionsConfig& conditionsConfig() { return cond_; }
     const conditions::ConditionsConfig& conditionsConfig() const { return cond_; }

@@ -14,6 +14,8 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QScreen>
+#include "SettingsStore.h"
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -669,6 +671,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
     // The unload sequence: tray icon first, then settings, sensor release.
     unloading_ = true;
     if (tray_) tray_->hide();
+    savePosition();
     pullConfig();
     core_.unload();
     e->accept();
@@ -676,5 +679,34 @@ void MainWindow::closeEvent(QCloseEvent* e)
 }
 
 void MainWindow::exitProgram() { close(); }
+
+namespace {
+constexpr int kTwipsPerPixel = 15;
+}
+
+void MainWindow::restorePosition()
+{
+    SettingsStore& st = core_.store();
+    const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect(0, 0, 1280, 900);
+    const QSize size = sizeHint().expandedTo(QSize(860, 680));
+    const int centreX = (screen.width() - size.width()) / 2 * kTwipsPerPixel;
+    const int centreY = (screen.height() - size.height()) / 2 * kTwipsPerPixel;
+    const QString app = QString::fromLatin1(kAppName);
+    const int left = settings_codec::toInt(st.get(app, QStringLiteral("Window"), QStringLiteral("Left"), QString::number(centreX)), centreX);
+    const int top = settings_codec::toInt(st.get(app, QStringLiteral("Window"), QStringLiteral("Top"), QString::number(centreY)), centreY);
+    QPoint pos(left / kTwipsPerPixel, top / kTwipsPerPixel);
+    // A position from another screen layout must not hide the window.
+    if (!screen.adjusted(-size.width() / 2, 0, 0, -40).contains(pos)) pos = screen.center() - QPoint(size.width() / 2, size.height() / 2);
+    resize(size);
+    move(pos);
+}
+
+void MainWindow::savePosition()
+{
+    if (isMinimized() || !isVisible()) return;
+    const QString app = QString::fromLatin1(kAppName);
+    core_.store().save(app, QStringLiteral("Window"), QStringLiteral("Left"), QString::number(x() * kTwipsPerPixel));
+    core_.store().save(app, QStringLiteral("Window"), QStringLiteral("Top"), QString::number(y() * kTwipsPerPixel));
+}
 
 } // namespace skyvane

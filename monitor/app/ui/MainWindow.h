@@ -40,6 +40,11 @@ public:
     QSystemTrayIcon* trayIcon() const { return tray_; }
     QMenu* trayMenu() const { return trayMenu_; }
 
+    // Window position: restored at load, saved at unload (not when
+    // minimised). Stored in twips like the settings have always been.
+    void restorePosition();
+    void savePosition();
+
     // Redraws everything from the core's state.
     void render();
     // Closes for real after the core accepted (used by Exit).

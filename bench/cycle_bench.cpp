@@ -62,12 +62,45 @@ int main(int argc, char** argv)
     core.load();
     core.config().pathName = home.filePath("data");
     core.config().graphImagePath = home.filePath("images");
+    // A station file rewritten before every cycle, as station software does,
+    // so that every cycle really reads and parses it.
+    const QString stationFile = home.filePath("station.htm");
+    core.config().htmFile = stationFile;
+    core.config().timeoutRead = 100000;
+    int version = 0;
+    auto writeStation = [&] {
+        QFile f(stationFile);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+        const QDateTime now = clock.now();
+        QByteArray page = "<html><body><table>\n";
+        auto row = [&](const char* n, const char* u, const QString& v) {
+            page += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td></tr>\n").arg(QLatin1String(n), QString::fromUtf8(u), v).toUtf8();
+        };
+        row("Date", "", now.toString("dd/MM/yy"));
+        row("Time", "", now.toString("hh:mm:ss"));
+        row("OutTemp", "°C", QString::number(5 + (version % 7) * 0.1));
+        row("WindSpeed", "km/h", QString::number(4 + version % 3));
+        row("Gust", "km/h", QString::number(7 + version % 3));
+        row("WindDirection", "", "NNE");
+        row("RainDayMin", "mm", "0");
+        row("RainDayMax", "mm", "0.2");
+        row("OutHumidity", "%", "71");
+        row("DewPoint", "°C", "-1.5");
+        row("Barometer", "hPa", "1012.4");
+        page += "</table></body></html>\n";
+        f.write(page);
+        ++version;
+        // a new modification time for every version
+        f.setFileTime(QDateTime::currentDateTime().addSecs(version), QFileDevice::FileModificationTime);
+    };
+    writeStation();
     core.startProcedure();
     if (!core.isRunning()) { std::fprintf(stderr, "monitor did not start: %s\n", qPrintable(core.state().status.text)); return 1; }
 
     std::vector<double> wall, cpu;
     long rss100 = 0;
     for (int i = 1; i <= cycles; ++i) {
+        writeStation();
         QElapsedTimer t;
         const double c0 = cpuMs();
         t.start();
@@ -78,7 +111,8 @@ int main(int argc, char** argv)
         if (i == 100) rss100 = rssKb();
     }
     const long rssEnd = rssKb();
-    std::printf("read cycles against the sensor stand-in: %d (sensor error: %s)\n", cycles, core.sensorError() ? "yes" : "no");
+    std::printf("read cycles against the sensor stand-in: %d (sensor error: %s, station: %s)\n", cycles,
+                core.sensorError() ? "yes" : "no", qPrintable(core.state().status.text));
     report("wall time per cycle", wall);
     report("CPU time per cycle", cpu);
     std::printf("resident memory         cycle 100: %ld kB   cycle %d: %ld kB   growth %ld kB\n", rss100, cycles, rssEnd, rssEnd - rss100);

@@ -103,6 +103,7 @@ Options parseArguments(const QStringList& argv)
         return true;
     };
     if (cmd == QLatin1String("list")) {
+        if (rest.removeAll(QStringLiteral("-l")) > 0) o.longList = true;
         if (!need(0, 0)) return o;
         o.command = Command::List;
     } else if (cmd == QLatin1String("get")) {

@@ -23,6 +23,7 @@ TEST(SkyvaneCli, CommandLines)
         {{"call", "XOB_SetSwitch", "-5"}, Command::Call, "XOB_SetSwitch", {"-5"}, false}, // a negative value is no option
         {{"--timeout", "500", "list"}, Command::List, "", {}, false},
         {{"-l", "list"}, Command::List, "", {}, false},
+        {{"list", "-l"}, Command::List, "", {}, false},
         {{"--help"}, Command::Help, "", {}, false},
         {{}, Command::None, "", {}, true},
         {{"get"}, Command::None, "", {}, true},
@@ -43,6 +44,8 @@ TEST(SkyvaneCli, CommandLines)
         EXPECT_EQ(o.args, r.args);
     }
     EXPECT_EQ(parseArguments({"--timeout", "500", "list"}).timeoutMs, 500);
+    EXPECT_TRUE(parseArguments({"list", "-l"}).longList);
+    EXPECT_FALSE(parseArguments({"list"}).longList);
     EXPECT_EQ(parseArguments({"--class", "XOB_Nephor.Nephor", "list"}).progId, QStringLiteral("XOB_Nephor.Nephor"));
     EXPECT_TRUE(usage().contains(QStringLiteral("exit status")));
 }

@@ -177,10 +177,11 @@ struct NephorRig {
     QString publishError;
     int clientNumber = 0;
 
-    explicit NephorRig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true)
+    explicit NephorRig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true,
+                       conditions::SoundPlayer* player = nullptr)
     {
         if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
-        core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path());
+        core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path(), player);
         core->load();
         writeStationFile();
         core->config().htmFile = dir.filePath("station.csv");

@@ -1,6 +1,7 @@
 // The class served by the monitor, against the sensor stand-in on a private
 // bus: clients counted and released, Start and Stop from clients, the value,
 // unit, alarm and safety members, forwarding and the activity signal.
+#include "FakeSoundPlayer.h"
 #include "InterfaceOrder.h"
 #include "NephorTestRig.h"
 
@@ -708,4 +709,35 @@ TEST(NephorServer, MainWindowObjectAndWindowMembers)
     EXPECT_TRUE(appended);
     EXPECT_TRUE(c->call("RecordStop").ok());
     EXPECT_TRUE(stopped);
+}
+
+TEST(NephorServer, AlarmsStartedAndStoppedByAClient)
+{
+    conditions::FakeSoundPlayer player;
+    NephorRig rig({"--ready-delay", "0"}, true, &player);
+    ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
+    auto c = rig.client();
+
+    QVariantList sound{"/sounds/siren.wav|repeat"};
+    ASSERT_TRUE(c->callRef("XOB_AlarmStart", sound).ok());
+    EXPECT_EQ(sound, QVariantList{"/sounds/siren.wav|repeat"}); // by reference, unchanged
+    EXPECT_EQ(player.played, QStringList{"/sounds/siren.wav (loop)"});
+    EXPECT_TRUE(rig.core->state().stopAlarmVisible);
+    ASSERT_TRUE(c->call("XOB_AlarmStop").ok());
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_FALSE(rig.core->state().stopAlarmVisible);
+
+    // An alarm a client arms sounds in the read cycle like one the user armed.
+    ASSERT_TRUE(c->let("SoundCloudy", "/sounds/cloudy.wav").ok());
+    ASSERT_TRUE(c->let("AlarmCloudy", 1).ok());
+    ASSERT_TRUE(c->let("SafeCloudy", 1).ok());
+    ASSERT_TRUE(c->call("Device_Start").ok());
+    ASSERT_TRUE(rig.sim->setLevels(2, 1, 1));
+    rig.core->readCycle();
+    EXPECT_FALSE(c->call("Safe").value.toBool());
+    EXPECT_EQ(player.played.last(), "/sounds/cloudy.wav");
+    EXPECT_EQ(rig.core->alarmId(), "C1");
+    // A client taking control silences it.
+    ASSERT_TRUE(c->call("XOB_LocalControl", {true, "Client"}).ok());
+    EXPECT_FALSE(player.isPlaying());
 }

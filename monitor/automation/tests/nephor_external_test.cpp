@@ -3,6 +3,7 @@
 #include "InterfaceOrder.h"
 #include "NephorTestRig.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -198,4 +199,83 @@ TEST_F(ExternalClients, SkyvaneCli)
     r = runProgram(cli, {"get", "Name"}, noBus);
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_TRUE(r.err.startsWith("skyvane-cli: no session bus")) << r.err.toStdString();
+}
+
+// Started by the bus in SessionActivationStartsTheMonitor, as the monitor
+// program would be: a monitor with the class on the bus that started it,
+// until that bus goes away.
+TEST(NephorActivated, DISABLED_ServesTheClassOnTheStarterBus)
+{
+    const QString address = qEnvironmentVariable("DBUS_STARTER_ADDRESS");
+    ASSERT_FALSE(address.isEmpty());
+    QDBusConnection bus = QDBusConnection::connectToBus(address, "activated");
+    ASSERT_TRUE(bus.isConnected());
+    QTemporaryDir dir;
+    SettingsStore store(dir.path());
+    SystemClock clock;
+    MonitorCore core(clock, store, bus, dir.path());
+    core.load();
+    nephor::NephorServer server(core, bus);
+    QString err;
+    ASSERT_TRUE(server.publish(&err)) << err.toStdString();
+    QDeadlineTimer deadline(30000);
+    while (bus.isConnected() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+}
+
+TEST(SessionActivation, StartsTheMonitorForAClient)
+{
+    const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
+    const QString script = QDir(qEnvironmentVariable("SKYVANE_SOURCE_DIR")).filePath("monitor/automation/dbus/install-user-service.sh");
+    if (daemon.isEmpty() || !QFileInfo::exists(script)) GTEST_SKIP() << "needs dbus-daemon and the source folder";
+    QTemporaryDir dir("/tmp/skyvane-activation-XXXXXX");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("services"));
+
+    // The service file as the script installs it, starting this test program
+    // in place of the monitor.
+    const ProgramRun install = runProgram("bash", {script, "--dir", dir.filePath("services"), "--exec",
+                                                   QCoreApplication::applicationFilePath(), "--env", "SKYVANE_ACTIVATED=1",
+                                                   "--", "--gtest_also_run_disabled_tests",
+                                                   "--gtest_filter=NephorActivated.DISABLED_ServesTheClassOnTheStarterBus"});
+    ASSERT_EQ(install.exitCode, 0) << install.err.toStdString();
+    QFile service(dir.filePath("services/XOB_Skyvane.Nephor.service"));
+    ASSERT_TRUE(service.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(service.readAll());
+    EXPECT_TRUE(text.contains("\n[D-BUS Service]\nName=XOB_Skyvane.Nephor\nExec=/usr/bin/env SKYVANE_ACTIVATED=1 ")) << text.toStdString();
+
+    // A bus that knows the services folder.
+    QFile conf(dir.filePath("bus.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                              "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>\n"
+                              "<servicedir>%1/services</servicedir>\n"
+                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                   .arg(dir.path())
+                   .toUtf8());
+    conf.close();
+    QProcess bus;
+    bus.start(daemon, {"--config-file=" + conf.fileName(), "--nofork", "--print-address"});
+    ASSERT_TRUE(bus.waitForStarted(5000));
+    QByteArray addr;
+    ASSERT_TRUE(spinUntil([&] {
+        addr += bus.readAllStandardOutput();
+        return addr.contains('\n');
+    }, 5000));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLocal8Bit(addr).trimmed());
+
+    // Nothing owns the name: the client's request starts the program.
+    const QString cli = QDir(binDir()).filePath("skyvane-cli");
+    ProgramRun r = runProgram(cli, {"get", "Name"}, env);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "XOB_Skyvane\n");
+    r = runProgram(cli, {"call", "XOB_TotalNoUsers"}, env);
+    EXPECT_EQ(r.out, "1\n") << r.err.toStdString();
+    // Without activation the client says there is nobody.
+    r = runProgram(cli, {"--no-start", "--class", "XOB_Skyvane.Other", "get", "Name"}, env);
+    EXPECT_EQ(r.exitCode, 3);
+
+    bus.terminate();
+    bus.waitForFinished(3000);
 }

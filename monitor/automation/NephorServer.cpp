@@ -88,10 +88,13 @@ void NephorServer::setHooks(NephorHooks hooks) { hooks_ = std::move(hooks); }
 bool NephorServer::publish(QString* error)
 {
     if (server_->isPublished()) return true;
-    const bool ok = server_->addObject(QString::fromLatin1(kFormPath), formClass(), [this](Call& c) { return form(c); }, error)
-        && server_->addObject(QStringLiteral("/IObjectSafety"), objectSafetyClass(),
-                              [this](Call& c) { return objectSafety(c); }, error);
-    if (!ok) return false;
+    if (!objectsAdded_) {
+        objectsAdded_ = server_->addObject(QString::fromLatin1(kFormPath), formClass(), [this](Call& c) { return form(c); }, error)
+            && server_->addObject(QStringLiteral("/IObjectSafety"), objectSafetyClass(),
+                                  [this](Call& c) { return objectSafety(c); }, error);
+        if (!objectsAdded_) return false;
+    }
+    // Fails while another program owns the name; it may be tried again later.
     return server_->publish(error);
 }
 

@@ -142,6 +142,7 @@ private:
     NephorHooks hooks_;
     SafetyFlags safety_;
     QPoint position_{0, 0};
+    bool objectsAdded_ = false;
     // A client's SetUnSafe holds until the next read cycle takes the flag over.
     std::optional<bool> clientUnsafe_;
     int clientUnsafeCycle_ = -1;

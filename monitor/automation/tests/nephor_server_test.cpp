@@ -741,3 +741,20 @@ TEST(NephorServer, AlarmsStartedAndStoppedByAClient)
     ASSERT_TRUE(c->call("XOB_LocalControl", {true, "Client"}).ok());
     EXPECT_FALSE(player.isPlaying());
 }
+
+TEST(NephorServer, ASecondMonitorCannotTakeTheName)
+{
+    NephorRig rig({}, false);
+    ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
+    MonitorCore other(rig.clock, rig.store, rig.bus.connection("other"), rig.dir.path());
+    nephor::NephorServer second(other, rig.bus.connection("other"));
+    QString err;
+    EXPECT_FALSE(second.publish(&err));
+    EXPECT_TRUE(err.contains("owned by another program")) << err.toStdString();
+    EXPECT_FALSE(second.publish(&err)); // and again, without complaint about its objects
+    EXPECT_TRUE(err.contains("owned by another program")) << err.toStdString();
+    auto c = rig.client();
+    EXPECT_TRUE(rig.clientsAre(1));
+    EXPECT_EQ(other.state().clients, 0);
+    EXPECT_EQ(c->get("Name").value.toString(), "XOB_Skyvane");
+}

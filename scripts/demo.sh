@@ -33,6 +33,10 @@ if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] || ! dbus-send --session --print-reply
   echo "Started a private session bus: $DBUS_SESSION_BUS_ADDRESS"
 fi
 
+# Client programs that create the monitor's class start it through the bus.
+bash monitor/automation/dbus/install-user-service.sh --exec "$bin/XOB_Skyvane" \
+  --env "SKYVANE_SETTINGS_DIR=$demo/settings" ${DISPLAY:+--env "DISPLAY=$DISPLAY"} >/dev/null
+
 # Settings of the demo: straight to the main window, paths inside .demo.
 ini="$demo/settings/XOB_Skyvane.ini"
 if [ ! -f "$ini" ]; then
@@ -67,4 +71,5 @@ if ! dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedes
 fi
 
 echo "Starting XOB_Skyvane; press Start in its window to see live values."
+echo "Other programs can read it meanwhile, e.g.:  $bin/skyvane-cli get Safe"
 SKYVANE_SETTINGS_DIR="$demo/settings" "$bin/XOB_Skyvane"

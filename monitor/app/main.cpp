@@ -3,6 +3,7 @@
 #include "FreeImageLibrary.h"
 #include "MainWindow.h"
 #include "MonitorCore.h"
+#include "NephorServer.h"
 #include "QtSoundPlayer.h"
 #include "SettingsStore.h"
 #include "Startup.h"
@@ -53,6 +54,18 @@ int main(int argc, char** argv)
     window.render();
     window.show();
     window.registerTrayIcon();
+
+    // The automation class for client programs. It goes before the core.
+    nephor::NephorServer automation(core, QDBusConnection::sessionBus());
+    nephor::NephorHooks hooks;
+    hooks.windowNormal = [&] { window.restoreFromTray(); };
+    hooks.windowMinimize = [&] { window.minimizeToTray(); };
+    hooks.windowPosition = [&] { return window.positionTwips(); };
+    hooks.moveWindow = [&](const QPoint& p) { window.moveToTwips(p); };
+    automation.setHooks(hooks);
+    QString automationError;
+    if (!automation.publish(&automationError))
+        qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(automationError));
 
     FreeImageLibrary images;
     if (!images.initialise(programDir)) {

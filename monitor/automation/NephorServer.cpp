@@ -240,25 +240,13 @@ Reply NephorServer::writeSensorFormControl(const QString& control, std::optional
 
 // ---- state the class reads ----------------------------------------------------
 
-bool NephorServer::unsafeFlag() const
-{
-    if (clientUnsafe_ && clientUnsafeCycle_ == core_.cycleCount()) return *clientUnsafe_;
-    return core_.unsafe();
-}
+bool NephorServer::unsafeFlag() const { return core_.unsafe(); }
 
 Reply NephorServer::setUnsafe(bool unsafe)
 {
     // Only a client that took control decides the flag.
     if (!core_.hasControlFlag()) return Reply::ok();
-    core_.safety().evaluator().setReportedUnsafe(unsafe);
-    clientUnsafe_ = unsafe;
-    clientUnsafeCycle_ = core_.cycleCount();
-    // Disp_UnsafeFlag
-    const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(unsafe);
-    core_.state().ledUnsafe = d.lampColour;
-    core_.state().unsafeFlag.text = d.caption;
-    core_.state().unsafeFlag.colour = d.lampColour;
-    emit core_.changed();
+    core_.setUnsafeByClient(unsafe);
     if (!sensorObject()) return Reply::ok();
     QVariantList args{unsafe};
     Reply r = forwardCall(QStringLiteral("SetUnSafe"), args);

@@ -144,8 +144,6 @@ private:
     QPoint position_{0, 0};
     bool objectsAdded_ = false;
     // A client's SetUnSafe holds until the next read cycle takes the flag over.
-    std::optional<bool> clientUnsafe_;
-    int clientUnsafeCycle_ = -1;
 };
 
 } // namespace skyvane::nephor

@@ -33,7 +33,7 @@ struct Targets {
 Targets targetsFor(Scenario s)
 {
     switch (s) {
-    case Scenario::Clear: return {4.0, 62, 7, 1.5, 1021, 0};
+    case Scenario::Clear: return {4.0, 62, 5, 1.5, 1021, 0};
     case Scenario::Cloudy: return {7.0, 84, 13, 1.6, 1011, 0};
     case Scenario::Rain: return {8.5, 96, 18, 1.7, 1001, 2.4};
     case Scenario::Windy: return {9.0, 70, 38, 1.5, 1006, 0};

@@ -567,6 +567,20 @@ void MonitorCore::hasControl(bool flag, const QString& text)
     notify();
 }
 
+void MonitorCore::setUnsafeByClient(bool unsafe)
+{
+    safety_.evaluator().setReportedUnsafe(unsafe);
+    unsafe_ = unsafe;
+    // Disp_UnsafeFlag
+    const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(unsafe);
+    safetyResult_.reportedUnsafe = unsafe;
+    safetyResult_.flag = d;
+    state_.ledUnsafe = d.lampColour;
+    state_.unsafeFlag.text = d.caption;
+    state_.unsafeFlag.colour = d.lampColour;
+    notify();
+}
+
 void MonitorCore::setSwitch(int value)
 {
     if (state_.running && config_.swRole == 1 && sensor_.role() == QLatin1String("MASTER")) sensor_.setSwitch(value);

@@ -105,6 +105,9 @@ public:
     void deviceStart();
     void deviceStop();
     void hasControl(bool flag, const QString& text);
+    // A client that has control sets the flag itself (SetUnSafe): the flag,
+    // its display and what the next cycles report follow it.
+    void setUnsafeByClient(bool unsafe);
     bool hasControlFlag() const { return hasControl_; }
     void setSwitch(int value);
     void registerUsers(int delta);

@@ -56,6 +56,7 @@ TEST(MainWindow, StatusLineIsCutAt60AndCodeLineIsNot)
     const QString longText(75, QLatin1Char('x'));
     f.core.showStatus(longText, colour::Red);
     f.core.showCodes(longText, colour::Red);
+    QCoreApplication::processEvents(); // the window redraws once per burst of changes
     EXPECT_EQ(w.findChild<QLabel*>("Statusbar1")->text(), longText.left(60));
     EXPECT_EQ(w.findChild<QLabel*>("Statusbar2")->text(), longText);
 }
@@ -66,6 +67,7 @@ TEST(MainWindow, UnreachableSensorServerStopsWithTheMessages)
     MainWindow w(f.core);
     f.answerMessages();
     w.findChild<QPushButton*>("ButtStart")->click();
+    QCoreApplication::processEvents();
     EXPECT_EQ(f.core.state().status.text, "Problem with XOB_Nephor");
     EXPECT_EQ(f.core.state().status.colour, colour::Red);
     EXPECT_EQ(f.messages, QStringList{titleText() + ": Cannot read XOB_Nephor"});
@@ -97,6 +99,7 @@ TEST(MainWindow, ClientsHideRunMenusAndCloseIsRefused)
     f.answerMessages();
     auto action = [&](const char* name) { return w.findChild<QAction*>(name); };
     f.core.registerUsers(+1);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(action("mnuStart")->isVisible());
     EXPECT_FALSE(action("mPopStart")->isVisible());
     EXPECT_FALSE(action("mnuStop")->isVisible());
@@ -113,6 +116,7 @@ TEST(MainWindow, ClientsHideRunMenusAndCloseIsRefused)
     EXPECT_EQ(f.messages, QStringList{"Warning: There are other users present - cannot UNLOAD"});
 
     f.core.registerUsers(-1);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(action("mnuStart")->isVisible());
     EXPECT_TRUE(action("MnuExit")->isEnabled());
     EXPECT_TRUE(w.findChild<QPushButton*>("ButtStop")->isVisibleTo(&w));

@@ -72,7 +72,7 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     build();
     buildMenus();
     bindConfig();
-    connect(&core_, &MonitorCore::changed, this, &MainWindow::render);
+    connect(&core_, &MonitorCore::changed, this, &MainWindow::scheduleRender);
     connect(&core_, &MonitorCore::beep, this, [] { QApplication::beep(); });
     core_.setPrompter([this](const QString& text, int flags, const QString& title) {
         if (isMinimized() || !isVisible()) restoreFromTray();
@@ -481,8 +481,18 @@ void MainWindow::pullConfig()
     for (int i = 0; i < 6; ++i) c.graphImage[i] = graphImage_[i]->isChecked();
 }
 
+void MainWindow::scheduleRender()
+{
+    // Many changes can arrive at once (a burst of client calls, one read
+    // cycle): draw once when control is back in the event loop.
+    if (renderPending_) return;
+    renderPending_ = true;
+    QMetaObject::invokeMethod(this, [this] { render(); }, Qt::QueuedConnection);
+}
+
 void MainWindow::render()
 {
+    renderPending_ = false;
     rendering_ = true;
     const MainState& s = core_.state();
     const MonitorConfig& c = core_.config();
@@ -700,6 +710,10 @@ void MainWindow::restorePosition()
     resize(size);
     move(pos);
 }
+
+QPoint MainWindow::positionTwips() const { return QPoint(x() * kTwipsPerPixel, y() * kTwipsPerPixel); }
+
+void MainWindow::moveToTwips(const QPoint& twips) { move(twips.x() / kTwipsPerPixel, twips.y() / kTwipsPerPixel); }
 
 void MainWindow::savePosition()
 {

@@ -40,6 +40,12 @@ public:
     QSystemTrayIcon* trayIcon() const { return tray_; }
     QMenu* trayMenu() const { return trayMenu_; }
 
+    // Window state and position as clients see them.
+    void restoreFromTray();
+    void minimizeToTray();
+    QPoint positionTwips() const;
+    void moveToTwips(const QPoint& twips);
+
     // Window position: restored at load, saved at unload (not when
     // minimised). Stored in twips like the settings have always been.
     void restorePosition();
@@ -67,13 +73,13 @@ private:
     void pullConfig();
     void showHelp();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
-    void restoreFromTray();
-    void minimizeToTray();
+    void scheduleRender();
     static void apply(QLabel* l, const LabelState& s, bool background = false);
 
     MonitorCore& core_;
     bool unloading_ = false;
     bool rendering_ = false;
+    bool renderPending_ = false;
 
     // controls, named as the monitor has always named them
     QPushButton* buttStart_ = nullptr;

@@ -195,25 +195,12 @@ std::shared_ptr<ClassSpec> NephorSim::controlClass() { return build(kControlInte
 
 QString NephorSim::introspectionDocument()
 {
-    QString x = QStringLiteral(
-        "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
-        "<!-- The sensor-server stand-in XOB_Nephor_sim, bus name \"XOB_Nephor.Nephor\".\n"
+    QString x = ClassSpec::documentHead(QStringLiteral(
+        "The sensor-server stand-in XOB_Nephor_sim, bus name \"XOB_Nephor.Nephor\".\n"
         "     \"/\" is the class factory; every instance it hands out (paths /Instances/I<n>_<run>)\n"
         "     serves the interface XOB_Nephor.Nephor; MForm returns /MForm, whose controls sit\n"
         "     below it; /Control steers the stand-in. Every object also answers\n"
-        "     org.freedesktop.DBus.Introspectable. -->\n"
-        "<node name=\"/\">\n"
-        "  <interface name=\"XOB.Automation.ClassFactory\">\n"
-        "    <method name=\"CreateInstance\">\n"
-        "      <arg type=\"o\" direction=\"out\"/>\n"
-        "    </method>\n"
-        "    <method name=\"ReleaseInstance\">\n"
-        "      <arg name=\"path\" type=\"o\" direction=\"in\"/>\n"
-        "    </method>\n"
-        "  </interface>\n"
-        "  <node name=\"Instances\">\n"
-        "    <node name=\"I1_run\">\n");
+        "     org.freedesktop.DBus.Introspectable."));
     x += nephorClass()->interfaceXml(6);
     x += QStringLiteral("    </node>\n  </node>\n  <node name=\"MForm\">\n");
     x += formClass()->interfaceXml(4);

@@ -469,29 +469,17 @@ QString introspectionDocument()
         for (const auto& [n, value] : e.values) v << QStringLiteral("%1 = %2").arg(n).arg(value);
         enums += QStringLiteral("       %1: %2\n").arg(e.name, v.join(QStringLiteral(", ")));
     }
-    QString x = QStringLiteral(
-        "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
-        "<!-- The monitor's public class, bus name \"XOB_Skyvane.Nephor\" (type library XOB_Skyvane 2.0).\n"
-        "     \"/\" is the class factory; every instance it hands out (paths /Instances/I<n>_<run>)\n"
-        "     serves the interface XOB_Skyvane.Nephor, %1 slots in interface order. MForm returns\n"
-        "     /MForm, the main window; /IObjectSafety answers the object-safety queries.\n"
-        "     Members returning a condition level are int32 values of these enumerations:\n"
-        "%2"
-        "     Generated from the member table by `nephor_class_doc`; do not edit. -->\n"
-        "<node name=\"/\">\n"
-        "  <interface name=\"XOB.Automation.ClassFactory\">\n"
-        "    <method name=\"CreateInstance\">\n"
-        "      <arg type=\"o\" direction=\"out\"/>\n"
-        "    </method>\n"
-        "    <method name=\"ReleaseInstance\">\n"
-        "      <arg name=\"path\" type=\"o\" direction=\"in\"/>\n"
-        "    </method>\n"
-        "  </interface>\n"
-        "  <node name=\"Instances\">\n"
-        "    <node name=\"I1_run\">\n")
-                    .arg(kSlotCount)
-                    .arg(xmlComment(enums));
+    QString x = ClassSpec::documentHead(
+        QStringLiteral(
+            "The monitor's public class, bus name \"XOB_Skyvane.Nephor\" (type library XOB_Skyvane 2.0).\n"
+            "     \"/\" is the class factory; every instance it hands out (paths /Instances/I<n>_<run>)\n"
+            "     serves the interface XOB_Skyvane.Nephor, %1 slots in interface order. MForm returns\n"
+            "     /MForm, the main window; /IObjectSafety answers the object-safety queries.\n"
+            "     Members returning a condition level are int32 values of these enumerations:\n"
+            "%2"
+            "     Generated from the member table by `nephor_class_doc`; do not edit.")
+            .arg(kSlotCount)
+            .arg(xmlComment(enums)));
     x += nephorClass()->interfaceXml(6);
     x += QStringLiteral("    </node>\n  </node>\n  <node name=\"MForm\">\n");
     x += formClass()->interfaceXml(4);

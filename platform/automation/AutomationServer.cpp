@@ -239,6 +239,26 @@ QString ClassSpec::interfaceXml(int indent) const
     return x;
 }
 
+QString ClassSpec::documentHead(const QString& comment)
+{
+    return QStringLiteral(
+               "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
+               "<!-- %1 -->\n"
+               "<node name=\"/\">\n"
+               "  <interface name=\"XOB.Automation.ClassFactory\">\n"
+               "    <method name=\"CreateInstance\">\n"
+               "      <arg type=\"o\" direction=\"out\"/>\n"
+               "    </method>\n"
+               "    <method name=\"ReleaseInstance\">\n"
+               "      <arg name=\"path\" type=\"o\" direction=\"in\"/>\n"
+               "    </method>\n"
+               "  </interface>\n"
+               "  <node name=\"Instances\">\n"
+               "    <node name=\"I1_run\">\n")
+        .arg(comment);
+}
+
 QString ClassSpec::introspectionXml() const
 {
     QString x = QStringLiteral(

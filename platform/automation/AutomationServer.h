@@ -98,6 +98,12 @@ public:
     // The whole introspection document of an object of this class.
     QString introspectionXml() const;
 
+    // For documentation of a published class: the doctype, the given comment
+    // (its lines indented by five blanks after the first), the factory
+    // interface at "/" and the node of one instance, left open for the
+    // class's <interface> (close it with "    </node>\n  </node>\n").
+    static QString documentHead(const QString& comment);
+
 private:
     QString iface_;
     QList<MemberSpec> members_;

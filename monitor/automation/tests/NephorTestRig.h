@@ -4,6 +4,7 @@
 // own bus connection in its own thread (a client's calls block, and the
 // monitor must keep answering meanwhile, as it does for other programs).
 
+#include "MonitorRig.h"
 #include "Automation.h"
 #include "MonitorCore.h"
 #include "NephorServer.h"
@@ -165,50 +166,18 @@ private:
     std::unique_ptr<automation::LateBoundObject> object_;
 };
 
-struct NephorRig {
-    PrivateBus bus;
-    std::unique_ptr<SensorStandIn> sim;
-    QTemporaryDir dir;
-    SettingsStore store{dir.path()};
-    FakeClock clock;
-    std::unique_ptr<MonitorCore> core;
+// The monitor rig with the automation class published on its bus.
+struct NephorRig : MonitorRig {
     std::unique_ptr<nephor::NephorServer> server;
-    QStringList messages;
     QString publishError;
     int clientNumber = 0;
 
     explicit NephorRig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true,
                        conditions::SoundPlayer* player = nullptr)
+        : MonitorRig(simArgs, startSim, player)
     {
-        if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
-        core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path(), player);
-        core->load();
-        writeStationFile();
-        core->config().htmFile = dir.filePath("station.csv");
-        core->config().timeoutRead = 1000; // minutes: the file stays fresh however long a test runs
-        core->config().pathName = dir.filePath("data");
-        core->config().graphImagePath = dir.filePath("images");
-        core->sensor().setCallTimeout(400);
-        core->setPrompter([this](const QString& text, int, const QString&) {
-            messages << text;
-            return int(AnswerOk);
-        });
         server = std::make_unique<nephor::NephorServer>(*core, bus.connection());
         if (!server->publish(&publishError)) server.reset();
-    }
-    // A calm, mild night unless told otherwise.
-    void writeStationFile(double wind = 5, double gust = 8, double humidity = 60)
-    {
-        QFile f(dir.filePath("station.csv"));
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("can not write the station file");
-        f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,%3\nGust,km/h,%4\n"
-                               "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,%5\n"
-                               "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                    .arg(clock.now().toString("dd/MM/yy"), clock.now().toString("hh:mm:ss"))
-                    .arg(wind)
-                    .arg(gust)
-                    .arg(humidity)
-                    .toUtf8());
     }
     bool ready() const { return bus.isRunning() && (!sim || sim->isRunning()) && server; }
     QString why() const

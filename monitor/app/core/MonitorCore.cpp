@@ -389,8 +389,6 @@ void MonitorCore::stepReadStation()
     state_.valDirection.text = r.panel.direction;
     state_.valDewPoint.text = r.panel.dewPoint;
     state_.valHumidity.text = r.panel.humidity;
-    state_.stationTime = {r.valid ? r.captions[0].isEmpty() ? QString() : r.texts[0] + QLatin1Char(' ') + r.texts[1] : state_.stationTime.text,
-                          colour::Green, true};
     if (!r.valid) state_.valTemperature.text.clear();
 }
 
@@ -422,6 +420,8 @@ void MonitorCore::readSensorValues()
     if (station_.valid && station_.values.outTemp.ok) {
         state_.valTemperature.text = format::number(station_.values.outTemp.value, QStringLiteral("0.0"));
         board_.classifyTemperature(station_.values.outTemp.value, cond_.levels);
+        state_.stationTime = {station_.texts[station::FieldDate] + QLatin1Char(' ') + station_.texts[station::FieldTime],
+                              colour::Green, true};
     } else {
         board_.classifyTemperature(std::nullopt, cond_.levels);
     }

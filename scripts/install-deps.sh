@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libqt6svg6-dev libqt6dbus6 qt6-tools-dev-tools
   libcurl4-openssl-dev libfreeimage3
   libgtest-dev libgmock-dev
-  dbus dbus-daemon
+  dbus dbus-daemon dbus-bin libglib2.0-bin systemd
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   python3 python3-pyftpdlib
   clang libclang-rt-14-dev

@@ -214,22 +214,4 @@ bool CompassTable::set(int index, const QString& name)
     return true;
 }
 
-std::optional<double> CompassTable::toDegrees(const QString& name) const
-{
-    const QString n = name.trimmed().toUpper();
-    if (n.isEmpty()) return std::nullopt;
-    for (int k = 1; k < kSize; ++k)
-        if (names_[std::size_t(k)].trimmed().toUpper() == n) return (k - 1) * 22.5;
-    return std::nullopt;
-}
-
-QString CompassTable::nameOf(double degrees) const
-{
-    if (!std::isfinite(degrees)) return {};
-    double d = std::fmod(degrees, 360.0);
-    if (d < 0) d += 360.0;
-    const int point = int(std::floor(d / 22.5 + 0.5)) % 16;
-    return names_[std::size_t(point + 1)];
-}
-
 } // namespace skyvane::conditions

@@ -129,13 +129,6 @@ public:
     QString get(int index) const;
     bool set(int index, const QString& name);
 
-    // CompassToDegrees: the name, trimmed and upper-cased, against entries
-    // 1..16 in order; entry k is (k - 1) x 22.5 degrees. nullopt when no entry
-    // matches (callers must not read that as north).
-    std::optional<double> toDegrees(const QString& name) const;
-    // The name of the compass point nearest to a direction in degrees.
-    QString nameOf(double degrees) const;
-
     bool operator==(const CompassTable&) const = default;
 
 private:

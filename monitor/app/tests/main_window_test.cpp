@@ -6,7 +6,9 @@
 #include "SettingsStore.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDoubleSpinBox>
 #include <QCoreApplication>
 #include <QRadioButton>
 #include <QLabel>
@@ -254,4 +256,48 @@ TEST(MainWindow, ScreenshotTour)
     save(msg, "message");
     SetupDialog setup(f.store, &w);
     save(setup, "first-run");
+}
+
+TEST(ConditionsTabs, EditsReachTheDecisionSettings)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    auto& cfg = f.core.conditionsConfig();
+    using conditions::Quantity;
+
+    auto* calmMark = w.findChild<QCheckBox*>("CondWind_0");
+    ASSERT_NE(calmMark, nullptr);
+    EXPECT_FALSE(cfg.safety.unsafeMarks[Quantity::Wind][0]);
+    calmMark->click();
+    EXPECT_TRUE(cfg.safety.unsafeMarks[Quantity::Wind][0]);
+
+    auto* calmLimit = w.findChild<QDoubleSpinBox*>("LimitWind_0");
+    ASSERT_NE(calmLimit, nullptr);
+    calmLimit->setValue(12.5);
+    EXPECT_DOUBLE_EQ(cfg.levels.thresholds[Quantity::Wind][0], 12.5);
+
+    // Switching the speed unit converts the thresholds and the field shows it.
+    cfg.levels.thresholds[Quantity::Wind][0] = 20;
+    w.findChild<QRadioButton*>("UnitsSpeed_3")->click();
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(cfg.levels.thresholds[Quantity::Wind][0], 10.799136, 1e-5);
+    EXPECT_NEAR(calmLimit->value(), 10.8, 1e-9);
+
+    // An alarm box without a sound does not arm.
+    auto* rainAlarm = w.findChild<QCheckBox*>("AlarmRain_2");
+    ASSERT_NE(rainAlarm, nullptr);
+    rainAlarm->click();
+    EXPECT_FALSE(rainAlarm->isChecked());
+    EXPECT_FALSE(cfg.alarms.boxes[Quantity::Rain][2].armed());
+
+    auto* delay = w.findChild<QDoubleSpinBox*>("SafeDelayVal");
+    delay->setValue(30);
+    EXPECT_DOUBLE_EQ(cfg.safety.safeDelaySeconds, 30);
+    // and all of it survives a restart
+    f.core.save();
+    MonitorCore again(f.clock, f.store, deadBus(), f.dir.path());
+    again.load();
+    EXPECT_TRUE(again.conditionsConfig().safety.unsafeMarks[Quantity::Wind][0]);
+    EXPECT_DOUBLE_EQ(again.conditionsConfig().safety.safeDelaySeconds, 30);
+    EXPECT_EQ(again.conditionsConfig().units.speed, conditions::SpeedUnit::Knots);
 }

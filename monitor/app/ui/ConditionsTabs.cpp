@@ -50,7 +50,6 @@ const QuantityInfo& info(Quantity q)
     return table[size_t(q)];
 }
 
-QString css(int bgr) { return QStringLiteral("rgb(%1,%2,%3)").arg(colour::red(bgr)).arg(colour::green(bgr)).arg(colour::blue(bgr)); }
 } // namespace
 
 ConditionsTabs::ConditionsTabs(MonitorCore& core, conditions::SoundPlayer* player, QWidget* owner)
@@ -350,7 +349,7 @@ void ConditionsTabs::render()
             if (conditions::isLocallyClassified(q)) {
                 const auto& st = c.levels.styles[q][i];
                 l->setText(st.description);
-                l->setStyleSheet(QStringLiteral("background-color: %1; color: black;").arg(css(st.colour)));
+                setStyleOnce(l, QStringLiteral("background-color: %1; color: black;").arg(cssColour(st.colour)));
             } else {
                 l->setText(QString::fromLatin1(qi.sensorNames[i]));
             }

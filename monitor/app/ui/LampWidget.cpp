@@ -8,6 +8,16 @@ namespace skyvane {
 
 QColor toQColor(int bgr) { return QColor(colour::red(bgr), colour::green(bgr), colour::blue(bgr)); }
 
+QString cssColour(int bgr)
+{
+    return QStringLiteral("rgb(%1,%2,%3)").arg(colour::red(bgr)).arg(colour::green(bgr)).arg(colour::blue(bgr));
+}
+
+void setStyleOnce(QWidget* w, const QString& style)
+{
+    if (w->styleSheet() != style) w->setStyleSheet(style);
+}
+
 LampWidget::LampWidget(int lamps, QWidget* parent) : QWidget(parent), lamps_(lamps), c_{colour::Grey, colour::Grey}
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

@@ -20,5 +20,11 @@ private:
 };
 
 QColor toQColor(int bgr);
+// A stored colour as a style-sheet colour, "rgb(r,g,b)".
+QString cssColour(int bgr);
+// Sets a widget's style sheet only when it differs from the one it has:
+// re-applying a style sheet repolishes the widget, and the window redraws
+// after every read cycle.
+void setStyleOnce(QWidget* w, const QString& style);
 
 } // namespace skyvane

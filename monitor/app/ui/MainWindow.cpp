@@ -43,8 +43,6 @@ int helpContext(int tab1, int tab3)
 }
 
 namespace {
-QString css(int bgr) { return QStringLiteral("rgb(%1,%2,%3)").arg(colour::red(bgr)).arg(colour::green(bgr)).arg(colour::blue(bgr)); }
-
 QLabel* named(const QString& name, const QString& text = QString())
 {
     auto* l = new QLabel(text);
@@ -90,11 +88,8 @@ void MainWindow::apply(QLabel* l, const LabelState& s, bool background)
     if (!l) return;
     if (l->text() != s.text) l->setText(s.text);
     QString style;
-    if (s.colour >= 0) style = (background ? QStringLiteral("background-color: %1; color: black;") : QStringLiteral("color: %1;")).arg(css(s.colour));
-    if (l->property("xobStyle").toString() != style) {
-        l->setStyleSheet(style);
-        l->setProperty("xobStyle", style);
-    }
+    if (s.colour >= 0) style = (background ? QStringLiteral("background-color: %1; color: black;") : QStringLiteral("color: %1;")).arg(cssColour(s.colour));
+    setStyleOnce(l, style);
     if (l->isVisibleTo(l->parentWidget()) != s.visible) l->setVisible(s.visible);
 }
 
@@ -524,7 +519,7 @@ void MainWindow::render()
         // Condition labels: yellow or orange writing on black.
         const LabelState& cond = s.cond[q];
         lCond_[q]->setText(cond.text);
-        lCond_[q]->setStyleSheet(QStringLiteral("background-color: black; color: %1;").arg(css(cond.colour < 0 ? 0xFFFF : cond.colour)));
+        setStyleOnce(lCond_[q], QStringLiteral("background-color: black; color: %1;").arg(cssColour(cond.colour < 0 ? 0xFFFF : cond.colour)));
     }
     for (int i = 0; i < 6; ++i) apply(stationName_[i], s.stationNames[i], true);
     apply(lValWind_, s.valWind);
@@ -534,7 +529,7 @@ void MainWindow::render()
     apply(lValHum_, s.valHumidity);
     apply(unsafeFlag_, s.unsafeFlag, true);
     for (int i = 0; i < 10; ++i)
-        playAlarm_[i]->setStyleSheet(i == s.alarmIcon ? QStringLiteral("background-color: rgb(255,0,0); color: white;") : QString());
+        setStyleOnce(playAlarm_[i], i == s.alarmIcon ? QStringLiteral("background-color: rgb(255,0,0); color: white;") : QString());
     buttStopAlarm_->setVisible(s.stopAlarmVisible);
     apply(lastReading_, s.lastReading);
     apply(stationTime_, s.stationTime);

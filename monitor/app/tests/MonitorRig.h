@@ -8,6 +8,7 @@
 #include "SensorStandIn.h"
 #include "SettingsStore.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -42,6 +43,16 @@ struct MonitorRig {
         });
     }
     bool ready() const { return bus.isRunning() && (!sim || sim->isRunning()); }
+
+    // Starts monitoring as the Start button does and lets the start finish.
+    void start()
+    {
+        core->startProcedure();
+        settle();
+    }
+    // Lets the monitor finish what it has under way (a start, a read cycle,
+    // answers of the sensor server) before a test looks at it.
+    void settle() { QCoreApplication::processEvents(); }
 
     // A calm, mild night unless told otherwise: nothing in it is unsafe.
     void writeStationFile(double wind = 5, double gust = 8, double humidity = 60)

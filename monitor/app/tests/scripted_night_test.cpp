@@ -37,7 +37,7 @@ TEST(ScriptedNight, ClearCloudyRainClearWithSafeDelayAndAlarms)
 
     // Clear: the first evaluation after Start is reported at once.
     rig.sim->setLevels(1, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning());
     EXPECT_FALSE(night.reportedUnsafe());
     EXPECT_FALSE(rig.sim->lastUnsafe());
@@ -86,7 +86,7 @@ TEST(ScriptedNight, AnUnsafeCycleRestartsTheSafeDelay)
     ASSERT_TRUE(rig.ready());
     rig.core->conditionsConfig().safety.safeDelaySeconds = 30;
     rig.sim->setLevels(3, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(night.reportedUnsafe());
 
     rig.sim->setLevels(1, 1, 1);
@@ -106,7 +106,7 @@ TEST(ScriptedNight, StationWindAndStaleStationData)
     Rig& rig = night.rig;
     ASSERT_TRUE(rig.ready());
     rig.sim->setLevels(1, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_FALSE(night.reportedUnsafe());
     EXPECT_EQ(rig.core->state().valWind.text, "5 km/h");
 
@@ -150,7 +150,7 @@ TEST(ScriptedNight, SensorAlarmStartsOncePerErrorPeriod)
     auto& np = rig.core->conditionsConfig().alarms.sensorData;
     np.setSound("/sounds/np.wav");
     ASSERT_TRUE(np.setArmed(true));
-    rig.core->startProcedure();
+    rig.start();
     const int stopsBefore = rig.sim->alarmStopCount();
 
     rig.sim->setDeviceRunning(false);

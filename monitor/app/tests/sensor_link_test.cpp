@@ -41,7 +41,7 @@ TEST(SensorLinkLive, StartConnectsTakesControlAndReadsAtOnce)
     ASSERT_TRUE(rig.ready());
     ASSERT_TRUE(rig.sim->setReading("SkyTemperature", -21.26));
     ASSERT_TRUE(rig.sim->setLevels(1, 1, 1));
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning()) << rig.core->state().status.text.toStdString();
     EXPECT_TRUE(rig.messages.isEmpty());
 
@@ -79,7 +79,7 @@ TEST(SensorLinkLive, OldVersionIsRefused)
 {
     Rig rig({"--ready-delay", "0", "--version", "5.19.003"});
     ASSERT_TRUE(rig.ready());
-    rig.core->startProcedure();
+    rig.start();
     EXPECT_FALSE(rig.core->isRunning());
     EXPECT_EQ(rig.messages, (QStringList{"Version of XOB_Nephor must be equal or greater than 5.2x", "Cannot read XOB_Nephor"}));
     EXPECT_EQ(rig.core->state().status.text, "Problem with XOB_Nephor");
@@ -91,7 +91,7 @@ TEST(SensorLinkLive, NoDataWithZeroTimeoutEndsAfterOnePass)
     ASSERT_TRUE(rig.ready());
     rig.core->config().npTimeout = 0;
     const QDateTime before = rig.clock.now();
-    rig.core->startProcedure();
+    rig.start();
     EXPECT_LE(before.msecsTo(rig.clock.now()), 1000);
     EXPECT_FALSE(rig.core->isRunning());
     EXPECT_EQ(rig.messages, QStringList{"Cannot read XOB_Nephor"});
@@ -102,7 +102,7 @@ TEST(SensorLinkLive, NoDataWithZeroTimeoutEndsAfterOnePass)
     rig.messages.clear();
     rig.core->config().npTimeout = 3;
     const QDateTime t0 = rig.clock.now();
-    rig.core->startProcedure();
+    rig.start();
     EXPECT_FALSE(rig.core->isRunning());
     EXPECT_EQ(t0.msecsTo(rig.clock.now()), 4000);
 }
@@ -111,7 +111,7 @@ TEST(SensorLinkLive, NoServerOnTheBus)
 {
     Rig rig({}, false);
     ASSERT_TRUE(rig.bus.isRunning());
-    rig.core->startProcedure();
+    rig.start();
     EXPECT_FALSE(rig.core->isRunning());
     EXPECT_EQ(rig.core->state().status.text, "Problem with XOB_Nephor");
     EXPECT_EQ(rig.messages, QStringList{"Cannot read XOB_Nephor"});
@@ -122,7 +122,7 @@ TEST(SensorLinkLive, FaultyDataShowA31AndRecover)
     Rig rig;
     ASSERT_TRUE(rig.ready());
     rig.sim->setLevels(1, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning());
     EXPECT_FALSE(rig.core->sensorError());
 
@@ -159,7 +159,7 @@ TEST(SensorLinkLive, HungServerCostsOneTimeoutPerCycleAndRecovers)
     Rig rig;
     ASSERT_TRUE(rig.ready());
     rig.sim->setLevels(1, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning());
 
     ASSERT_TRUE(rig.sim->hang(2500));
@@ -190,7 +190,7 @@ TEST(SensorLinkLive, ServerRestartIsPickedUpByTheNextCycle)
     Rig rig;
     ASSERT_TRUE(rig.ready());
     rig.sim->setLevels(1, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning());
 
     rig.sim->kill();
@@ -213,7 +213,7 @@ TEST(SensorLinkLive, ClientSetSwitchOnlyWhenThisProgramDoesNotDriveIt)
     Rig rig;
     ASSERT_TRUE(rig.ready());
     rig.sim->setLevels(1, 1, 1);
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning());
     const int before = rig.sim->switchCount();
     // SWRole(0): this program drives the switch, a client's call does nothing
@@ -230,7 +230,7 @@ TEST(SensorLinkLive, SlaveRoleLeavesTheSwitchAlone)
 {
     Rig rig({"--ready-delay", "0", "--role", "SLAVE"});
     ASSERT_TRUE(rig.ready());
-    rig.core->startProcedure();
+    rig.start();
     ASSERT_TRUE(rig.core->isRunning());
     EXPECT_FALSE(rig.sim->switchCtrl());
     EXPECT_FALSE(rig.core->switchControl());

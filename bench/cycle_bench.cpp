@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -95,6 +96,11 @@ int main(int argc, char** argv)
     };
     writeStation();
     core.startProcedure();
+    {
+        QEventLoop loop;
+        QObject::connect(&core, &MonitorCore::startFinished, &loop, &QEventLoop::quit);
+        if (core.isStarting()) loop.exec();
+    }
     if (!core.isRunning()) { std::fprintf(stderr, "monitor did not start: %s\n", qPrintable(core.state().status.text)); return 1; }
 
     std::vector<double> wall, cpu;
@@ -104,7 +110,13 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         const double c0 = cpuMs();
         t.start();
+        // The cycle ends when the sensor server's answers are in; wait for it
+        // in the event loop (sleeping, not spinning, so that the CPU figure
+        // is the cycle's own).
+        QEventLoop loop;
+        QObject::connect(&core, &MonitorCore::cycleFinished, &loop, &QEventLoop::quit);
         core.readCycle();
+        if (core.awaitingSensor()) loop.exec();
         wall.push_back(t.nsecsElapsed() / 1e6);
         cpu.push_back(cpuMs() - c0);
         QCoreApplication::processEvents();

@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QDBusPendingCall>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -68,7 +69,10 @@ std::vector<double> cycleTimes(MonitorCore& core, int cycles)
     for (int i = 0; i < cycles; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         e.start();
+        QEventLoop loop;
+        QObject::connect(&core, &MonitorCore::cycleFinished, &loop, &QEventLoop::quit);
         core.readCycle();
+        if (core.awaitingSensor()) loop.exec();
         t.push_back(double(e.nsecsElapsed()) / 1e6);
     }
     return t;

@@ -2,7 +2,9 @@
 
 #include "Format.h"
 
+#include <QCoreApplication>
 #include <QDBusObjectPath>
+#include <cmath>
 
 namespace skyvane {
 
@@ -10,9 +12,44 @@ using automation::CallResult;
 using automation::Failure;
 using automation::LateBoundObject;
 
-SensorLink::SensorLink(QDBusConnection bus, Clock& clock) : bus_(std::move(bus)), clock_(clock) {}
+// Collects the answers of calls sent together and runs done once the last
+// one is in. Calls answer later, never inside the call that sends them, so
+// done can not run before seal().
+struct SensorLink::Gather {
+    int pending = 0;
+    bool sealed = false;
+    std::function<void()> done;
 
-SensorLink::~SensorLink() { release(); }
+    static std::shared_ptr<Gather> make(std::function<void()> fn)
+    {
+        auto g = std::make_shared<Gather>();
+        g->done = std::move(fn);
+        return g;
+    }
+    // One more call; the returned function is its answer's arrival.
+    std::function<void()> expect(std::shared_ptr<Gather> self)
+    {
+        ++pending;
+        return [self] { self->answered(); };
+    }
+    void answered()
+    {
+        if (--pending == 0 && sealed && done) std::exchange(done, nullptr)();
+    }
+    void seal()
+    {
+        sealed = true;
+        if (pending == 0 && done) std::exchange(done, nullptr)();
+    }
+};
+
+SensorLink::SensorLink(QDBusConnection bus, Clock& clock) : bus_(std::move(bus)), clock_(clock)
+{
+    pollTimer_ = clock_.createTimer();
+    pollTimer_->setSingleShot(true);
+}
+
+SensorLink::~SensorLink() { release(true); }
 
 bool SensorLink::versionAcceptable(const QString& versionText)
 {
@@ -24,197 +61,334 @@ bool SensorLink::versionAcceptable(const QString& versionText)
     return std::llround(v * 1e6) >= 5200000;
 }
 
-ConnectResult SensorLink::connect(const std::function<double()>& timeoutSeconds)
+void SensorLink::noteFailure(const CallResult& r)
 {
-    ConnectResult r;
+    if (r.ok()) return;
+    lastError_ = r.error;
+    if (r.failure == Failure::NoServer || r.failure == Failure::NoObject) lost_ = true;
+}
+
+// ---- connecting -------------------------------------------------------------
+
+void SensorLink::connect(std::function<double()> timeoutSeconds, std::function<void(const ConnectResult&)> done)
+{
     release();
-    QString err;
-    object_ = LateBoundObject::create(bus_, QString::fromLatin1(kSensorProgId), callTimeoutMs_, &err);
-    if (!object_) {
-        r.outcome = ConnectOutcome::NoServer;
-        r.detail = err;
-        lastError_ = err;
-        return r;
-    }
-    // Version
-    const CallResult v = object_->get(QStringLiteral("Version"));
-    r.versionText = v.value.toString();
-    if (!v.ok() || !versionAcceptable(r.versionText)) {
-        r.outcome = v.ok() ? ConnectOutcome::VersionTooOld : ConnectOutcome::NoServer;
-        r.detail = v.ok() ? QStringLiteral("version %1").arg(r.versionText) : v.error;
-        object_.reset();
-        return r;
-    }
-    // Role: only a MASTER server lets this monitor drive the switch.
-    const CallResult role = object_->get(QStringLiteral("XOB_DeviceRole"));
-    role_ = role.ok() ? role.value.toString() : QString();
-    r.role = role_;
-    r.master = role_ == QLatin1String("MASTER");
-    if (r.master) object_->let(QStringLiteral("XOB_DeviceSwitchCtrl"), true);
-
-    if (!takeControl()) {
-        r.outcome = ConnectOutcome::NoServer;
-        r.detail = lastError_;
-        object_.reset();
-        return r;
-    }
-
-    // Wait for the first data. The timeout is read again on each pass.
-    const qint64 t0 = clock_.msClock();
-    bool ready = false;
-    for (;;) {
-        object_->resume();
-        const auto dr = dataReady();
-        ready = dr.value_or(false);
-        if (ready) break;
-        const double t = timeoutSeconds ? timeoutSeconds() : 0.0;
-        if (!(t * 1000.0 >= double(clock_.msClock() - t0))) break;
-        clock_.waitProcessingEvents(1000);
-        if (!object_) break; // released while waiting (Stop, unload)
-    }
-    connected_ = ready;
-    lost_ = false;
-    if (!ready) {
-        r.outcome = ConnectOutcome::NoData;
-        r.detail = QStringLiteral("no data from the sensor server");
-        return r; // the caller stops, which releases the object
-    }
-    r.outcome = ConnectOutcome::Connected;
-    return r;
+    connecting_ = true;
+    connectTimeout_ = std::move(timeoutSeconds);
+    connectDone_ = std::move(done);
+    const int gen = generation_;
+    std::weak_ptr<int> alive = alive_;
+    LateBoundObject::createAsync(bus_, QString::fromLatin1(kSensorProgId), callTimeoutMs_,
+                                 [this, gen, alive](std::unique_ptr<LateBoundObject> obj, const QString& err) {
+        if (alive.expired() || gen != generation_) return; // released meanwhile: obj releases itself
+        auto r = std::make_shared<ConnectResult>();
+        if (!obj) {
+            lastError_ = err;
+            r->detail = err;
+            finishConnect(*r);
+            return;
+        }
+        object_ = std::move(obj);
+        // Version
+        object_->getAsync(QStringLiteral("Version"), [this, r](const CallResult& v, const QVariantList&) {
+            r->versionText = v.value.toString();
+            if (!v.ok() || !versionAcceptable(r->versionText)) {
+                r->outcome = v.ok() ? ConnectOutcome::VersionTooOld : ConnectOutcome::NoServer;
+                r->detail = v.ok() ? QStringLiteral("version %1").arg(r->versionText) : v.error;
+                object_.reset();
+                finishConnect(*r);
+                return;
+            }
+            // Role: only a MASTER server lets this monitor drive the switch.
+            object_->getAsync(QStringLiteral("XOB_DeviceRole"), [this, r](const CallResult& role, const QVariantList&) {
+                role_ = role.ok() ? role.value.toString() : QString();
+                r->role = role_;
+                r->master = role_ == QLatin1String("MASTER");
+                takeControl([this, r](bool ok) {
+                    if (!ok) {
+                        r->outcome = ConnectOutcome::NoServer;
+                        r->detail = lastError_;
+                        object_.reset();
+                        finishConnect(*r);
+                        return;
+                    }
+                    pollDataReady(clock_.msClock(), r);
+                });
+            });
+        });
+    });
 }
 
-bool SensorLink::takeControl()
+void SensorLink::takeControl(std::function<void(bool)> done)
 {
-    QVariantList args{true, QString::fromLatin1(kSensorControlText)};
-    const CallResult lc = object_->call(QStringLiteral("XOB_LocalControl"), args);
-    const CallResult ds = object_->call(QStringLiteral("Device_Start"));
-    if (!lc.ok() || !ds.ok()) {
-        lastError_ = !lc.ok() ? lc.error : ds.error;
-        return false;
-    }
-    return true;
+    // Sent together: the switch right (MASTER only), control, device start.
+    auto ok = std::make_shared<bool>(true);
+    auto g = Gather::make([ok, done = std::move(done)] { done(*ok); });
+    if (role_ == QLatin1String("MASTER")) object_->letAsync(QStringLiteral("XOB_DeviceSwitchCtrl"), true);
+    auto check = [this, ok](std::function<void()> arrived) {
+        return [this, ok, arrived](const CallResult& r, const QVariantList&) {
+            if (!r.ok()) {
+                *ok = false;
+                noteFailure(r);
+            }
+            arrived();
+        };
+    };
+    object_->callAsync(QStringLiteral("XOB_LocalControl"), {true, QString::fromLatin1(kSensorControlText)}, check(g->expect(g)));
+    object_->callAsync(QStringLiteral("Device_Start"), {}, check(g->expect(g)));
+    g->seal();
 }
 
-void SensorLink::release()
+void SensorLink::pollDataReady(qint64 t0, std::shared_ptr<ConnectResult> r)
 {
+    // The timeout is read again on each pass; passes are a second apart.
+    object_->resume();
+    object_->getAsync(QStringLiteral("DataReady"), [this, t0, r](const CallResult& dr, const QVariantList&) {
+        noteFailure(dr);
+        if (dr.ok() && automation::toBool(dr.value)) {
+            connected_ = true;
+            lost_ = false;
+            r->outcome = ConnectOutcome::Connected;
+            finishConnect(*r);
+            return;
+        }
+        const double t = connectTimeout_ ? connectTimeout_() : 0.0;
+        if (!(t * 1000.0 >= double(clock_.msClock() - t0))) {
+            r->outcome = ConnectOutcome::NoData;
+            r->detail = QStringLiteral("no data from the sensor server");
+            finishConnect(*r); // the caller stops, which releases the object
+            return;
+        }
+        pollTimer_->setCallback([this, t0, r] {
+            if (object_) pollDataReady(t0, r);
+        });
+        pollTimer_->setInterval(1000);
+        pollTimer_->start();
+    });
+}
+
+void SensorLink::finishConnect(const ConnectResult& r)
+{
+    connecting_ = false;
+    pollTimer_->stop();
+    auto done = std::exchange(connectDone_, nullptr);
+    connectTimeout_ = nullptr;
+    if (done) done(r);
+}
+
+void SensorLink::release(bool wait)
+{
+    ++generation_;
     connected_ = false;
     lost_ = false;
+    pollTimer_->stop();
     if (object_) {
         object_->resume();
         object_->setTimeout(std::min(callTimeoutMs_, 500));
         QVariantList args{false, QString()};
-        object_->call(QStringLiteral("XOB_LocalControl"), args);
-        object_.reset();
+        if (wait) object_->call(QStringLiteral("XOB_LocalControl"), args);
+        else object_->callAsync(QStringLiteral("XOB_LocalControl"), args);
+        object_.reset(); // the instance is released after the call, in order
+    }
+    if (connecting_) {
+        ConnectResult r;
+        r.outcome = ConnectOutcome::Cancelled;
+        r.detail = QStringLiteral("released while connecting");
+        finishConnect(r);
     }
 }
 
-void SensorLink::beginCycle()
+// ---- the read cycle ----------------------------------------------------------
+
+void SensorLink::beginCycle(std::function<void(const std::optional<QString>&)> done)
 {
-    if (object_) {
-        object_->resume();
-        if (!object_->serverAlive()) lost_ = true;
+    if (!object_) {
+        std::weak_ptr<int> alive = alive_;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, done] { if (!alive.expired()) done(std::nullopt); },
+                                  Qt::QueuedConnection);
+        return;
     }
-    if (lost_) {
-        // The server restarted or went away: create a fresh instance and take
-        // control again. If nothing answers, this cycle's reads fail at once.
-        QString err;
-        auto fresh = LateBoundObject::create(bus_, QString::fromLatin1(kSensorProgId), callTimeoutMs_, &err);
-        if (fresh) {
-            object_ = std::move(fresh);
-            if (role_ == QLatin1String("MASTER")) object_->let(QStringLiteral("XOB_DeviceSwitchCtrl"), true);
-            if (takeControl()) lost_ = false;
-        } else {
-            lastError_ = err;
+    object_->resume();
+    // Who owns the server's name now (the bus answers this even when the
+    // server hangs) and the unit letter, together.
+    struct Answers { QString owner; std::optional<QString> units; };
+    auto a = std::make_shared<Answers>();
+    const int gen = generation_;
+    std::weak_ptr<int> alive = alive_;
+    auto g = Gather::make([this, a, gen, alive, done] {
+        if (alive.expired() || gen != generation_) return;
+        if (!object_ || a->owner != object_->owner()) lost_ = true;
+        if (lost_) {
+            reconnect(done);
+            return;
         }
+        done(a->units);
+    });
+    auto ownerArrived = g->expect(g);
+    LateBoundObject::nameOwnerAsync(bus_, QString::fromLatin1(kSensorProgId), callTimeoutMs_,
+                                    [a, alive, ownerArrived](const QString& owner) {
+        if (alive.expired()) return;
+        a->owner = owner;
+        ownerArrived();
+    });
+    auto unitsArrived = g->expect(g);
+    object_->getAsync(QStringLiteral("XOB_TemperatureUnits"), [this, a, unitsArrived](const CallResult& r, const QVariantList&) {
+        noteFailure(r);
+        if (r.ok()) a->units = r.value.toString();
+        unitsArrived();
+    });
+    g->seal();
+}
+
+void SensorLink::reconnect(std::function<void(const std::optional<QString>&)> done)
+{
+    // The server restarted or went away: create a fresh instance and take
+    // control again. If nothing answers, this cycle's reads fail at once.
+    const int gen = generation_;
+    std::weak_ptr<int> alive = alive_;
+    LateBoundObject::createAsync(bus_, QString::fromLatin1(kSensorProgId), callTimeoutMs_,
+                                 [this, gen, alive, done](std::unique_ptr<LateBoundObject> fresh, const QString& err) {
+        if (alive.expired() || gen != generation_) return;
+        if (!fresh) {
+            lastError_ = err;
+            done(std::nullopt);
+            return;
+        }
+        object_ = std::move(fresh);
+        takeControl([this, done](bool ok) {
+            if (ok) lost_ = false;
+            if (!object_) return done(std::nullopt);
+            object_->getAsync(QStringLiteral("XOB_TemperatureUnits"), [this, done](const CallResult& r, const QVariantList&) {
+                noteFailure(r);
+                done(r.ok() ? std::optional<QString>(r.value.toString()) : std::nullopt);
+            });
+        });
+    });
+}
+
+void SensorLink::read(const std::optional<QString>& setUnits, std::function<void(const SensorReadings&)> done)
+{
+    auto s = std::make_shared<SensorReadings>();
+    if (!object_) {
+        std::weak_ptr<int> alive = alive_;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, s, done] { if (!alive.expired()) done(*s); },
+                                  Qt::QueuedConnection);
+        return;
     }
+    if (setUnits) object_->letAsync(QStringLiteral("XOB_TemperatureUnits"), *setUnits);
+
+    auto all = std::make_shared<bool>(true);
+    auto running = std::make_shared<std::optional<bool>>();
+    auto xfer = std::make_shared<std::optional<bool>>();
+    auto g = Gather::make([s, all, running, xfer, done] {
+        // A missing answer here counts as "not running" / "error": data are
+        // good only when the server says so.
+        s->deviceRunning = running->value_or(false);
+        s->transferError = xfer->value_or(true);
+        s->complete = *all && running->has_value() && xfer->has_value();
+        if (!s->complete) {
+            // Nothing half-read is shown: levels fall back to unknown.
+            s->cloud = s->rain = s->brightness = 0;
+        }
+        done(*s);
+    });
+    // Each value is taken only when the answer converts; otherwise the whole
+    // reading is incomplete.
+    auto ask = [&](const char* member, std::function<bool(const QVariant&)> take, bool counts = true) {
+        auto arrived = g->expect(g);
+        object_->getAsync(QString::fromLatin1(member), [this, all, take, counts, arrived](const CallResult& r, const QVariantList&) {
+            noteFailure(r);
+            const bool ok = r.ok() && take(r.value);
+            if (counts && !ok) *all = false;
+            arrived();
+        });
+    };
+    auto level = [&](const char* m, int SensorReadings::*field) {
+        ask(m, [s, field](const QVariant& v) { bool ok = false; const qint32 x = automation::toInt32(v, &ok); if (ok) (*s).*field = x; return ok; });
+    };
+    auto number = [&](const char* m, double SensorReadings::*field) {
+        ask(m, [s, field](const QVariant& v) {
+            bool ok = false;
+            const double x = automation::toDouble(v, &ok);
+            if (ok && std::isfinite(x)) (*s).*field = x;
+            return ok && std::isfinite(x);
+        });
+    };
+    level("Condition_Cloud", &SensorReadings::cloud);
+    level("Condition_Rain", &SensorReadings::rain);
+    level("Condition_Brightness", &SensorReadings::brightness);
+    number("SkyTemperature", &SensorReadings::skyTemperature);
+    number("RainValue", &SensorReadings::rainValue);
+    number("BrightnessValue", &SensorReadings::brightnessValue);
+    number("SkySensorTemperature", &SensorReadings::skySensorTemperature);
+    number("AmbientTemperature", &SensorReadings::ambientTemperature);
+    number("RainHeaterPercent", &SensorReadings::rainHeaterPercent);
+    number("RainHeaterTemperature", &SensorReadings::rainHeaterTemperature);
+    ask("RainHeaterStatus", [s](const QVariant& v) { s->rainHeaterStatus = automation::toText(v); return true; });
+    ask("LastReading", [s](const QVariant& v) {
+        if (v.metaType().id() != QMetaType::QDateTime) return false;
+        s->lastReading = v.toDateTime();
+        return s->lastReading.isValid();
+    });
+    ask("DeviceIsRunning", [running](const QVariant& v) { bool ok = false; const bool b = automation::toBool(v, &ok); if (ok) *running = b; return ok; });
+    ask("XOB_XFERFileErr", [xfer](const QVariant& v) { bool ok = false; const bool b = automation::toBool(v, &ok); if (ok) *xfer = b; return ok; });
+    // The level names; used only when the reading is good, and a missing
+    // name does not make the reading faulty.
+    for (size_t i = 0; i < kSensorDescriptionMembers.size(); ++i)
+        ask(kSensorDescriptionMembers[i], [s, i](const QVariant& v) { s->descriptions[i] = automation::toText(v); return true; }, false);
+    g->seal();
 }
 
-template <typename T> std::optional<T> SensorLink::getAs(const char* member)
+void SensorLink::report(bool unsafe, std::optional<double> switchValue, std::function<void(const SensorReport&)> done)
 {
-    if (!object_) return std::nullopt;
-    const CallResult r = object_->get(QString::fromLatin1(member));
-    if (!r.ok()) {
-        lastError_ = r.error;
-        if (r.failure == Failure::NoServer || r.failure == Failure::NoObject) lost_ = true;
-        return std::nullopt;
+    auto rep = std::make_shared<SensorReport>();
+    if (!object_) {
+        std::weak_ptr<int> alive = alive_;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, rep, done] { if (!alive.expired()) done(*rep); },
+                                  Qt::QueuedConnection);
+        return;
     }
-    if (!r.value.canConvert<T>()) return std::nullopt;
-    return r.value.value<T>();
-}
-
-SensorReadings SensorLink::read()
-{
-    SensorReadings s;
-    bool all = true;
-    auto level = [&](const char* m, int& out) { auto v = getAs<int>(m); all &= v.has_value(); out = v.value_or(0); };
-    auto num = [&](const char* m, double& out) { auto v = getAs<double>(m); all &= v.has_value(); out = v.value_or(0.0); };
-    level("Condition_Cloud", s.cloud);
-    level("Condition_Rain", s.rain);
-    level("Condition_Brightness", s.brightness);
-    num("SkyTemperature", s.skyTemperature);
-    num("RainValue", s.rainValue);
-    num("BrightnessValue", s.brightnessValue);
-    num("SkySensorTemperature", s.skySensorTemperature);
-    num("AmbientTemperature", s.ambientTemperature);
-    num("RainHeaterPercent", s.rainHeaterPercent);
-    num("RainHeaterTemperature", s.rainHeaterTemperature);
-    if (auto v = getAs<QString>("RainHeaterStatus")) s.rainHeaterStatus = *v; else all = false;
-    if (auto v = getAs<QDateTime>("LastReading")) s.lastReading = *v; else all = false;
-    // A missing answer here counts as "not running" / "error": data are good
-    // only when the server says so.
-    const auto running = getAs<bool>("DeviceIsRunning");
-    const auto xfer = getAs<bool>("XOB_XFERFileErr");
-    s.deviceRunning = running.value_or(false);
-    s.transferError = xfer.value_or(true);
-    s.complete = all && running && xfer;
-    if (!s.complete) {
-        // Nothing half-read is shown: levels fall back to unknown.
-        s.cloud = s.rain = s.brightness = 0;
+    auto g = Gather::make([rep, done] { done(*rep); });
+    auto arrivedSet = g->expect(g);
+    object_->callAsync(QStringLiteral("SetUnSafe"), {unsafe}, [this, arrivedSet](const CallResult& r, const QVariantList&) {
+        noteFailure(r);
+        arrivedSet();
+    });
+    if (switchValue) {
+        auto arrived = g->expect(g);
+        object_->callAsync(QStringLiteral("XOB_SetSwitch"), {*switchValue}, [this, arrived](const CallResult& r, const QVariantList&) {
+            noteFailure(r);
+            arrived();
+        });
+    } else {
+        auto arrived = g->expect(g);
+        object_->getAsync(QStringLiteral("SwitchStatus"), [this, rep, arrived](const CallResult& r, const QVariantList&) {
+            noteFailure(r);
+            bool ok = false;
+            const double v = r.ok() ? automation::toDouble(r.value, &ok) : 0.0;
+            if (ok) rep->switchStatus = v;
+            arrived();
+        });
     }
-    return s;
+    auto arrivedReady = g->expect(g);
+    object_->getAsync(QStringLiteral("DataReady"), [this, rep, arrivedReady](const CallResult& r, const QVariantList&) {
+        noteFailure(r);
+        bool ok = false;
+        const bool b = r.ok() ? automation::toBool(r.value, &ok) : false;
+        if (ok) rep->dataReady = b;
+        arrivedReady();
+    });
+    g->seal();
 }
 
-std::optional<QString> SensorLink::temperatureUnits() { return getAs<QString>("XOB_TemperatureUnits"); }
-
-bool SensorLink::setTemperatureUnits(const QString& letter)
+void SensorLink::alarmStop()
 {
-    return object_ && object_->let(QStringLiteral("XOB_TemperatureUnits"), letter).ok();
+    if (object_) object_->callAsync(QStringLiteral("XOB_AlarmStop"), {});
 }
 
-bool SensorLink::setUnsafe(bool& unsafe)
+void SensorLink::setSwitch(int value)
 {
-    if (!object_) return false;
-    QVariantList args{unsafe};
-    const CallResult r = object_->call(QStringLiteral("SetUnSafe"), args);
-    if (r.ok() && !args.isEmpty()) unsafe = args.first().toBool();
-    return r.ok();
-}
-
-bool SensorLink::setSwitch(double& value)
-{
-    if (!object_) return false;
-    QVariantList args{value};
-    const CallResult r = object_->call(QStringLiteral("XOB_SetSwitch"), args);
-    if (r.ok() && !args.isEmpty()) value = args.first().toDouble();
-    return r.ok();
-}
-
-bool SensorLink::setSwitch(int& value)
-{
-    double d = value;
-    const bool ok = setSwitch(d);
-    if (ok) value = int(d);
-    return ok;
-}
-
-std::optional<double> SensorLink::switchStatus() { return getAs<double>("SwitchStatus"); }
-std::optional<bool> SensorLink::dataReady() { return getAs<bool>("DataReady"); }
-
-bool SensorLink::alarmStop() { return object_ && object_->call(QStringLiteral("XOB_AlarmStop")).ok(); }
-
-std::optional<QString> SensorLink::description(const QString& member)
-{
-    return getAs<QString>(member.toLatin1().constData());
+    if (object_) object_->callAsync(QStringLiteral("XOB_SetSwitch"), {value});
 }
 
 } // namespace skyvane

@@ -3,19 +3,27 @@
 // who drives the roof switch, take local control, start the device, wait for
 // the first data, read once per cycle, release.
 //
-// Every call goes through a LateBoundObject with a short timeout. A call that
-// fails leaves its value missing; a reading with any missing value, a stopped
-// device or a transfer-file error is a failed reading, and a failed reading is
-// never shown or used as a good one. Once a call has timed out the object is
-// suspended for the rest of the cycle, so a hung server costs one timeout per
-// cycle at most; the next cycle tries again. When the server has gone away
-// (restarted, crashed) the next cycle creates a new instance.
+// Nothing here waits for the server. Every conversation sends its calls at
+// once (they reach the server in order) and hands the answers to a callback
+// when the last one has come or the call timeout has passed, so the thread
+// that serves the window and the monitor's own clients never stops for the
+// sensor server. A cycle's reads are therefore a few round trips, not one per
+// member.
+//
+// A call that fails leaves its value missing; a reading with any missing
+// value, a stopped device or a transfer-file error is a failed reading, and a
+// failed reading is never shown or used as a good one. Once a call has timed
+// out the object is suspended for the rest of the cycle, so a hung server
+// costs one timeout per cycle at most; the next cycle tries again. When the
+// server has gone away (restarted, crashed) the next cycle creates a new
+// instance and takes control again.
 
 #include "Automation.h"
 #include "Clock.h"
 
 #include <QDBusConnection>
 #include <QDateTime>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,6 +32,12 @@ namespace skyvane {
 
 inline constexpr const char* kSensorProgId = "XOB_Nephor.Nephor";
 inline constexpr const char* kSensorControlText = "XOB_Skyvane has control";
+
+// The level names the server gives, in the order cloud (clear, cloudy, very
+// cloudy), rain (dry, wet, rain), brightness (dark, light, very light).
+inline constexpr std::array<const char*, 9> kSensorDescriptionMembers = {
+    "DescriptionClear", "DescriptionCloudy", "DescriptionVCloudy", "DescriptionDry",   "DescriptionWet",
+    "DescriptionRain",  "DescriptionDark",   "DescriptionLight",   "DescriptionVLight"};
 
 struct SensorReadings {
     int cloud = 0;      // CloudCond, 0 = unknown
@@ -42,6 +56,9 @@ struct SensorReadings {
     bool transferError = false;
     // Every member answered. When false the values above are not to be shown.
     bool complete = false;
+    // The nine level names (kSensorDescriptionMembers); a name the server did
+    // not give is empty.
+    std::array<QString, 9> descriptions;
     // Data good: complete, device running and no transfer-file error.
     bool good() const { return complete && deviceRunning && !transferError; }
 };
@@ -51,6 +68,7 @@ enum class ConnectOutcome {
     NoServer,       // creation failed
     VersionTooOld,  // the server's version is below 5.2
     NoData,         // DataReady did not come within the timeout
+    Cancelled,      // released while connecting (Stop, unload)
 };
 
 struct ConnectResult {
@@ -62,54 +80,83 @@ struct ConnectResult {
     bool ok() const { return outcome == ConnectOutcome::Connected; }
 };
 
+// What the server answered to the end of a cycle.
+struct SensorReport {
+    std::optional<double> switchStatus; // only asked when this program does not drive the switch
+    std::optional<bool> dataReady;
+};
+
 class SensorLink {
 public:
     SensorLink(QDBusConnection bus, Clock& clock);
     ~SensorLink();
+    SensorLink(const SensorLink&) = delete;
+    SensorLink& operator=(const SensorLink&) = delete;
 
     // Version text check: the text less its last 4 characters, read as a
     // number, must be at least 5.2.
     static bool versionAcceptable(const QString& versionText);
 
-    // Connects as the Start procedure does. timeoutSeconds is read again on
-    // every pass of the data wait (the user may change it meanwhile); each
-    // pass waits one second through the clock, which keeps the window alive.
-    ConnectResult connect(const std::function<double()>& timeoutSeconds);
-    // Gives local control back and drops the object.
-    void release();
+    // Connects as the Start procedure does; done runs once, later, with the
+    // result. timeoutSeconds is read again on every pass of the data wait
+    // (the user may change it meanwhile); the passes are one second apart on
+    // the clock. release() meanwhile ends it with Cancelled.
+    void connect(std::function<double()> timeoutSeconds, std::function<void(const ConnectResult&)> done);
+    bool isConnecting() const { return connecting_; }
+    // Connecting and waiting for an answer of the server (not for the next
+    // pass of the data wait).
+    bool awaitingAnswer() const { return connecting_ && !pollTimer_->isActive(); }
+
+    // Gives local control back and drops the object. With wait, the server
+    // is given up to half a second to take the release in (program exit);
+    // without, the messages are sent and the monitor goes on.
+    void release(bool wait = false);
     bool isConnected() const { return object_ != nullptr; }
     bool dataReadyAtConnect() const { return connected_; }
 
-    // Start of a read cycle: lifts the suspension of the last cycle and, when
-    // the server went away, tries once to create a new instance.
-    void beginCycle();
-    SensorReadings read();
+    // One read cycle is three conversations; each runs done once, later.
+    // 1. Lifts the suspension of the last cycle, checks that the server is
+    //    still the one connected to (a new one gets a new instance, and control
+    //    is taken again) and reads its temperature unit letter.
+    void beginCycle(std::function<void(const std::optional<QString>& units)> done);
+    // 2. Sends the unit letter when given, then reads every value and the
+    //    level names.
+    void read(const std::optional<QString>& setUnits, std::function<void(const SensorReadings&)> done);
+    // 3. SetUnSafe with the flag, then XOB_SetSwitch with the switch value when
+    //    this program drives the switch (else SwitchStatus is read), then
+    //    DataReady.
+    void report(bool unsafe, std::optional<double> switchValue, std::function<void(const SensorReport&)> done);
 
-    // The other members the read cycle uses. Each returns nullopt when the
-    // call failed.
-    std::optional<QString> temperatureUnits();
-    bool setTemperatureUnits(const QString& letter);
-    bool setUnsafe(bool& unsafe);
-    bool setSwitch(double& value);
-    bool setSwitch(int& value);
-    std::optional<double> switchStatus();
-    std::optional<bool> dataReady();
-    bool alarmStop();
-    std::optional<QString> description(const QString& member);
+    // Sent without waiting for the answer.
+    void alarmStop();
+    void setSwitch(int value);
 
     // Raw access for members forwarded by the automation class.
     automation::LateBoundObject* object() { return object_.get(); }
     QString role() const { return role_; }
     QString lastError() const { return lastError_; }
     void setCallTimeout(int ms) { callTimeoutMs_ = ms; }
+    int callTimeout() const { return callTimeoutMs_; }
 
 private:
-    bool takeControl();
-    template <typename T> std::optional<T> getAs(const char* member);
+    struct Gather;
+    void takeControl(std::function<void(bool ok)> done);
+    void pollDataReady(qint64 t0, std::shared_ptr<ConnectResult> r);
+    void finishConnect(const ConnectResult& r);
+    void reconnect(std::function<void(const std::optional<QString>&)> done);
+    void noteFailure(const automation::CallResult& r);
 
     QDBusConnection bus_;
     Clock& clock_;
     std::unique_ptr<automation::LateBoundObject> object_;
+    std::unique_ptr<ClockTimer> pollTimer_;
+    std::function<double()> connectTimeout_;
+    std::function<void(const ConnectResult&)> connectDone_;
+    // Lives as long as this link; answers that come after it is gone, or
+    // after a release (generation), are dropped.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    int generation_ = 0;
+    bool connecting_ = false;
     bool connected_ = false;
     bool lost_ = false; // the server went away while connected
     QString role_;

@@ -7,6 +7,8 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QCoreApplication>
 #include <QDBusVariant>
 #include <QHash>
 #include <QLocale>
@@ -555,31 +557,9 @@ struct LateBoundObject::Impl {
     {
         if (introspected) return {};
         if (suspended) return failed(Failure::Suspended, QStringLiteral("object suspended after a timeout"));
-        QDBusMessage msg = QDBusMessage::createMethodCall(progId, path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+        QDBusMessage msg = QDBusMessage::createMethodCall(destination(), path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
                                                           QStringLiteral("Introspect"));
-        const QDBusMessage reply = send(msg, timeoutMs);
-        if (reply.type() != QDBusMessage::ReplyMessage) return fromError(reply, QStringLiteral("Introspect"));
-        if (reply.arguments().size() != 1 || reply.signature() != QLatin1String("s"))
-            return failed(Failure::ServerError, QStringLiteral("Introspect: unexpected answer"));
-        QString err;
-        const QList<InterfaceSig> ifaces = parseIntrospection(reply.arguments().first().toString(), &err);
-        if (!err.isEmpty()) return failed(Failure::ServerError, err);
-        const InterfaceSig* chosen = nullptr;
-        for (const InterfaceSig& i : ifaces) {
-            if (i.name == progId) { chosen = &i; break; }
-        }
-        if (!chosen) {
-            for (const InterfaceSig& i : ifaces) {
-                if (!isStandardInterface(i.name)) { chosen = &i; break; }
-            }
-        }
-        if (!chosen) return failed(Failure::NoObject, QStringLiteral("%1 has no automation interface").arg(path));
-        iface = chosen->name;
-        methods = chosen->methods;
-        byName.clear();
-        for (int i = 0; i < methods.size(); ++i) byName.insert(methods[i].name, i);
-        introspected = true;
-        return {};
+        return takeIntrospection(send(msg, timeoutMs));
     }
 
     // The method for a member called with the given dispatch kind. A property
@@ -604,17 +584,25 @@ struct LateBoundObject::Impl {
         return nullptr;
     }
 
-    CallResult invoke(const QString& member, MemberKind kind, QVariantList& args)
+    // The message for a member call, or the reason it can not be sent.
+    struct Prepared {
+        CallResult failure;
+        const MethodSig* method = nullptr;
+        QDBusMessage msg;
+    };
+    Prepared prepare(const QString& member, MemberKind kind, const QVariantList& args)
     {
-        if (suspended) return failed(Failure::Suspended, QStringLiteral("%1: object suspended after a timeout").arg(member));
-        if (CallResult r = introspect(); !r.ok()) return r;
+        Prepared p;
         const MethodSig* m = resolve(member, kind);
         if (!m) {
             const char* what = kind == MemberKind::Get ? "property get" : kind == MemberKind::Let ? "property let" : "member";
-            return failed(Failure::UnknownMember, QStringLiteral("%1 has no %2 %3").arg(iface, QLatin1String(what), member));
+            p.failure = failed(Failure::UnknownMember, QStringLiteral("%1 has no %2 %3").arg(iface, QLatin1String(what), member));
+            return p;
         }
-        if (args.size() != m->in.size())
-            return failed(Failure::BadArguments, QStringLiteral("%1 takes %2 argument(s), %3 given").arg(member).arg(m->in.size()).arg(args.size()));
+        if (args.size() != m->in.size()) {
+            p.failure = failed(Failure::BadArguments, QStringLiteral("%1 takes %2 argument(s), %3 given").arg(member).arg(m->in.size()).arg(args.size()));
+            return p;
+        }
         QVariantList wire;
         wire.reserve(args.size());
         for (int i = 0; i < args.size(); ++i) {
@@ -622,13 +610,21 @@ struct LateBoundObject::Impl {
             const QVariant w = toWire(args[i], m->in[i].type, m->in[i].date, &why);
             if (!w.isValid()) {
                 const QString argName = m->in[i].name.isEmpty() ? QString::number(i + 1) : m->in[i].name;
-                return failed(Failure::BadArguments, QStringLiteral("%1, argument %2: %3").arg(member, argName, why));
+                p.failure = failed(Failure::BadArguments, QStringLiteral("%1, argument %2: %3").arg(member, argName, why));
+                return p;
             }
             wire << w;
         }
-        QDBusMessage msg = QDBusMessage::createMethodCall(progId, path, iface, m->name);
-        msg.setArguments(wire);
-        const QDBusMessage reply = send(msg, timeoutMs);
+        p.method = m;
+        p.msg = QDBusMessage::createMethodCall(destination(), path, iface, m->name);
+        p.msg.setArguments(wire);
+        p.msg.setAutoStartService(false);
+        return p;
+    }
+
+    // The answer to a prepared call; by-reference values go back into args.
+    CallResult finish(const QString& member, const MethodSig* m, const QDBusMessage& reply, QVariantList& args)
+    {
         if (reply.type() != QDBusMessage::ReplyMessage) return fromError(reply, member);
         if (reply.signature() != m->outSignature() || reply.arguments().size() != m->out.size())
             return failed(Failure::ServerError, QStringLiteral("%1: answer of type \"%2\" where \"%3\" was declared")
@@ -644,6 +640,128 @@ struct LateBoundObject::Impl {
             args[m->byRefIn[k]] = fromWire(outs[m->byRefOut[k]], a.type, a.date);
         }
         return r;
+    }
+
+    CallResult invoke(const QString& member, MemberKind kind, QVariantList& args)
+    {
+        if (suspended) return failed(Failure::Suspended, QStringLiteral("%1: object suspended after a timeout").arg(member));
+        if (CallResult r = introspect(); !r.ok()) return r;
+        Prepared p = prepare(member, kind, args);
+        if (!p.method) return p.failure;
+        const QDBusMessage reply = send(p.msg, timeoutMs);
+        return finish(member, p.method, reply, args);
+    }
+
+    // ---- without waiting ------------------------------------------------
+    // Lives as long as the Impl; callbacks check it before touching the Impl.
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+    bool introspecting = false;
+    std::vector<std::function<void(const CallResult&)>> afterIntrospect;
+
+    // Runs fn on this thread's event loop (so that a callback never runs
+    // inside the call that asked for it), unless the Impl is gone by then.
+    void later(std::function<void()> fn)
+    {
+        std::weak_ptr<int> token = alive;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [token, fn = std::move(fn)] { if (!token.expired()) fn(); }, Qt::QueuedConnection);
+    }
+
+    // Calls back with each answer, unless the Impl is gone by then.
+    void whenAnswered(const QDBusPendingCall& pending, std::function<void(const QDBusMessage&)> fn)
+    {
+        auto* w = new QDBusPendingCallWatcher(pending);
+        std::weak_ptr<int> token = alive;
+        QObject::connect(w, &QDBusPendingCallWatcher::finished, w, [w, token, fn = std::move(fn)] {
+            w->deleteLater();
+            if (token.expired()) return;
+            fn(w->reply());
+        });
+    }
+
+    void introspectAsync(std::function<void(const CallResult&)> then)
+    {
+        if (introspected) {
+            then({});
+            return;
+        }
+        afterIntrospect.push_back(std::move(then));
+        if (introspecting) return;
+        introspecting = true;
+        QDBusMessage msg = QDBusMessage::createMethodCall(destination(), path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                                          QStringLiteral("Introspect"));
+        msg.setAutoStartService(false);
+        whenAnswered(bus.asyncCall(msg, timeoutMs), [this](const QDBusMessage& reply) {
+            introspecting = false;
+            const CallResult r = introspected ? CallResult{} : takeIntrospection(reply);
+            auto waiting = std::move(afterIntrospect);
+            afterIntrospect.clear();
+            std::weak_ptr<int> token = alive;
+            for (auto& fn : waiting) {
+                if (token.expired()) return;
+                fn(r);
+            }
+        });
+    }
+
+    void invokeAsync(const QString& member, MemberKind kind, const QVariantList& args, AsyncDone done)
+    {
+        auto fail = [this, args, done](const CallResult& r) {
+            if (done) later([done, r, args] { done(r, args); });
+        };
+        if (suspended) return fail(failed(Failure::Suspended, QStringLiteral("%1: object suspended after a timeout").arg(member)));
+        if (!bus.isConnected()) return fail(failed(Failure::NoServer, QStringLiteral("%1: not connected to the bus").arg(member)));
+        if (!introspected) {
+            // Later calls queue behind the introspection and are sent in the
+            // order they were asked for.
+            introspectAsync([this, member, kind, args, done](const CallResult& r) {
+                if (!r.ok()) {
+                    if (done) done(r, args);
+                    return;
+                }
+                invokeAsync(member, kind, args, done);
+            });
+            return;
+        }
+        Prepared p = prepare(member, kind, args);
+        if (!p.method) return fail(p.failure);
+        const MethodSig* m = p.method;
+        whenAnswered(bus.asyncCall(p.msg, timeoutMs), [this, member, m, args, done](const QDBusMessage& reply) {
+            QVariantList out = args;
+            const CallResult r = finish(member, m, reply, out);
+            if (done) done(r, out);
+        });
+    }
+
+    // Calls go to the server that created the instance: after a restart of
+    // the server program the old instance is gone, and a call must fail
+    // instead of reaching an object of the same path in the new one.
+    QString destination() const { return owner.isEmpty() ? progId : owner; }
+
+    CallResult takeIntrospection(const QDBusMessage& reply)
+    {
+        if (reply.type() != QDBusMessage::ReplyMessage) return fromError(reply, QStringLiteral("Introspect"));
+        if (reply.arguments().size() != 1 || reply.signature() != QLatin1String("s"))
+            return failed(Failure::ServerError, QStringLiteral("Introspect: unexpected answer"));
+        QString err;
+        const QList<InterfaceSig> ifaces = parseIntrospection(reply.arguments().first().toString(), &err);
+        if (!err.isEmpty()) return failed(Failure::ServerError, err);
+        const InterfaceSig* chosen = nullptr;
+        for (const InterfaceSig& i : ifaces) {
+            if (i.name == progId) { chosen = &i; break; }
+        }
+        if (!chosen) {
+            for (const InterfaceSig& i : ifaces) {
+                if (!isStandardInterface(i.name)) { chosen = &i; break; }
+            }
+        }
+        if (!chosen) return failed(Failure::NoObject, QStringLiteral("%1 has no automation interface").arg(path));
+        iface = chosen->name;
+        methods = chosen->methods;
+        byName.clear();
+        for (int i = 0; i < methods.size(); ++i) byName.insert(methods[i].name, i);
+        introspected = true;
+        return {};
     }
 };
 
@@ -748,6 +866,86 @@ CallResult LateBoundObject::let(const QString& member, const QVariant& value, co
 CallResult LateBoundObject::call(const QString& member, QVariantList& args)
 {
     return d->invoke(member, Impl::MemberKind::Method, args);
+}
+
+void LateBoundObject::getAsync(const QString& member, AsyncDone done, const QVariantList& index)
+{
+    d->invokeAsync(member, Impl::MemberKind::Get, index, std::move(done));
+}
+
+void LateBoundObject::letAsync(const QString& member, const QVariant& value, AsyncDone done, const QVariantList& index)
+{
+    QVariantList args = index;
+    args << value;
+    d->invokeAsync(member, Impl::MemberKind::Let, args, std::move(done));
+}
+
+void LateBoundObject::callAsync(const QString& member, const QVariantList& args, AsyncDone done)
+{
+    d->invokeAsync(member, Impl::MemberKind::Method, args, std::move(done));
+}
+
+QString LateBoundObject::owner() const { return d->owner; }
+
+namespace {
+// Runs fn when the pending call has its answer (or its timeout has passed).
+void onAnswer(const QDBusPendingCall& pending, std::function<void(const QDBusMessage&)> fn)
+{
+    auto* w = new QDBusPendingCallWatcher(pending);
+    QObject::connect(w, &QDBusPendingCallWatcher::finished, w, [w, fn = std::move(fn)] {
+        w->deleteLater();
+        fn(w->reply());
+    });
+}
+} // namespace
+
+void LateBoundObject::createAsync(const QDBusConnection& bus, const QString& progId, int timeoutMs, CreateDone done)
+{
+    auto fail = [done](const QString& text) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [done, text] { done(nullptr, text); }, Qt::QueuedConnection);
+    };
+    if (!bus.isConnected()) return fail(QStringLiteral("not connected to the bus"));
+    static const QRegularExpression validName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_-]*(\\.[A-Za-z_][A-Za-z0-9_-]*)+$"));
+    if (!validName.match(progId).hasMatch() || progId.size() > 255)
+        return fail(QStringLiteral("\"%1\" is not a valid class name").arg(progId));
+    const int t = clampTimeout(timeoutMs);
+    QDBusMessage msg = QDBusMessage::createMethodCall(progId, QString::fromLatin1(kFactoryPath),
+                                                      QString::fromLatin1(kFactoryInterface), QStringLiteral("CreateInstance"));
+    msg.setAutoStartService(false);
+    onAnswer(QDBusConnection(bus).asyncCall(msg, t), [bus, progId, t, done](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            const Failure f = failureForError(reply.errorName());
+            done(nullptr, QStringLiteral("%1: %2 (%3)").arg(progId, reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage(), describe(f)));
+            return;
+        }
+        if (reply.signature() != QLatin1String("o") || reply.arguments().size() != 1) {
+            done(nullptr, QStringLiteral("%1: CreateInstance answered \"%2\"").arg(progId, reply.signature()));
+            return;
+        }
+        auto impl = std::make_unique<Impl>(bus);
+        impl->progId = progId;
+        impl->owner = reply.service();
+        impl->path = reply.arguments().first().value<QDBusObjectPath>().path();
+        impl->timeoutMs = t;
+        impl->owned = true;
+        done(std::unique_ptr<LateBoundObject>(new LateBoundObject(std::move(impl))), QString());
+    });
+}
+
+void LateBoundObject::nameOwnerAsync(const QDBusConnection& bus, const QString& progId, int timeoutMs,
+                                     std::function<void(const QString&)> done)
+{
+    if (!bus.isConnected()) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [done] { done(QString()); }, Qt::QueuedConnection);
+        return;
+    }
+    QDBusMessage msg = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    msg << progId;
+    onAnswer(QDBusConnection(bus).asyncCall(msg, clampTimeout(timeoutMs)), [done](const QDBusMessage& reply) {
+        done(reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() ? reply.arguments().first().toString()
+                                                                                        : QString());
+    });
 }
 
 std::unique_ptr<LateBoundObject> LateBoundObject::objectAt(const QString& path) const

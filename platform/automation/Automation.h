@@ -23,13 +23,17 @@
 //  * Errors are D-Bus errors named XOB.Automation.Error.<Kind>.
 //
 // Every call carries a timeout (2 s at most). Calls never run a nested event
-// loop, so a client call can not re-enter the caller.
+// loop, so a client call can not re-enter the caller. The Async variants send
+// the call and return at once; the answer comes back through a callback on
+// the caller's thread, so a program that must keep serving its own clients
+// (the monitor) never waits for another program.
 
 #include <QDBusConnection>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 namespace skyvane::automation {
@@ -59,6 +63,13 @@ struct CallResult {
     bool ok() const { return failure == Failure::None; }
 };
 
+class LateBoundObject;
+
+// The answer of a call sent without waiting: the result and the arguments as
+// the server wrote them back (by-reference arguments), or the failure.
+using AsyncDone = std::function<void(const CallResult& result, const QVariantList& args)>;
+using CreateDone = std::function<void(std::unique_ptr<LateBoundObject> object, const QString& error)>;
+
 // A client's handle on one instance of a class served by another program.
 class LateBoundObject {
 public:
@@ -84,6 +95,23 @@ public:
     // class takes by reference are written back into args.
     CallResult call(const QString& member, QVariantList& args);
     CallResult call(const QString& member) { QVariantList none; return call(member, none); }
+
+    // The same three without waiting. done runs later, on this thread, once:
+    // when the answer comes or the timeout has passed; never before the
+    // function returns, and never after the object is destroyed. Calls sent
+    // one after another reach the server in that order.
+    void getAsync(const QString& member, AsyncDone done, const QVariantList& index = {});
+    void letAsync(const QString& member, const QVariant& value, AsyncDone done = {}, const QVariantList& index = {});
+    void callAsync(const QString& member, const QVariantList& args, AsyncDone done = {});
+    // Creates an instance without waiting; done runs later with the object
+    // or with null and the reason.
+    static void createAsync(const QDBusConnection& bus, const QString& progId, int timeoutMs, CreateDone done);
+    // The unique bus name of the program that owns progId now, without
+    // waiting (empty when nobody does or the bus did not answer in time).
+    static void nameOwnerAsync(const QDBusConnection& bus, const QString& progId, int timeoutMs,
+                               std::function<void(const QString& owner)> done);
+    // The unique bus name of the server that created this instance.
+    QString owner() const;
 
     // An object returned by a member (for example a window of the server),
     // reached on the same connection. Not released on destruction.

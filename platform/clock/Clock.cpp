@@ -143,6 +143,7 @@ void FakeClock::advance(qint64 ms)
         if (next->single_) next->active_ = false;
         else next->due_ = now_.addMSecs(next->interval_);
         next->fire(); // may create, delete or re-arm timers
+        if (afterFire_) afterFire_();
     }
     now_ = end;
 }

@@ -64,6 +64,10 @@ public:
     void waitProcessingEvents(qint64 ms) override { advance(ms); }
     void advance(qint64 ms);
     void setNow(const QDateTime& t) { now_ = t; }
+    // Runs after every timer that fires during advance(): a test rig lets
+    // the work a tick started (answers of other programs) finish there, so
+    // that the test sees each tick complete, as in real time.
+    void setAfterFire(std::function<void()> fn) { afterFire_ = std::move(fn); }
     int activeTimers() const;
 
 private:
@@ -71,6 +75,7 @@ private:
     friend class Timer;
     QDateTime now_;
     std::vector<Timer*> timers_;
+    std::function<void()> afterFire_;
 };
 
 } // namespace skyvane

@@ -186,11 +186,10 @@ void MonitorCore::enableReadSettings(bool on)
 void MonitorCore::startProcedure()
 {
     if (state_.running || stopping_ || starting_) return;
-    // The wait for the first sensor data keeps the window alive, so Stop (or
-    // a client) may run meanwhile; it then ends this start quietly.
+    // The wait for the first sensor data runs in the event loop: the window
+    // and the clients are served meanwhile, and Stop (or a client) may end
+    // this start; it then ends quietly.
     starting_ = true;
-    startAborted_ = false;
-    struct Done { bool& flag; ~Done() { flag = false; } } done{starting_};
     startTime_ = clock_.now();
     state_.safeDelayMsg.text.clear();
     state_.lblStatus.text.clear();
@@ -223,53 +222,77 @@ void MonitorCore::startProcedure()
         if (problem) showCodes(codeText_, colour::Red);
 
         showStatus(QStringLiteral("Waiting for XOB_Nephor"), colour::Navy);
-        const bool connected = connectSensor();
-        if (startAborted_) {
-            showStatus(QString(), colour::Navy);
-            return;
-        }
-        if (!connected) {
-            showStatus(QStringLiteral("Problem with XOB_Nephor"), colour::Red);
-            showMessage(QStringLiteral("Cannot read XOB_Nephor"), MessageOk, QString());
-            stopProcedure();
-            return;
-        }
-        startReading();
+        connectSensor();
+        return; // continues in sensorConnected()
     }
+    finishStart();
+}
+
+void MonitorCore::connectSensor()
+{
+    sensor_.connect([this] { return config_.npTimeout; }, [this](const ConnectResult& r) { sensorConnected(r); });
+}
+
+void MonitorCore::sensorConnected(const ConnectResult& r)
+{
+    if (r.outcome == ConnectOutcome::Cancelled) {
+        // Stop, Exit or unload during the wait: nothing more to say.
+        if (starting_) endStart(false);
+        return;
+    }
+    if (r.ok()) {
+        master_ = r.master;
+        if (r.master) {
+            dispSwitchLabels();
+            state_.alarmNpVisible = false;
+            state_.timeoutAlarmLabel.text.clear();
+        } else {
+            state_.alarmNpVisible = true;
+            state_.timeoutAlarmLabel.text = QStringLiteral("Timeout Alarm");
+            config_.swRole = 1;
+            state_.lblSwitch.visible = false;
+            state_.valSwitch.visible = false;
+            switchControl_ = false;
+        }
+        notify();
+        startReading();
+        finishStart();
+        return;
+    }
+    // The start has failed: the monitor is stopped before anybody is asked
+    // anything, so that a later start (a client's) is not held up by a
+    // message that waits for a person.
+    showStatus(QStringLiteral("Problem with XOB_Nephor"), colour::Red);
+    starting_ = false;
+    stopProcedure();
+    endStart(false);
+    if (r.outcome == ConnectOutcome::VersionTooOld)
+        showMessage(QStringLiteral("Version of XOB_Nephor must be equal or greater than 5.2x"), MessageOk, QString());
+    showMessage(QStringLiteral("Cannot read XOB_Nephor"), MessageOk, QString());
+}
+
+void MonitorCore::finishStart()
+{
     if (config_.upload) {
         // The uploader hand-over arrives with the upload list; the upload
         // timer is armed here so that Stop has something to disarm.
     }
     if (!config_.readStation && !config_.upload) {
+        starting_ = false;
         stopProcedure();
+        endStart(false);
         return;
     }
     state_.running = true;
     refreshRunMenus();
+    endStart(true);
 }
 
-bool MonitorCore::connectSensor()
+void MonitorCore::endStart(bool running)
 {
-    const ConnectResult r = sensor_.connect([this] { return config_.npTimeout; });
-    if (r.outcome == ConnectOutcome::VersionTooOld)
-        showMessage(QStringLiteral("Version of XOB_Nephor must be equal or greater than 5.2x"), MessageOk, QString());
-    if (r.outcome == ConnectOutcome::NoServer || r.outcome == ConnectOutcome::VersionTooOld) return false;
-
-    master_ = r.master;
-    if (r.master) {
-        dispSwitchLabels();
-        state_.alarmNpVisible = false;
-        state_.timeoutAlarmLabel.text.clear();
-    } else {
-        state_.alarmNpVisible = true;
-        state_.timeoutAlarmLabel.text = QStringLiteral("Timeout Alarm");
-        config_.swRole = 1;
-        state_.lblSwitch.visible = false;
-        state_.valSwitch.visible = false;
-        switchControl_ = false;
-    }
+    starting_ = false;
     notify();
-    return r.ok();
+    emit startFinished(running);
 }
 
 void MonitorCore::startReading()
@@ -279,13 +302,17 @@ void MonitorCore::startReading()
     showStatus(QString(), colour::Navy);
     enableReadSettings(false);
     cycles_ = 0;
-    readCycle();
     readTimer_->setInterval(config_.readIntervalMs());
     readTimer_->start();
+    readCycle();
 }
 
 void MonitorCore::stopReading()
 {
+    // A cycle still waiting for the sensor server is dropped: its answers
+    // are not used any more.
+    ++cycleGeneration_;
+    cycleBusy_ = false;
     enableReadSettings(true);
     readTimer_->setInterval(0);
     readTimer_->stop();
@@ -297,7 +324,7 @@ void MonitorCore::releaseSensor() { sensor_.release(); }
 
 void MonitorCore::stopProcedure()
 {
-    if (starting_) startAborted_ = true;
+    const bool abortStart = starting_;
     stopping_ = true;
     state_.stopEnabled = false;
     if (config_.readStation) {
@@ -312,6 +339,11 @@ void MonitorCore::stopProcedure()
     state_.running = false;
     stopping_ = false;
     refreshRunMenus();
+    if (abortStart) {
+        // A start waiting for the sensor server ends here.
+        sensor_.release();
+        if (starting_) endStart(false);
+    }
 }
 
 bool MonitorCore::readTimerActive() const { return readTimer_->isActive(); }
@@ -323,35 +355,62 @@ bool MonitorCore::requestClose()
         showMessage(QStringLiteral("There are other users present - cannot UNLOAD"), MessageOk, QStringLiteral("Warning"));
         return false;
     }
-    if (state_.running) stopProcedure();
+    if (state_.running || starting_) stopProcedure();
     return true;
 }
 
 void MonitorCore::unload()
 {
+    if (starting_) stopProcedure();
+    ++cycleGeneration_;
+    cycleBusy_ = false;
+    readTimer_->stop();
     save();
-    releaseSensor();
+    // The program is about to end: give the server a moment to take the
+    // release in, since nothing is sent after this.
+    sensor_.release(true);
 }
 
 // ---- read cycle -----------------------------------------------------------
 
 void MonitorCore::readCycle()
 {
+    // Ticks do not overlap: a tick that comes while the sensor server is
+    // still answering the last cycle is skipped.
+    if (cycleBusy_) return;
+    cycleBusy_ = true;
+    const int gen = ++cycleGeneration_;
+    cycleStarted_ = clock_.msClock();
     ++cycles_;
     dataReady_ = false;
-    sensor_.beginCycle();
     stepReadStation();
-    stepUnits();
-    readSensorValues();
-    stepConditions();
-    stepSafety();
-    stepShowUnsafe();
-    stepReportToSensor();
-    dataReady_ = sensor_.dataReady().value_or(false);
+    const QString letter = stepUnits();
+    sensor_.beginCycle([this, gen, letter](const std::optional<QString>& serverUnits) {
+        if (gen != cycleGeneration_) return;
+        // The server is told the letter when it differs, before the reads, so
+        // this cycle's values are already in it.
+        std::optional<QString> setUnits;
+        if (serverUnits && *serverUnits != letter) setUnits = letter;
+        sensor_.read(setUnits, [this, gen](const SensorReadings& r) {
+            if (gen != cycleGeneration_) return;
+            readSensorValues(r);
+            stepConditions();
+            stepSafety();
+            stepShowUnsafe();
+            stepReportToSensor(gen);
+        });
+    });
+}
+
+void MonitorCore::finishCycle()
+{
     stepOutputs();
     const int lamp = station_.readLampColour == station::colour::lampGreen && !sensorError_ ? colour::Lime : colour::Yellow;
     blinkLED(state_.ledRead, lamp);
+    cycleBusy_ = false;
+    lastCycleMs_ = clock_.msClock() - cycleStarted_;
     notify();
+    emit cycleFinished();
 }
 
 void MonitorCore::stepReadStation()
@@ -392,23 +451,22 @@ void MonitorCore::stepReadStation()
     if (!r.valid) state_.valTemperature.text.clear();
 }
 
-void MonitorCore::stepUnits()
+QString MonitorCore::stepUnits()
 {
     // The station file's unit texts choose the displayed units; thresholds
     // follow. The sensor server is told the temperature letter.
     const conditions::StationUnitResult u = conditions::followStationUnits(
         cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], nullptr);
-    if (const auto now = sensor_.temperatureUnits(); now && *now != u.temperatureLetter)
-        sensor_.setTemperatureUnits(u.temperatureLetter);
+    return u.temperatureLetter;
 }
 
-void MonitorCore::readSensorValues()
+void MonitorCore::readSensorValues(const SensorReadings& reading)
 {
     sensorError_ = false;
     state_.npAlarmMsg.text.clear();
     for (auto& n : state_.sensorNames) n.colour = colour::Cyan;
 
-    readings_ = sensor_.read();
+    readings_ = reading;
     const SensorReadings& r = readings_;
     board_.storeSensorLevels(r.cloud, r.rain, r.brightness);
     if (r.complete) {
@@ -472,12 +530,9 @@ void MonitorCore::stepConditions()
     // names only when its data are good (the labels keep still otherwise).
     conditions::SensorLevelNames names;
     if (!sensorError_) {
-        const char* members[3][3] = {{"DescriptionClear", "DescriptionCloudy", "DescriptionVCloudy"},
-                                     {"DescriptionDry", "DescriptionWet", "DescriptionRain"},
-                                     {"DescriptionDark", "DescriptionLight", "DescriptionVLight"}};
         conditions::PerLevel<QString>* into[3] = {&names.cloud, &names.rain, &names.brightness};
         for (int q = 0; q < 3; ++q)
-            for (int i = 0; i < 3; ++i) (*into[q])[i] = sensor_.description(QString::fromLatin1(members[q][i])).value_or(QString());
+            for (int i = 0; i < 3; ++i) (*into[q])[i] = readings_.descriptions[size_t(q * 3 + i)];
     }
     board_.showSensorConditions(sensorError_, names);
     board_.classifyStation(stationValuesForConditions(), cond_.levels);
@@ -512,19 +567,21 @@ void MonitorCore::stepShowUnsafe()
     state_.safeDelayMsg.text = safetyResult_.safeDelayMessage;
 }
 
-void MonitorCore::stepReportToSensor()
+void MonitorCore::stepReportToSensor(int gen)
 {
-    bool flag = safetyResult_.setUnSafe;
-    sensor_.setUnsafe(flag);
+    std::optional<double> sendSwitch;
     if (switchControl_) {
         switchValue_ = safetyResult_.switchCmd.value;
-        double v = switchValue_;
-        sensor_.setSwitch(v);
+        sendSwitch = switchValue_;
         state_.valSwitch = {switchValue_ == 2 ? QStringLiteral("Closed") : QStringLiteral("Opened"),
                             switchValue_ == 2 ? colour::Red : colour::Green, state_.valSwitch.visible};
-    } else {
-        switchValue_ = sensor_.switchStatus().value_or(0);
     }
+    sensor_.report(safetyResult_.setUnSafe, sendSwitch, [this, gen](const SensorReport& rep) {
+        if (gen != cycleGeneration_) return;
+        if (!switchControl_) switchValue_ = rep.switchStatus.value_or(0);
+        dataReady_ = rep.dataReady.value_or(false);
+        finishCycle();
+    });
 }
 
 void MonitorCore::stepOutputs()

@@ -93,7 +93,18 @@ public:
     void unload();
 
     // ---- read cycle -----------------------------------------------------
+    // One tick of the read timer. The cycle's steps run in their fixed
+    // order; the sensor server's answers are awaited in the event loop, so
+    // the cycle ends (cycleFinished) after this returns.
     void readCycle();
+    // A start or a read cycle is under way.
+    bool busy() const { return starting_ || cycleBusy_; }
+    bool isStarting() const { return starting_; }
+    // Waiting for answers of the sensor server (a cycle in flight, or a start
+    // between two answers); false while only the clock can move things on.
+    bool awaitingSensor() const { return cycleBusy_ || (starting_ && sensor_.awaitingAnswer()); }
+    // Milliseconds of the last complete cycle, from tick to end.
+    qint64 lastCycleMs() const { return lastCycleMs_; }
     int cycleCount() const { return cycles_; }
     bool dataReady() const { return dataReady_; }
     bool unsafe() const { return unsafe_; }
@@ -140,23 +151,32 @@ public:
 
 signals:
     void changed();
+    // The start procedure has ended: monitoring runs, or it failed or was
+    // stopped meanwhile.
+    void startFinished(bool running);
+    // A read cycle has run all its steps.
+    void cycleFinished();
     // Sounds the system's error beep (the message dialog does this).
     void beep();
 
 private:
     void enableSetupControls(bool on);
     void enableReadSettings(bool on);
-    bool connectSensor();
+    void connectSensor();
+    void sensorConnected(const ConnectResult& r);
+    void finishStart();
+    void endStart(bool running);
+    void finishCycle();
     void startReading();
     void stopReading();
     void releaseSensor();
-    void readSensorValues();
+    void readSensorValues(const SensorReadings& reading);
     void stepReadStation();
-    void stepUnits();
+    QString stepUnits();
     void stepConditions();
     void stepSafety();
     void stepShowUnsafe();
-    void stepReportToSensor();
+    void stepReportToSensor(int generation);
     void stepOutputs();
     void notify() { emit changed(); }
     void showConditionLabels();
@@ -194,7 +214,10 @@ private:
     bool master_ = false;
     bool stopping_ = false;
     bool starting_ = false;
-    bool startAborted_ = false;
+    bool cycleBusy_ = false;
+    int cycleGeneration_ = 0;
+    qint64 cycleStarted_ = 0;
+    qint64 lastCycleMs_ = 0;
 };
 
 } // namespace skyvane

@@ -9,6 +9,7 @@
 #include "SettingsStore.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -30,6 +31,7 @@ struct MonitorRig {
     {
         if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
         core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path(), player);
+        clock.setAfterFire([this] { settle(); });
         core->load();
         writeStationFile();
         core->config().htmFile = dir.filePath("station.csv");
@@ -45,14 +47,26 @@ struct MonitorRig {
     bool ready() const { return bus.isRunning() && (!sim || sim->isRunning()); }
 
     // Starts monitoring as the Start button does and lets the start finish.
+    // The data wait's passes are a second apart on the fake clock: they are
+    // run through here, so that a start ends as it would in real time.
     void start()
     {
         core->startProcedure();
         settle();
+        for (int pass = 0; core->isStarting() && pass < 3600; ++pass) clock.advance(1000);
     }
     // Lets the monitor finish what it has under way (a start, a read cycle,
     // answers of the sensor server) before a test looks at it.
-    void settle() { QCoreApplication::processEvents(); }
+    bool settle(int ms = 10000)
+    {
+        QDeadlineTimer deadline(ms);
+        QCoreApplication::processEvents();
+        while (core->awaitingSensor()) {
+            if (deadline.hasExpired()) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
 
     // A calm, mild night unless told otherwise: nothing in it is unsafe.
     void writeStationFile(double wind = 5, double gust = 8, double humidity = 60)

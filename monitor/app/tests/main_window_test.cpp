@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QRadioButton>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +70,9 @@ TEST(MainWindow, UnreachableSensorServerStopsWithTheMessages)
     MainWindow w(f.core);
     f.answerMessages();
     w.findChild<QPushButton*>("ButtStart")->click();
+    // The start asks the bus without waiting; the answer comes in the loop.
+    QDeadlineTimer deadline(5000);
+    while (f.core.isStarting() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QCoreApplication::processEvents();
     EXPECT_EQ(f.core.state().status.text, "Problem with XOB_Nephor");
     EXPECT_EQ(f.core.state().status.colour, colour::Red);

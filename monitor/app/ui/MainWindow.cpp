@@ -74,6 +74,15 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     connect(&core_, &MonitorCore::beep, this, [] { QApplication::beep(); });
     core_.setPrompter([this](const QString& text, int flags, const QString& title) {
         if (isMinimized() || !isVisible()) restoreFromTray();
+        if (flags == MessageOk) {
+            // A message that only informs does not hold the monitor up: the
+            // read cycle, the clients and a client's next Start go on while
+            // it waits for a person.
+            auto* d = new MessageDialog(text, flags, title, this);
+            d->setAttribute(Qt::WA_DeleteOnClose);
+            d->open();
+            return int(AnswerOk);
+        }
         MessageDialog d(text, flags, title, this);
         d.exec();
         return d.answer() == 0 ? (flags == MessageOk ? int(AnswerOk) : int(AnswerCancel)) : d.answer();

@@ -221,5 +221,6 @@ TEST(NephorBadInput, ClientVanishingMidCall)
     EXPECT_EQ(rig.core->state().users, "Attached Users: 1");
     spinFor(1300);
     rig.core->readCycle();
+    rig.settle();
     EXPECT_DOUBLE_EQ(a->get("ThreshTempClear").value.toDouble(), -15.0);
 }

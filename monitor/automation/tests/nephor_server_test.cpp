@@ -251,6 +251,7 @@ TEST(NephorServer, ConditionLevelsAndTheSkyCondition)
         SCOPED_TRACE(::testing::Message() << "cloud " << r.cloud << " rain " << r.rain);
         ASSERT_TRUE(rig.sim->setLevels(r.cloud, r.rain, 1));
         rig.core->readCycle();
+    rig.settle();
         EXPECT_EQ(c->call("Condition_Cloud").value.toInt(), r.cloud);
         EXPECT_EQ(c->call("Condition_Rain").value.toInt(), r.rain);
         EXPECT_EQ(c->call("Condition_Brightness").value.toInt(), 1);
@@ -272,6 +273,7 @@ TEST(NephorServer, ConditionLevelsAndTheSkyCondition)
     // The sensor's readings.
     ASSERT_TRUE(rig.sim->setReading("SkyTemperature", -21.25));
     rig.core->readCycle();
+    rig.settle();
     EXPECT_DOUBLE_EQ(c->call("SkyTemperature").value.toDouble(), -21.25);
     EXPECT_TRUE(c->call("DataReady").value.toBool());
     EXPECT_EQ(c->call("SecondsSinceGoodData").value.toInt(), 3);
@@ -287,6 +289,7 @@ TEST(NephorServer, DataDisplayedKeysAndCaseRules)
     ASSERT_TRUE(c->call("Device_Start").ok());
     ASSERT_TRUE(rig.sim->setLevels(1, 1, 1));
     rig.core->readCycle();
+    rig.settle();
     const MainState& s = rig.core->state();
     auto dd = [&](const char* info, const char* ref) {
         return c->call("XOB_DataDisplayed", {QString::fromLatin1(info), QString::fromLatin1(ref)}).value.toString();
@@ -426,6 +429,7 @@ TEST(NephorServer, SetUnSafeOnlyWithControl)
     ASSERT_TRUE(c->call("Device_Start").ok());
     ASSERT_TRUE(rig.sim->setLevels(1, 1, 1));
     rig.core->readCycle();
+    rig.settle();
     const bool safe = c->call("Safe").value.toBool();
     const int sent = rig.sim->unsafeCount();
 
@@ -445,12 +449,14 @@ TEST(NephorServer, SetUnSafeOnlyWithControl)
     EXPECT_EQ(rig.core->state().unsafeFlag.text, conditions::unsafeFlagDisplay(true).caption);
     // A read cycle leaves the client's decision alone.
     rig.core->readCycle();
+    rig.settle();
     EXPECT_FALSE(c->call("Safe").value.toBool());
     EXPECT_TRUE(rig.sim->lastUnsafe());
     EXPECT_TRUE(c->call("SetUnSafe", {false}).ok());
     EXPECT_TRUE(c->call("Safe").value.toBool());
     EXPECT_FALSE(rig.sim->lastUnsafe());
     rig.core->readCycle();
+    rig.settle();
     EXPECT_TRUE(c->call("Safe").value.toBool());
 
     // Control given back: the monitor decides again.
@@ -616,6 +622,7 @@ TEST(NephorServer, ForwardedGraphMembersAndTheirFailures)
     // The next read cycle tries again.
     spinFor(1600);
     rig.core->readCycle();
+    rig.settle();
     EXPECT_DOUBLE_EQ(c->get("ThreshTempClear").value.toDouble(), -15.0);
 }
 
@@ -734,6 +741,7 @@ TEST(NephorServer, AlarmsStartedAndStoppedByAClient)
     ASSERT_TRUE(c->call("Device_Start").ok());
     ASSERT_TRUE(rig.sim->setLevels(2, 1, 1));
     rig.core->readCycle();
+    rig.settle();
     EXPECT_FALSE(c->call("Safe").value.toBool());
     EXPECT_EQ(player.played.last(), "/sounds/cloudy.wav");
     EXPECT_EQ(rig.core->alarmId(), "C1");

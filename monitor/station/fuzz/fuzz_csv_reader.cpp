@@ -28,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (char c : bytes) lines += (c == '\n' || c == '\r') ? 1 : 0;
     check(info.recordsAdded <= lines);
     check(info.endsWithLineEnd == (size > 0 && (data[size - 1] == '\n' || data[size - 1] == '\r')));
+    // Only a file cut inside its last line loses that line.
+    check(!info.droppedLastLine || !info.endsWithLineEnd || info.cutQuote);
 
     StationTable other;
     const CsvParseInfo info1252 = CsvStationParser::parse(bytes, TextEncoding::Windows1252, other);

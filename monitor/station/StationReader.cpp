@@ -95,6 +95,16 @@ void StationReader::startReading()
 
 StationCycleResult StationReader::readCycle(const StationSettings& s)
 {
+    if (s.filePath != lastPath_) {
+        // Another file: what the old one looked like says nothing about it,
+        // and its data are not this file's.
+        goodShape_ = Shape{};
+        pendingStamp_.clear();
+        lastPath_ = s.filePath;
+        last_.valid = false;
+        invalidate(last_);
+    }
+
     StationCycleResult r;
     // Labels, flags and values carry over until a good read replaces them.
     r.captions = last_.captions;
@@ -104,13 +114,6 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     r.values = last_.values;
     r.codes = last_.codes;
     r.alarmMessage = last_.alarmMessage;
-
-    if (s.filePath != lastPath_) {
-        // Another file: what the old one looked like says nothing about it.
-        goodShape_ = Shape{};
-        pendingStamp_.clear();
-        lastPath_ = s.filePath;
-    }
 
     const QDateTime now = clock_.now();
     const qint64 limitMs = timeoutMs(s);

@@ -35,6 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const CsvParseInfo info1252 = CsvStationParser::parse(bytes, TextEncoding::Windows1252, other);
     check(info1252.recordsAdded <= lines);
 
+    // UTF-16 files are turned into UTF-8 first; the result is read the same way.
+    if (const std::optional<QByteArray> utf8 = utf16AsUtf8(bytes)) {
+        check(utf8->size() <= 3 * (qsizetype(size) / 2));
+        StationTable wide;
+        CsvStationParser::parse(*utf8, wide);
+    }
+
     ConversionOptions opt;
     opt.referenceYear = 2026;
     const StationValues v = convertTable(table, opt);

@@ -288,6 +288,15 @@ TEST_F(StationReaderTest, HalfWrittenFileIsNotUsed)
     EXPECT_FALSE(r.tooOld);
     EXPECT_EQ(r.alarm, StationAlarmAction::None);
 
+    // the data of another file are never repeated for a bad read
+    settings.filePath = dir.filePath(QStringLiteral("other.csv"));
+    write("");
+    clock.advance(5'000);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::NoReadings);
+    EXPECT_FALSE(r.valid);
+    settings.filePath = dir.filePath(QStringLiteral("station.csv"));
+
     // an emptied file is caught the same way
     write(stationCsv("07/12/26", "21:00:20"));
     clock.advance(5'000);

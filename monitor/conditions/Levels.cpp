@@ -137,15 +137,23 @@ void ConditionBoard::classifyInto(Quantity q, std::optional<double> value, const
 
 void ConditionBoard::classifyTemperature(std::optional<double> temperature, const LevelConfig& config)
 {
+    if (!temperature) {
+        labels_[Quantity::Temperature].clear();
+        return;
+    }
     classifyInto(Quantity::Temperature, temperature, config);
 }
 
 void ConditionBoard::classifyStation(const StationValues& values, const LevelConfig& config)
 {
     if (!values.available) {
-        for (Quantity q : {Quantity::DewPoint, Quantity::Humidity, Quantity::Wind, Quantity::Gust}) labels_[q].clear();
+        // The levels keep what the last good data said; an Unknown here would
+        // be taken for "nothing to judge" while the station is down.
+        for (Quantity q : {Quantity::Temperature, Quantity::DewPoint, Quantity::Humidity, Quantity::Wind, Quantity::Gust})
+            labels_[q].clear();
         return;
     }
+    classifyInto(Quantity::Temperature, values.temperature, config);
     // Dew point: the spread between temperature and dew point; a small
     // spread is level 1 (condensation). A caption that is no number leaves
     // the spread unknown rather than keeping an old, possibly safe, level.

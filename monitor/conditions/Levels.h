@@ -76,8 +76,14 @@ struct StationValues {
     std::optional<double> windSpeed;
     std::optional<double> gust;
     std::optional<double> humidity;
-    // Captions of the temperature and dew-point value labels, in the current
-    // temperature unit ("12.3", "8.1 °C"); the spread is taken from these.
+    // The outside temperature of this reading (nullopt when it could not be
+    // read).
+    std::optional<double> temperature;
+    // The temperature and dew point of this same reading as the value labels
+    // show them, in the current temperature unit ("12.3", "8.1 °C"); the
+    // spread is taken from these. Empty when the reading has no such value:
+    // a spread needs both values of one reading, never one of them kept from
+    // an earlier one.
     QString temperatureCaption;
     QString dewPointCaption;
 };
@@ -105,12 +111,16 @@ public:
     // The sensor reading blanks the three labels when the server is in error.
     void blankSensorConditions();
 
-    // ClassifyTemperature: a temperature that cannot be read is Unknown.
+    // ClassifyTemperature, right after a temperature was shown. Without a
+    // temperature the label is emptied and the level left alone: whether the
+    // reading had none (Unknown) or there was no reading at all (level kept)
+    // is for classifyStation to say.
     void classifyTemperature(std::optional<double> temperature, const LevelConfig& config);
-    // ClassifyDewPoint, ClassifyHumidity, ClassifyWind, ClassifyGust, in this
-    // order. Without weather-station data the four labels are emptied and the
-    // levels kept. A value that is present but cannot be read (a missing
-    // number, a caption that is not a number) makes its level Unknown.
+    // The temperature, then ClassifyDewPoint, ClassifyHumidity, ClassifyWind,
+    // ClassifyGust, in this order. Without weather-station data the five
+    // labels are emptied and the levels kept, the temperature like the
+    // others. A value that is present but cannot be read (a missing number, a
+    // caption that is not a number) makes its level Unknown.
     void classifyStation(const StationValues& values, const LevelConfig& config);
 
     // Sets a level directly (tests, and a client-facing restore if ever needed).

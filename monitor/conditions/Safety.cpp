@@ -173,6 +173,14 @@ void SafetyEvaluator::applySafeDelay(bool raw, double delay)
 SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfig& config, bool hasControl)
 {
     SafetyResult r;
+    // While a client has control nothing of the decision moves, the cloud
+    // confirmation and the sector times included: the gates are asked only
+    // for the label colours, and their time state is put back afterwards.
+    struct GateTimes {
+        Level lastCloudLevel;
+        std::optional<QDateTime> cloudSince, windSince, gustSince;
+    };
+    const GateTimes saved{lastCloudLevel_, cloudSince_, windSince_, gustSince_};
     for (Quantity q : kAllQuantities) {
         r.levelGate[q] = {false, false, false};
         r.countsUnsafe[q] = false;
@@ -205,7 +213,12 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
     if (config.npDataOldUnsafe && in.sensorError) r.reasons.push_back({UnsafeCause::SensorDataError});
     r.rawUnsafe = !r.reasons.empty();
 
-    if (!hasControl) {
+    if (hasControl) {
+        lastCloudLevel_ = saved.lastCloudLevel;
+        cloudSince_ = saved.cloudSince;
+        windSince_ = saved.windSince;
+        gustSince_ = saved.gustSince;
+    } else {
         double delay = config.safeDelaySeconds;
         if (!std::isfinite(delay) || delay < 0) delay = 0;
         if (delay > kMaxDelaySeconds) delay = kMaxDelaySeconds;

@@ -159,9 +159,9 @@ public:
     void setCloudAlarmDelay(qint32 seconds) { cloudAlarmDelay_ = double(seconds); }
     double cloudAlarmDelay() const { return cloudAlarmDelay_; }
 
-    // EvaluateSafety without its alarm step. With hasControl the gates and
-    // label colours are still brought up to date, but the decision is left
-    // alone.
+    // EvaluateSafety without its alarm step. With hasControl the label
+    // colours are still brought up to date, but the decision is left alone
+    // and the cloud and sector times do not move.
     SafetyResult evaluate(const SafetyInputs& in, const SafetyConfig& config, bool hasControl);
 
     // The reported flag. It starts unsafe: nothing has been judged yet.

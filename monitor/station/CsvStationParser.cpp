@@ -83,7 +83,11 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
             }
             break; // line end or end of text
         }
-        if (lineHasContent) {
+        // Only a line end makes a record whole; what follows the last one
+        // is still being written.
+        const bool terminated = i < n;
+        if (lineHasContent && !terminated) info.droppedLastLine = true;
+        if (lineHasContent && terminated) {
             const int row = table.addRecord();
             for (int k = 0; k < std::min(count, 3); ++k) table.setField(row, StationTable::Column(k), fields[k], enc);
             ++info.recordsAdded;

@@ -15,8 +15,11 @@
 //   the file would be read under the wrong name.
 // - A line with fewer than three fields gives a record whose missing fields
 //   are empty, so a damaged line never spills into the next one.
-// - A quoted field still open at the end of the file was cut off while the
-//   file was being written: the field is left empty, not taken half.
+// - A record is complete only with its line end. The last line of a file
+//   that does not end in a line end was cut off while the station program
+//   was writing it ("OutHumidity,%,9" for 95 %) and is dropped whole: its
+//   fields are never used. This holds also for a quoted field still open at
+//   the end of the file.
 
 #include "StationTable.h"
 #include "TextEncoding.h"
@@ -29,6 +32,7 @@ struct CsvParseInfo {
     int recordsAdded = 0;
     bool endsWithLineEnd = false;  // the last byte is a line end
     bool cutQuote = false;         // the file ended inside a quoted field
+    bool droppedLastLine = false;  // a last line without its line end was dropped
 };
 
 class CsvStationParser {

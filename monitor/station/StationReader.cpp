@@ -4,19 +4,48 @@
 #include "HtmlTableParser.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace skyvane::station {
 
 namespace {
 
+QDateTime modificationTime(const struct stat& st)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+}
+
 // What tells one version of the file from the next: its modification time
 // to the millisecond and its size.
-QString fileStamp(const QFileInfo& fi)
+QString fileStamp(const struct stat& st)
 {
-    return fi.lastModified().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + QString::number(fi.size());
+    return modificationTime(st).toString(Qt::ISODateWithMs) + QLatin1Char(' ') + QString::number(qint64(st.st_size));
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+// Reads at most limit bytes from the start of fd; false on a read error.
+bool readUpTo(int fd, qint64 limit, QByteArray& out)
+{
+    out.resize(limit);
+    qint64 got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, out.data() + got, size_t(limit - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += n;
+    }
+    out.resize(got);
+    return true;
 }
 
 QString wholeSeconds(qint64 ms, const format::Separators& sep)
@@ -50,10 +79,32 @@ void StationReader::startReading()
     dataTime_ = clock_.now();
     goodShape_ = Shape{};
     pendingStamp_.clear();
+    badReadsInARow_ = 0;
+    // What was known before monitoring stopped is no news now: the flags are
+    // found afresh, and nothing read before the stop passes as data. The
+    // labels stay, so that the units do not flip before the first read.
+    last_.fileAbsent = false;
+    last_.tooOld = false;
+    last_.valid = false;
+    last_.codes.clear();
+    last_.alarmMessage.clear();
+    last_.alarm = StationAlarmAction::None;
+    last_.stopSensorServerAlarm = false;
+    invalidate(last_);
 }
 
 StationCycleResult StationReader::readCycle(const StationSettings& s)
 {
+    if (s.filePath != lastPath_) {
+        // Another file: what the old one looked like says nothing about it,
+        // and its data are not this file's.
+        goodShape_ = Shape{};
+        pendingStamp_.clear();
+        lastPath_ = s.filePath;
+        last_.valid = false;
+        invalidate(last_);
+    }
+
     StationCycleResult r;
     // Labels, flags and values carry over until a good read replaces them.
     r.captions = last_.captions;
@@ -64,34 +115,47 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     r.codes = last_.codes;
     r.alarmMessage = last_.alarmMessage;
 
-    if (s.filePath != lastPath_) {
-        // Another file: what the old one looked like says nothing about it.
-        goodShape_ = Shape{};
-        pendingStamp_.clear();
-        lastPath_ = s.filePath;
-    }
-
     const QDateTime now = clock_.now();
     const qint64 limitMs = timeoutMs(s);
     auto ageMs = [&] { return std::llabs(dataTime_.msecsTo(now)); };
 
-    QFileInfo fi(s.filePath);
-    fi.setCaching(false);
-    if (s.filePath.isEmpty() || !fi.exists()) {
+    if (s.filePath.isEmpty()) {
         applyOutcome(r, s, StationOutcome::Absent, QStringLiteral("Weather Station Data - file not available"));
         return last_ = r;
     }
-    if (fi.isDir()) {
+    // Open first, then look at what was opened. Looking at the path and then
+    // opening it leaves a gap in which the path may turn into something
+    // else, and an ordinary open of a named pipe waits for a writer for
+    // ever. Without blocking, the open returns at once whatever is there.
+    const int fd = ::open(QFile::encodeName(s.filePath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR) {
+            applyOutcome(r, s, StationOutcome::Absent, QStringLiteral("Weather Station Data - file not available"));
+        } else if (err == ENXIO || err == ENODEV || err == EOPNOTSUPP) { // a socket or a device without a driver
+            applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - not a regular file"));
+        } else {
+            applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
+        }
+        return last_ = r;
+    }
+    const FdCloser closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
+        return last_ = r;
+    }
+    if (S_ISDIR(st.st_mode)) {
         applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - path is a folder"));
         return last_ = r;
     }
-    if (!fi.isFile()) {
+    if (!S_ISREG(st.st_mode)) {
         applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - not a regular file"));
         return last_ = r;
     }
 
     // Age check: an unchanged file is judged by the time its data carry.
-    const QString stamp = fileStamp(fi);
+    const QString stamp = fileStamp(st);
     QString freshStatus;
     if (stamp == rememberedStamp_) {
         const qint64 age = ageMs();
@@ -105,27 +169,14 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
         freshStatus = QStringLiteral("Weather Station Data - Refreshed");
     }
 
-    if (fi.size() > s.maxFileBytes) {
+    if (qint64(st.st_size) > s.maxFileBytes) {
         applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file too large"));
-        return last_ = r;
-    }
-    QFile file(s.filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (!QFileInfo::exists(s.filePath)) {
-            // Gone between the look and the open: the station program is
-            // replacing it. Read again next cycle.
-            applyBadRead(r, s, StationOutcome::Incomplete);
-            return last_ = r;
-        }
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
         return last_ = r;
     }
     // One byte more than the file had tells a file that grew since it was
     // examined; never more than the limit allows.
-    const QByteArray bytes = file.read(std::min(fi.size(), s.maxFileBytes) + 1);
-    const bool readError = file.error() != QFileDevice::NoError;
-    file.close();
-    if (readError) {
+    QByteArray bytes;
+    if (!readUpTo(fd, std::min(qint64(st.st_size), s.maxFileBytes) + 1, bytes)) {
         applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
         return last_ = r;
     }
@@ -135,9 +186,13 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     }
     rememberedStamp_ = stamp;
 
-    QFileInfo after(s.filePath);
-    after.setCaching(false);
-    const bool changedWhileRead = !after.exists() || fileStamp(after) != stamp;
+    // Written to while it was read (a file replaced by a new one leaves
+    // this one whole).
+    struct stat after {};
+    const bool changedWhileRead = ::fstat(fd, &after) != 0 || fileStamp(after) != stamp;
+
+    // Stations that save "Unicode" text write UTF-16 with a byte-order mark.
+    if (std::optional<QByteArray> utf8 = utf16AsUtf8(bytes)) bytes = std::move(*utf8);
 
     // The format follows the path: ".csv" (this very spelling) is
     // comma-separated, anything else an HTML page.
@@ -177,7 +232,7 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
         goodShape_ = shape;
         pendingStamp_.clear();
         // Data without a readable date and time are as old as the file.
-        dataTime_ = v.dataTime.isValid() ? v.dataTime : fi.lastModified();
+        dataTime_ = v.dataTime.isValid() ? v.dataTime : modificationTime(st);
         r.captions = v.captions;
         r.texts = v.texts;
         r.labelsRead = true;
@@ -192,6 +247,7 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
 
 void StationReader::applyBadRead(StationCycleResult& r, const StationSettings& s, StationOutcome outcome)
 {
+    ++badReadsInARow_;
     // Once the last good data are past the limit they are too old, however
     // often the file changes.
     const qint64 age = std::llabs(dataTime_.msecsTo(clock_.now()));
@@ -203,6 +259,17 @@ void StationReader::applyBadRead(StationCycleResult& r, const StationSettings& s
     applyOutcome(r, s, outcome,
                  outcome == StationOutcome::Incomplete ? QStringLiteral("Weather Station Data - file incomplete, retrying")
                                                        : QStringLiteral("Weather Station Data - no readings in file"));
+    if (badReadsInARow_ == 1) {
+        // Catching the station program in the middle of a rewrite is part of
+        // normal work. The cycle goes on with the data of the last read, so
+        // that no level, no flag and no decision moves on a file that is
+        // fine again a moment later; a second bad read in a row counts.
+        r.valid = last_.valid;
+        r.values = last_.values;
+        r.panel = last_.panel;
+        r.panelNameColour = last_.panelNameColour;
+        r.panelValueColour = last_.panelValueColour;
+    }
 }
 
 qint64 StationReader::timeoutMs(const StationSettings& s)
@@ -220,6 +287,8 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
     r.stopSensorServerAlarm = false;
     const bool alarmIs10 = s.currentAlarmId == QLatin1String("10");
     const bool mayStart = s.alarmWsArmed && !s.alarmWsSound.isEmpty() && !alarmIs10;
+
+    if (o != StationOutcome::Incomplete && o != StationOutcome::NoReadings) badReadsInARow_ = 0;
 
     switch (o) {
     case StationOutcome::Fresh:
@@ -272,16 +341,21 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
     publish(r, s);
 }
 
+void StationReader::invalidate(StationCycleResult& r)
+{
+    // Nothing of an old or bad read may pass as a measurement.
+    for (Reading* x : {&r.values.outTemp, &r.values.windSpeed, &r.values.gust, &r.values.windDirection,
+                       &r.values.rain, &r.values.humidity, &r.values.dewPoint, &r.values.barometer})
+        x->ok = false;
+    r.panelNameColour = colour::red;
+    r.panelValueColour = colour::yellow;
+    r.panel = StationPanel{};
+}
+
 void StationReader::publish(StationCycleResult& r, const StationSettings& s) const
 {
     if (!r.valid) {
-        // Nothing of an old or bad read may pass as a measurement.
-        for (Reading* x : {&r.values.outTemp, &r.values.windSpeed, &r.values.gust, &r.values.windDirection,
-                           &r.values.rain, &r.values.humidity, &r.values.dewPoint, &r.values.barometer})
-            x->ok = false;
-        r.panelNameColour = colour::red;
-        r.panelValueColour = colour::yellow;
-        r.panel = StationPanel{};
+        invalidate(r);
         return;
     }
     r.panelNameColour = colour::panelName;

@@ -17,18 +17,25 @@
 //
 // Files are messy, and the rules here keep a bad file from ever showing as
 // good data:
-// - A file that changes while it is read, or that has lost names (or, for
-//   CSV, its final line end) compared with the last good read, is taken as
-//   half-written: nothing of it is used this cycle and it is read again next
-//   cycle. If the same shortened file is still there unchanged a cycle
-//   later, it is the station's new layout and is accepted.
+// - A file that changes while it is read, or that has lost names compared
+//   with the last good read, is taken as half-written: nothing of it is used
+//   this cycle and it is read again next cycle. If the same shortened file
+//   is still there unchanged a cycle later, it is the station's new layout
+//   and is accepted. (A CSV line without its line end never counts: see
+//   CsvStationParser.)
 // - A file holding none of the names gives "no readings".
-// - Such a bad cycle leaves the flags, the alarm and the labels as they were
-//   and marks the values invalid; once the last good data are older than
-//   TimeoutREAD it turns into "too old" like an unchanged file would.
-// - A folder, a special file, an unreadable file or one larger than
-//   maxFileBytes is handled like a missing file (code a42) with its own
-//   status text. Nothing larger than maxFileBytes is ever read into memory.
+// - The first such bad read in a row goes on with the last read's data, so
+//   that catching a rewrite moves no level, flag or decision; from the
+//   second in a row on the data are invalid (the levels keep their last
+//   value). Flags, alarm and labels stay as they were, and once the last
+//   good data are older than TimeoutREAD it turns into "too old" like an
+//   unchanged file would.
+// - The file is opened without blocking and what was opened is examined: a
+//   folder, a named pipe or other special file, an unreadable file or one
+//   larger than maxFileBytes is handled like a missing file (code a42) with
+//   its own status text. Nothing larger than maxFileBytes is ever read into
+//   memory.
+// - UTF-16 files (with a byte-order mark) are read like UTF-8 ones.
 
 #include "StationTable.h"
 #include "StationValues.h"
@@ -126,8 +133,9 @@ public:
     explicit StationReader(Clock& clock);
 
     // Monitoring starts: the remembered file time becomes the text of
-    // 31/12/1899 00:00:01 so that the first cycle reads the file, and the
-    // station data time becomes now.
+    // 31/12/1899 00:00:01 so that the first cycle reads the file, the
+    // station data time becomes now, and the flags "file absent" and "too
+    // old" and the data of the last read are cleared.
     void startReading();
 
     // One cycle: age check, read, conversions, publication.
@@ -152,6 +160,7 @@ private:
     void applyOutcome(StationCycleResult& r, const StationSettings& s, StationOutcome o, const QString& status);
     void applyBadRead(StationCycleResult& r, const StationSettings& s, StationOutcome outcome);
     void publish(StationCycleResult& r, const StationSettings& s) const;
+    static void invalidate(StationCycleResult& r);
     static qint64 timeoutMs(const StationSettings& s);
 
     Clock& clock_;
@@ -160,6 +169,7 @@ private:
     QString lastPath_;
     Shape goodShape_;
     QString pendingStamp_;
+    int badReadsInARow_ = 0;
     StationTable table_;
     StationCycleResult last_;
 };

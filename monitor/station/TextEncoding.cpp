@@ -99,6 +99,24 @@ QByteArrayView degreeSign(TextEncoding enc)
     return enc == TextEncoding::Utf8 ? QByteArrayView("\xC2\xB0", 2) : QByteArrayView("\xB0", 1);
 }
 
+std::optional<QByteArray> utf16AsUtf8(QByteArrayView bytes)
+{
+    if (bytes.size() < 2) return std::nullopt;
+    const auto b0 = static_cast<unsigned char>(bytes[0]);
+    const auto b1 = static_cast<unsigned char>(bytes[1]);
+    const bool little = b0 == 0xFF && b1 == 0xFE;
+    const bool big = b0 == 0xFE && b1 == 0xFF;
+    if (!little && !big) return std::nullopt;
+    const qsizetype units = (bytes.size() - 2) / 2;
+    QString text(units, Qt::Uninitialized);
+    char16_t* d = reinterpret_cast<char16_t*>(text.data());
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data()) + 2;
+    for (qsizetype i = 0; i < units; ++i, s += 2)
+        d[i] = little ? char16_t(s[0] | (s[1] << 8)) : char16_t((s[0] << 8) | s[1]);
+    // Unpaired surrogates become U+FFFD here, like any other broken text.
+    return text.toUtf8();
+}
+
 qsizetype bomLength(QByteArrayView bytes)
 {
     return bytes.size() >= 3 && bytes.startsWith(QByteArrayView("\xEF\xBB\xBF", 3)) ? 3 : 0;

@@ -3,10 +3,13 @@
 // code page 1252 (where the degree sign is the single byte 176). A file that
 // is valid UTF-8 is taken as UTF-8; anything else as Windows-1252, which
 // maps every byte to some character, so no file is ever refused for its
-// encoding.
+// encoding. Some save "Unicode" text instead: UTF-16 with a byte-order mark,
+// which is turned into UTF-8 before anything else looks at it.
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <optional>
 
 namespace skyvane::station {
 
@@ -28,6 +31,12 @@ void appendDecoded(QString& out, const char* data, qsizetype size, TextEncoding 
 
 // The degree sign as bytes of the given encoding.
 QByteArrayView degreeSign(TextEncoding enc);
+
+// For bytes that start with a UTF-16 byte-order mark (FF FE little-endian,
+// FE FF big-endian): the same text in UTF-8, without a mark. A last odd byte
+// is half a character, cut off while the file was being written, and is
+// dropped. nullopt for any other bytes.
+std::optional<QByteArray> utf16AsUtf8(QByteArrayView bytes);
 
 // Length of a byte-order mark at the start of bytes (3 for the UTF-8 mark,
 // else 0).

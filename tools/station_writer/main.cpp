@@ -142,6 +142,24 @@ QString htmlText(const QList<Row>& rows, const QString& charset)
     return out;
 }
 
+// The file's bytes in the chosen encoding. Code page 1252 and Latin-1 agree
+// on every character written here; UTF-16 starts with its byte-order mark,
+// as programs that save "Unicode" text write it.
+QByteArray encoded(const QString& text, const QString& encoding)
+{
+    if (encoding == "cp1252") return text.toLatin1();
+    if (!encoding.startsWith("utf16")) return text.toUtf8();
+    const bool big = encoding == "utf16be";
+    QByteArray out = big ? QByteArray("\xFE\xFF", 2) : QByteArray("\xFF\xFE", 2);
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        const char hi = char(u >> 8), lo = char(u & 0xFF);
+        out += big ? hi : lo;
+        out += big ? lo : hi;
+    }
+    return out;
+}
+
 struct Options {
     QString out;
     bool csv = false;
@@ -150,7 +168,7 @@ struct Options {
     bool once = false;
     bool inPlace = false;
     int writeMs = 3000;
-    bool cp1252 = false;
+    QString encoding = QStringLiteral("utf8"); // utf8, cp1252, utf16le, utf16be
     Scenario scenario = Scenario::Clear;
     quint32 seed = 0;
 };
@@ -195,7 +213,7 @@ int main(int argc, char** argv)
         {"scenario", "clear, cloudy, rain or windy (default clear).", "NAME", "clear"},
         {"in-place", "Truncate and write the file slowly in place instead of replacing it in one step."},
         {"write-ms", "With --in-place: milliseconds one version takes to write (default 3000).", "MS", "3000"},
-        {"encoding", "utf8 or cp1252 (default utf8).", "NAME", "utf8"},
+        {"encoding", "utf8, cp1252, utf16le or utf16be (default utf8; UTF-16 with a byte-order mark).", "NAME", "utf8"},
         {"seed", "Seed for the random readings (default: random).", "N"},
     });
     p.process(app);
@@ -218,8 +236,11 @@ int main(int argc, char** argv)
     o.writeMs = p.value("write-ms").toInt(&ok);
     if (!ok || o.writeMs < 0) { err << "skyvane-station-writer: --write-ms must be a whole number >= 0\n"; return 2; }
     const QString enc = p.value("encoding").toLower();
-    if (enc != "utf8" && enc != "cp1252") { err << "skyvane-station-writer: --encoding must be utf8 or cp1252\n"; return 2; }
-    o.cp1252 = enc == "cp1252";
+    if (enc != "utf8" && enc != "cp1252" && enc != "utf16le" && enc != "utf16be") {
+        err << "skyvane-station-writer: --encoding must be utf8, cp1252, utf16le or utf16be\n";
+        return 2;
+    }
+    o.encoding = enc;
     const QString sc = p.value("scenario").toLower();
     if (sc == "clear") o.scenario = Scenario::Clear;
     else if (sc == "cloudy") o.scenario = Scenario::Cloudy;
@@ -239,9 +260,9 @@ int main(int argc, char** argv)
         struct Done { bool& b; ~Done() { b = false; } } done{busy};
         weather.step(o.interval);
         const QList<Row> rows = rowsFor(weather, clock.now(), o.dayMonth);
-        const QString text = o.csv ? csvText(rows) : htmlText(rows, o.cp1252 ? "windows-1252" : "utf-8");
-        // Code page 1252 and Latin-1 agree on every character written here.
-        const QByteArray bytes = o.cp1252 ? text.toLatin1() : text.toUtf8();
+        const QString charset = o.encoding == "cp1252" ? "windows-1252" : o.encoding.startsWith("utf16") ? "utf-16" : "utf-8";
+        const QString text = o.csv ? csvText(rows) : htmlText(rows, charset);
+        const QByteArray bytes = encoded(text, o.encoding);
         QString error;
         if (!writeFile(o, bytes, clock, error)) {
             err << "skyvane-station-writer: cannot write " << o.out << ": " << error << "\n";

@@ -41,13 +41,16 @@ TEST(StationWriter, OutputReadsBack)
         {"b.htm", {"--date-format", "mm/dd", "--scenario", "rain"}, false},
         {"c.htm", {"--encoding", "cp1252", "--scenario", "windy"}, true},
         {"d.txt", {"--format", "csv", "--in-place", "--write-ms", "0", "--scenario", "cloudy"}, true},
+        {"e.csv", {"--encoding", "utf16le"}, true},
+        {"f.htm", {"--encoding", "utf16be"}, true},
     };
     for (const Case& c : cases) {
         const QString path = dir.filePath(QString::fromLatin1(c.file));
         ASSERT_EQ(runWriter(QStringList{"--once", "--out", path} + c.extra), 0) << c.file;
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << c.file;
-        const QByteArray bytes = f.readAll();
+        QByteArray bytes = f.readAll();
+        if (auto utf8 = utf16AsUtf8(bytes)) bytes = *utf8;
         StationTable t;
         if (bytes.startsWith("<!DOCTYPE")) HtmlTableParser::parse(bytes, t);
         else CsvStationParser::parse(bytes, t);
@@ -72,6 +75,7 @@ TEST(StationWriter, RefusesBadOptions)
     EXPECT_EQ(runWriter({"--once", "--out", out, "--format", "xml"}), 2);
     EXPECT_EQ(runWriter({"--once", "--out", out, "--date-format", "yy/mm"}), 2);
     EXPECT_EQ(runWriter({"--once", "--out", out, "--scenario", "snow"}), 2);
+    EXPECT_EQ(runWriter({"--once", "--out", out, "--encoding", "utf32"}), 2);
     EXPECT_EQ(runWriter({"--once", "--out", dir.filePath(QStringLiteral("missing/x.csv"))}), 1);
     EXPECT_FALSE(QFile::exists(out));
 }

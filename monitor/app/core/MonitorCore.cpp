@@ -436,7 +436,9 @@ void MonitorCore::stepReadStation()
     state_.wsAlarmMsg.text = r.alarmMessage;
     // The weather-station alarm "10": started once per problem period.
     if (r.alarm == station::StationAlarmAction::Start) {
-        if (safety_.alarms().stationDataCheck(true, cond_.alarms)) sensor_.alarmStop();
+        // Only too-old data stop the sensor server's own alarm first; a
+        // missing file does not.
+        if (safety_.alarms().stationDataCheck(true, cond_.alarms) && r.stopSensorServerAlarm) sensor_.alarmStop();
     } else if (r.alarm == station::StationAlarmAction::Stop) {
         safety_.alarms().stationDataCheck(false, cond_.alarms);
     }
@@ -519,7 +521,10 @@ conditions::StationValues MonitorCore::stationValuesForConditions() const
     v.windSpeed = opt(r.values.windSpeed);
     v.gust = opt(r.values.gust);
     v.humidity = opt(r.values.humidity);
-    v.temperatureCaption = state_.valTemperature.text;
+    v.temperature = opt(r.values.outTemp);
+    // Both halves of the dew-point spread come from this cycle's reading;
+    // the temperature label may still show an earlier one.
+    v.temperatureCaption = r.values.outTemp.ok ? r.panel.temperature : QString();
     v.dewPointCaption = r.values.dewPoint.ok ? r.texts[station::FieldDewPoint] : QString();
     return v;
 }

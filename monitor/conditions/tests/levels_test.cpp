@@ -123,6 +123,41 @@ TEST(ConditionBoard, StationClassificationAndItsFailures)
     EXPECT_EQ(board.level(Quantity::Wind), Level::Unknown);
 }
 
+TEST(ConditionBoard, TemperatureKeepsItsLevelWithoutStationDataLikeTheOthers)
+{
+    const LevelConfig config = LevelConfig::defaults();
+    ConditionBoard board;
+    StationValues v;
+    v.available = true;
+    v.temperature = 60; // Hot
+    v.temperatureCaption = QStringLiteral("60.0");
+    v.dewPointCaption = QStringLiteral("10.0");
+    v.windSpeed = 15;  // Windy
+    board.classifyTemperature(60, config);
+    board.classifyStation(v, config);
+    ASSERT_EQ(board.level(Quantity::Temperature), Level::Three);
+    ASSERT_EQ(board.labelText(Quantity::Temperature), QStringLiteral("Hot"));
+
+    // The station data are old or missing: the sensor step has no
+    // temperature to show, the station step has no data.
+    board.classifyTemperature(std::nullopt, config);
+    board.classifyStation(StationValues{}, config);
+    EXPECT_EQ(board.level(Quantity::Temperature), Level::Three);
+    EXPECT_EQ(board.level(Quantity::Wind), Level::Two);
+    EXPECT_EQ(board.labelText(Quantity::Temperature), QString());
+    EXPECT_EQ(board.labelText(Quantity::Wind), QString());
+
+    // Data again, but without a temperature that can be read: Unknown, and
+    // no spread from a temperature of another reading.
+    v.temperature.reset();
+    v.temperatureCaption.clear();
+    board.classifyTemperature(std::nullopt, config);
+    board.classifyStation(v, config);
+    EXPECT_EQ(board.level(Quantity::Temperature), Level::Unknown);
+    EXPECT_EQ(board.labelText(Quantity::Temperature), QStringLiteral("Unknown"));
+    EXPECT_EQ(board.level(Quantity::DewPoint), Level::Unknown);
+}
+
 TEST(ConditionBoard, SensorLevelsAndLabels)
 {
     ConditionBoard board;

@@ -294,6 +294,45 @@ TEST_F(Safety, ClientControlLeavesTheFlagAlone)
     EXPECT_EQ(r.switchCmd.value, 2.0);
 }
 
+TEST_F(Safety, ClientControlStopsTheCloudAndSectorTimes)
+{
+    cfg.unsafeMarks[Quantity::Cloud][1] = true; // Cloudy marked unsafe
+    ev.setCloudAlarmDelay(600);
+    in.levels[Quantity::Cloud] = Level::Two;     // confirmed: Cloudy since long ago
+    in.levels[Quantity::Wind] = Level::Two;      // Windy, marked unsafe
+    cfg.windSectors[1] = QStringLiteral("090  180  05");
+    in.windDirection = 120;                      // inside since long ago
+    SafetyResult r = cycle();
+    ASSERT_TRUE(r.levelGate[Quantity::Cloud][1]);
+    ASSERT_TRUE(r.levelGate[Quantity::Wind][1]);
+    ASSERT_TRUE(r.reportedUnsafe);
+
+    // A client has control for 12 minutes. Meanwhile the sky clears and the
+    // wind turns away, and both come back for the last two minutes. None of
+    // it is evaluated, so none of it may restart a wait.
+    for (int i = 0; i < 12; ++i) {
+        in.levels[Quantity::Cloud] = i < 10 ? Level::One : Level::Two;
+        in.windDirection = i < 10 ? 45 : 120;
+        clock.advance(60'000);
+        ev.evaluate(in, cfg, true);
+    }
+    // Control given back: as before it, Cloudy and the sector still hold.
+    r = cycle(10'000);
+    EXPECT_TRUE(r.levelGate[Quantity::Cloud][1]);
+    EXPECT_TRUE(r.levelGate[Quantity::Wind][1]);
+    EXPECT_TRUE(r.reportedUnsafe);
+
+    // Seen by the evaluation, the same changes do restart the waits.
+    in.levels[Quantity::Cloud] = Level::One;
+    in.windDirection = 45;
+    cycle(60'000);
+    in.levels[Quantity::Cloud] = Level::Two;
+    in.windDirection = 120;
+    r = cycle(60'000);
+    EXPECT_FALSE(r.levelGate[Quantity::Cloud][1]);
+    EXPECT_FALSE(r.levelGate[Quantity::Wind][1]);
+}
+
 TEST(SafetyOutputs, FlagAndSwitch)
 {
     const UnsafeFlagDisplay u = unsafeFlagDisplay(true);

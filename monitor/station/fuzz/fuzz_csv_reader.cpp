@@ -28,10 +28,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (char c : bytes) lines += (c == '\n' || c == '\r') ? 1 : 0;
     check(info.recordsAdded <= lines);
     check(info.endsWithLineEnd == (size > 0 && (data[size - 1] == '\n' || data[size - 1] == '\r')));
+    // Only a file cut inside its last line loses that line.
+    check(!info.droppedLastLine || !info.endsWithLineEnd || info.cutQuote);
 
     StationTable other;
     const CsvParseInfo info1252 = CsvStationParser::parse(bytes, TextEncoding::Windows1252, other);
     check(info1252.recordsAdded <= lines);
+
+    // UTF-16 files are turned into UTF-8 first; the result is read the same way.
+    if (const std::optional<QByteArray> utf8 = utf16AsUtf8(bytes)) {
+        check(utf8->size() <= 3 * (qsizetype(size) / 2));
+        StationTable wide;
+        CsvStationParser::parse(*utf8, wide);
+    }
 
     ConversionOptions opt;
     opt.referenceYear = 2026;

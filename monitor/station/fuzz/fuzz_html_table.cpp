@@ -55,6 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const HtmlParseInfo infoNarrow = HtmlTableParser::parse(bytes, TextEncoding::Windows1252, narrow, 1);
     check(infoNarrow.rowsAdded <= info.rowsAdded);
 
+    // A UTF-16 page is read as the UTF-8 text it turns into.
+    if (const std::optional<QByteArray> utf8 = utf16AsUtf8(bytes)) {
+        StationTable wide;
+        checkTable(wide, HtmlTableParser::parse(*utf8, wide));
+    }
+
     ConversionOptions opt;
     opt.referenceYear = 2026;
     const StationValues v = convertTable(table, opt);

@@ -149,7 +149,7 @@ TEST(CsvStationParser, Fields)
     const Case cases[] = {
         {"plain", "OutTemp,C,12.5\nGust,km/h,30\n", {"OutTemp", "C", "12.5"}, 2},
         {"CR LF and blanks", "  OutTemp , C ,\t12.5 \r\nGust,km/h,30\r\n", {"OutTemp", "C", "12.5"}, 2},
-        {"lone CR", "OutTemp,C,12.5\rGust,km/h,30", {"OutTemp", "C", "12.5"}, 2},
+        {"lone CR", "OutTemp,C,12.5\rGust,km/h,30\r", {"OutTemp", "C", "12.5"}, 2},
         {"quoted with comma", "\"Out,Temp\",\"C\",\"12.5\"\n", {"Out,Temp", "C", "12.5"}, 1},
         {"doubled quote", "\"say \"\"hi\"\"\",u,v\n", {"say \"hi\"", "u", "v"}, 1},
         {"line end inside quotes", "\"two\nlines\",u,v\nGust,km/h,30\n", {"two\nlines", "u", "v"}, 2},
@@ -159,7 +159,6 @@ TEST(CsvStationParser, Fields)
         {"short line", "OutTemp,C\nGust,km/h,30\n", {"OutTemp", "C", ""}, 2},
         // A fourth field is dropped and does not shift the next record.
         {"fourth field", "OutTemp,C,12.5,rising\nGust,km/h,30\n", {"OutTemp", "C", "12.5"}, 2},
-        {"cut inside quotes", "OutTemp,C,\"12", {"OutTemp", "C", ""}, 1},
         {"empty file", "", {}, 0},
     };
     for (const Case& c : cases) {
@@ -170,6 +169,52 @@ TEST(CsvStationParser, Fields)
     }
     const StationTable t = csv("OutTemp,C,12.5,rising,fast\nGust,km/h,30\n");
     EXPECT_EQ(t.lookup(u"Gust").value, QStringLiteral("30"));
+}
+
+TEST(CsvStationParser, ALineWithoutItsLineEndIsNeverUsed)
+{
+    struct Case { const char* name; QByteArray text; int records; bool dropped; };
+    const Case cases[] = {
+        {"cut inside the value", "OutTemp,C,12.5\r\nOutHumidity,%,9", 1, true},
+        {"cut after the value", "OutTemp,C,12.5\r\nOutHumidity,%,95", 1, true},
+        {"cut between CR and LF", "OutTemp,C,12.5\r\nOutHumidity,%,95\r", 2, false},
+        {"cut inside quotes", "OutTemp,C,12.5\nOutHumidity,%,\"9", 1, true},
+        {"cut inside quotes after a line end", "OutTemp,C,12.5\nOutHumidity,%,\"95\n", 1, true},
+        {"closing quote, no line end", "OutTemp,C,12.5\nOutHumidity,%,\"95\"", 1, true},
+        {"only a cut line", "OutTe", 0, true},
+        {"trailing blanks are no line", "OutTemp,C,12.5\n  ", 1, false},
+        {"whole", "OutTemp,C,12.5\nOutHumidity,%,95\n", 2, false},
+    };
+    for (const Case& c : cases) {
+        StationTable t;
+        const CsvParseInfo info = CsvStationParser::parse(c.text, t);
+        EXPECT_EQ(t.count(), c.records) << c.name;
+        EXPECT_EQ(info.recordsAdded, c.records) << c.name;
+        EXPECT_EQ(info.droppedLastLine, c.dropped) << c.name;
+        EXPECT_EQ(t.find(u"OutHumidity") != 0, c.records == 2) << c.name;
+    }
+}
+
+TEST(TextEncoding, Utf16WithByteOrderMark)
+{
+    const QString text = QStringLiteral("OutTemp,\u00B0C,12.5\r\n");
+    QByteArray le("\xFF\xFE", 2), be("\xFE\xFF", 2);
+    for (QChar ch : text) {
+        const char16_t u = ch.unicode();
+        le += char(u & 0xFF);
+        le += char(u >> 8);
+        be += char(u >> 8);
+        be += char(u & 0xFF);
+    }
+    EXPECT_EQ(utf16AsUtf8(le), text.toUtf8());
+    EXPECT_EQ(utf16AsUtf8(be), text.toUtf8());
+    // half a character at the end is dropped
+    EXPECT_EQ(utf16AsUtf8(le + 'x'), text.toUtf8());
+    EXPECT_EQ(utf16AsUtf8(QByteArray("\xFF\xFE", 2)), QByteArray());
+    // anything else is not UTF-16
+    EXPECT_EQ(utf16AsUtf8("OutTemp,C,12"), std::nullopt);
+    EXPECT_EQ(utf16AsUtf8("\xEF\xBB\xBFOutTemp"), std::nullopt);
+    EXPECT_EQ(utf16AsUtf8("\xFF"), std::nullopt);
 }
 
 TEST(CsvStationParser, Encodings)

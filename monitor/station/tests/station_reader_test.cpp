@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace skyvane;
@@ -235,7 +239,8 @@ TEST_F(StationReaderTest, HalfWrittenFileIsNotUsed)
 {
     write(stationCsv());
     reader.startReading();
-    ASSERT_TRUE(cycle().valid);
+    const StationCycleResult good = cycle();
+    ASSERT_TRUE(good.valid);
 
     // the station program has written only the first lines so far
     write(stationCsv().left(60));
@@ -243,9 +248,14 @@ TEST_F(StationReaderTest, HalfWrittenFileIsNotUsed)
     StationCycleResult r = cycle();
     EXPECT_EQ(r.outcome, StationOutcome::Incomplete);
     EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - file incomplete, retrying"));
-    EXPECT_FALSE(r.valid);
-    EXPECT_FALSE(r.values.gust.ok);
-    EXPECT_FALSE(r.tooOld); // one bad cycle raises nothing
+    // One bad read moves nothing: the cycle goes on with the last read.
+    EXPECT_TRUE(r.valid);
+    EXPECT_TRUE(r.values.gust.ok);
+    EXPECT_DOUBLE_EQ(r.values.outTemp.value, 12.5);
+    EXPECT_EQ(r.panel.temperature, good.panel.temperature);
+    EXPECT_EQ(r.panelNameColour, good.panelNameColour);
+    EXPECT_FALSE(r.tooOld);
+    EXPECT_FALSE(r.fileAbsent);
     EXPECT_EQ(r.alarm, StationAlarmAction::None);
     EXPECT_EQ(r.texts[FieldGust], QStringLiteral("14")); // labels of the last good read
 
@@ -261,7 +271,191 @@ TEST_F(StationReaderTest, HalfWrittenFileIsNotUsed)
     cut.chop(5);
     write(cut);
     clock.advance(5'000);
-    EXPECT_EQ(cycle().outcome, StationOutcome::Incomplete);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::Incomplete);
+    EXPECT_TRUE(r.valid);
+
+    // caught again in the middle of the next rewrite: a second bad read in a
+    // row counts as no data (the flags still wait for the timeout)
+    write(stationCsv().left(90));
+    clock.advance(5'000);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::Incomplete);
+    EXPECT_FALSE(r.valid);
+    EXPECT_FALSE(r.values.gust.ok);
+    EXPECT_TRUE(r.panel.temperature.isEmpty());
+    EXPECT_EQ(r.panelNameColour, colour::red);
+    EXPECT_FALSE(r.tooOld);
+    EXPECT_EQ(r.alarm, StationAlarmAction::None);
+
+    // the data of another file are never repeated for a bad read
+    settings.filePath = dir.filePath(QStringLiteral("other.csv"));
+    write("");
+    clock.advance(5'000);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::NoReadings);
+    EXPECT_FALSE(r.valid);
+    settings.filePath = dir.filePath(QStringLiteral("station.csv"));
+
+    // an emptied file is caught the same way
+    write(stationCsv("07/12/26", "21:00:20"));
+    clock.advance(5'000);
+    ASSERT_TRUE(cycle().valid);
+    write("");
+    clock.advance(5'000);
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::NoReadings);
+    EXPECT_TRUE(r.valid);
+    EXPECT_EQ(r.dataTime, kStart.addSecs(20));
+}
+
+TEST_F(StationReaderTest, CsvValueCutAtTheEndIsNeverUsed)
+{
+    // Humidity written last, 95 %.
+    auto file = [](const QByteArray& time, const QByteArray& humidity, bool lineEnd) {
+        QByteArray b = "Date,,07/12/26\r\nTime,," + time + "\r\nOutTemp,C,12.5\r\nWindSpeed,km/h,8\r\n"
+                       "OutHumidity,%," + humidity;
+        if (lineEnd) b += "\r\n";
+        return b;
+    };
+    write(file("21:00:00", "95", true));
+    reader.startReading();
+    ASSERT_DOUBLE_EQ(cycle().values.humidity.value, 95);
+
+    // cut inside the last value, seen twice
+    write(file("21:00:05", "9", false));
+    for (int i = 0; i < 3; ++i) {
+        clock.advance(5'000);
+        const StationCycleResult r = cycle();
+        EXPECT_FALSE(r.values.humidity.ok && r.values.humidity.value == 9) << i;
+        EXPECT_NE(r.texts[FieldHumidity], QStringLiteral("9")) << i;
+    }
+
+    // a station that never ends its last line: its last value is never taken
+    StationReader other(clock);
+    write(file("21:00:10", "95", false));
+    EXPECT_FALSE(other.readCycle(settings).values.humidity.ok);
+    write(file("21:00:15", "9", false));
+    clock.advance(5'000);
+    const StationCycleResult r = other.readCycle(settings);
+    EXPECT_TRUE(r.valid);
+    EXPECT_FALSE(r.values.humidity.ok);
+    EXPECT_TRUE(r.values.windSpeed.ok);
+}
+
+TEST_F(StationReaderTest, Utf16Files)
+{
+    const QString csv = QString::fromUtf8(stationCsv());
+    const QString htm = QStringLiteral("<html><body><table>\r\n<tr><td>Date</td><td></td><td>07/12/26</td></tr>\r\n"
+                                       "<tr><td>Time</td><td></td><td>21:00:00</td></tr>\r\n"
+                                       "<tr><td>OutTemp</td><td>&deg;C</td><td>-2.5</td></tr>\r\n"
+                                       "<tr><td>WindSpeed</td><td>km/h</td><td>12</td></tr>\r\n</table></body></html>");
+    for (const bool bigEndian : {false, true}) {
+        for (const bool page : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << (bigEndian ? "BE " : "LE ") << (page ? "htm" : "csv"));
+            const QString text = page ? htm : csv;
+            QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF", 2) : QByteArray("\xFF\xFE", 2);
+            for (QChar ch : text) {
+                const char16_t u = ch.unicode();
+                const char hi = char(u >> 8), lo = char(u & 0xFF);
+                bytes += bigEndian ? hi : lo;
+                bytes += bigEndian ? lo : hi;
+            }
+            settings.filePath = dir.filePath(page ? QStringLiteral("s.htm") : QStringLiteral("s.csv"));
+            write(bytes);
+            reader.startReading();
+            const StationCycleResult r = cycle();
+            EXPECT_EQ(r.outcome, StationOutcome::Fresh);
+            EXPECT_TRUE(r.valid);
+            EXPECT_EQ(r.texts[FieldTempUnit], QString(QChar(0xB0)) + QStringLiteral("C"));
+            EXPECT_EQ(r.dataTime, kStart);
+            EXPECT_DOUBLE_EQ(r.values.outTemp.value, page ? -2.5 : 12.5);
+        }
+    }
+}
+
+TEST_F(StationReaderTest, StartClearsTheStaleFlags)
+{
+    StationCycleResult r = cycle(); // no file yet
+    ASSERT_TRUE(r.fileAbsent);
+    ASSERT_TRUE(r.tooOld);
+    write(""); // there now, but nothing in it yet
+    reader.startReading();
+    r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::NoReadings);
+    EXPECT_FALSE(r.fileAbsent);
+    EXPECT_FALSE(r.tooOld);
+    EXPECT_TRUE(r.codes.isEmpty());
+    EXPECT_EQ(r.secondsSinceGoodData(false), 3);
+
+    // nothing read before a stop passes as data after the next start
+    write(stationCsv());
+    ASSERT_TRUE(cycle().valid);
+    write("");
+    reader.startReading();
+    r = cycle();
+    EXPECT_FALSE(r.valid);
+    EXPECT_FALSE(r.values.outTemp.ok);
+}
+
+TEST_F(StationReaderTest, PathTurningIntoANamedPipeNeverBlocks)
+{
+    // A FIFO where the file was: the cycle returns at once.
+    const QByteArray path = QFile::encodeName(settings.filePath);
+    ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+    StationCycleResult r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::Unusable);
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - not a regular file"));
+    EXPECT_EQ(r.codes, QStringLiteral("a42"));
+    EXPECT_TRUE(r.fileAbsent);
+    ASSERT_EQ(::unlink(path.constData()), 0);
+
+    // The path keeps changing between a file and a FIFO while cycles run, so
+    // that sooner or later it changes between a look at the path and the
+    // open. A reader stuck in its open for a second is freed by opening the
+    // FIFO for writing, and counted.
+    const QByteArray keep = QFile::encodeName(dir.filePath(QStringLiteral("pipe.keep")));
+    const QByteArray pipeTmp = QFile::encodeName(dir.filePath(QStringLiteral("pipe.tmp")));
+    const QByteArray fileTmp = QFile::encodeName(dir.filePath(QStringLiteral("file.tmp")));
+    ASSERT_EQ(::mkfifo(keep.constData(), 0600), 0);
+    auto steadyMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    };
+    std::atomic<bool> stop{false};
+    std::atomic<long long> cycleBegan{0}; // 0 between cycles
+    std::atomic<int> stuck{0};
+    std::thread swapper([&] {
+        const QByteArray csv = stationCsv();
+        while (!stop.load()) {
+            const int out = ::open(fileTmp.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out >= 0) {
+                (void)!::write(out, csv.constData(), size_t(csv.size()));
+                ::close(out);
+            }
+            ::rename(fileTmp.constData(), path.constData());
+            ::link(keep.constData(), pipeTmp.constData());
+            ::rename(pipeTmp.constData(), path.constData());
+            const long long began = cycleBegan.load();
+            if (began != 0 && steadyMs() - began > 1000) {
+                const int fd = ::open(keep.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    ++stuck;
+                    ::close(fd);
+                }
+            }
+        }
+    });
+    int unusable = 0;
+    for (int i = 0; i < 20000 && stuck.load() == 0; ++i) {
+        cycleBegan = steadyMs();
+        const StationOutcome o = reader.readCycle(settings).outcome;
+        cycleBegan = 0;
+        if (o == StationOutcome::Unusable) ++unusable;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(stuck.load(), 0) << unusable;
+    EXPECT_GT(unusable, 0);
 }
 
 TEST_F(StationReaderTest, ShorterFileThatStaysIsAccepted)

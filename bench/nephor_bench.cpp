@@ -7,7 +7,12 @@
 //     100 clients are another process (this program run with --load), as
 //     client programs are.
 //
+//  3. The sensor server stopped (SIGSTOP) for a while: a client's Safe get
+//     latency meanwhile, read cycles running back to back, and whether the
+//     flag is unsafe at the end of the first cycle after the stop.
+//
 //   ./build/bin/nephor_bench [seconds of latency probing, default 12]
+//                            [seconds of the stopped server, default 30]
 #include "MonitorCore.h"
 #include "NephorServer.h"
 #include "NephorTestRig.h"
@@ -24,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
@@ -136,6 +142,7 @@ int main(int argc, char** argv)
     if (argc >= 4 && QByteArray(argv[1]) == "--load")
         return clientLoad(QString::fromLocal8Bit(argv[3]), atoi(argv[2]), argc > 4 && QByteArray(argv[4]) == "--poll");
     const int probeSeconds = argc > 1 ? std::max(6, atoi(argv[1])) : 12;
+    const int hangSeconds = argc > 2 ? std::max(3, atoi(argv[2])) : 30;
     QTemporaryDir home;
     qputenv("SKYVANE_SETTINGS_DIR", home.filePath("settings").toLocal8Bit());
 
@@ -230,6 +237,47 @@ int main(int argc, char** argv)
                 100.0 * (idle.median - none.median) / none.median, 100.0 * (polling.median - none.median) / none.median);
     stopLoad(load, core, 1);
     std::printf("attached clients after the load ended: %d\n", core.state().clients);
+
+    // ---- 3. the sensor server stopped ----------------------------------------
+    {
+        std::vector<double> safeGets;
+        int failedGets = 0;
+        std::atomic<bool> stop{false}, finished{false};
+        probe.post([&] {
+            QElapsedTimer e;
+            while (!stop) {
+                e.start();
+                const auto r = probe.object()->get(QStringLiteral("Safe"));
+                safeGets.push_back(double(e.nsecsElapsed()) / 1e6);
+                if (!r.ok()) ++failedGets;
+                QThread::msleep(10);
+            }
+            finished = true;
+        });
+        ::kill(pid_t(sim.pid()), SIGSTOP);
+        QElapsedTimer hung;
+        hung.start();
+        std::vector<double> hungCycles;
+        bool unsafeAfterFirst = false;
+        int n = 0;
+        while (hung.elapsed() < hangSeconds * 1000) {
+            QElapsedTimer e;
+            e.start();
+            QEventLoop loop;
+            QObject::connect(&core, &MonitorCore::cycleFinished, &loop, &QEventLoop::quit);
+            core.readCycle();
+            if (core.awaitingSensor()) loop.exec();
+            hungCycles.push_back(double(e.nsecsElapsed()) / 1e6);
+            if (n++ == 0) unsafeAfterFirst = core.unsafe();
+        }
+        ::kill(pid_t(sim.pid()), SIGCONT);
+        stop = true;
+        while (!finished) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::printf("sensor server stopped for %d s: %d read cycles, flag unsafe after the first: %s, failed client gets: %d\n",
+                    hangSeconds, n, unsafeAfterFirst ? "yes" : "NO", failedGets);
+        print("read cycle against the stopped server", stats(hungCycles));
+        print("Safe get while the server is stopped", stats(safeGets));
+    }
 
     probe.call("Device_Stop");
     return 0;

@@ -200,29 +200,43 @@ void SensorLink::release(bool wait)
 
 // ---- the read cycle ----------------------------------------------------------
 
-void SensorLink::beginCycle(std::function<void(const std::optional<QString>&)> done)
+void SensorLink::read(const QString& letter, std::function<void(const SensorReadings&)> done)
 {
     if (!object_) {
         std::weak_ptr<int> alive = alive_;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, done] { if (!alive.expired()) done(std::nullopt); },
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, done] { if (!alive.expired()) done(SensorReadings{}); },
                                   Qt::QueuedConnection);
         return;
     }
     object_->resume();
-    // Who owns the server's name now (the bus answers this even when the
-    // server hangs) and the unit letter, together.
-    struct Answers { QString owner; std::optional<QString> units; };
+    // Sent together: who owns the server's name now (the bus answers this
+    // even when the server hangs), the server's unit letter and every value.
+    // The letter rarely changes; when it has, it is sent and the values are
+    // read again, so a cycle's values are always in the letter of its file.
+    struct Answers {
+        QString owner;
+        std::optional<QString> units;
+        SensorReadings readings;
+    };
     auto a = std::make_shared<Answers>();
     const int gen = generation_;
     std::weak_ptr<int> alive = alive_;
-    auto g = Gather::make([this, a, gen, alive, done] {
+    auto g = Gather::make([this, a, gen, alive, letter, done] {
         if (alive.expired() || gen != generation_) return;
         if (!object_ || a->owner != object_->owner()) lost_ = true;
         if (lost_) {
-            reconnect(done);
+            reconnect([this, letter, done](const std::optional<QString>& units) {
+                if (object_ && units && *units != letter) object_->letAsync(QStringLiteral("XOB_TemperatureUnits"), letter);
+                readValues(done);
+            });
             return;
         }
-        done(a->units);
+        if (a->units && *a->units != letter) {
+            object_->letAsync(QStringLiteral("XOB_TemperatureUnits"), letter);
+            readValues(done);
+            return;
+        }
+        done(a->readings);
     });
     auto ownerArrived = g->expect(g);
     LateBoundObject::nameOwnerAsync(bus_, QString::fromLatin1(kSensorProgId), callTimeoutMs_,
@@ -236,6 +250,11 @@ void SensorLink::beginCycle(std::function<void(const std::optional<QString>&)> d
         noteFailure(r);
         if (r.ok()) a->units = r.value.toString();
         unitsArrived();
+    });
+    auto valuesArrived = g->expect(g);
+    readValues([a, valuesArrived](const SensorReadings& r) {
+        a->readings = r;
+        valuesArrived();
     });
     g->seal();
 }
@@ -266,7 +285,7 @@ void SensorLink::reconnect(std::function<void(const std::optional<QString>&)> do
     });
 }
 
-void SensorLink::read(const std::optional<QString>& setUnits, std::function<void(const SensorReadings&)> done)
+void SensorLink::readValues(std::function<void(const SensorReadings&)> done)
 {
     auto s = std::make_shared<SensorReadings>();
     if (!object_) {
@@ -275,8 +294,6 @@ void SensorLink::read(const std::optional<QString>& setUnits, std::function<void
                                   Qt::QueuedConnection);
         return;
     }
-    if (setUnits) object_->letAsync(QStringLiteral("XOB_TemperatureUnits"), *setUnits);
-
     auto all = std::make_shared<bool>(true);
     auto running = std::make_shared<std::optional<bool>>();
     auto xfer = std::make_shared<std::optional<bool>>();

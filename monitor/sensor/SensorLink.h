@@ -114,15 +114,14 @@ public:
     bool isConnected() const { return object_ != nullptr; }
     bool dataReadyAtConnect() const { return connected_; }
 
-    // One read cycle is three conversations; each runs done once, later.
-    // 1. Lifts the suspension of the last cycle, checks that the server is
-    //    still the one connected to (a new one gets a new instance, and control
-    //    is taken again) and reads its temperature unit letter.
-    void beginCycle(std::function<void(const std::optional<QString>& units)> done);
-    // 2. Sends the unit letter when given, then reads every value and the
-    //    level names.
-    void read(const std::optional<QString>& setUnits, std::function<void(const SensorReadings&)> done);
-    // 3. SetUnSafe with the flag, then XOB_SetSwitch with the switch value when
+    // One read cycle is two conversations; each runs done once, later.
+    // 1. Lifts the suspension of the last cycle and reads every value and the
+    //    level names, making sure that the server is still the one connected
+    //    to (a new one gets a new instance, and control is taken again) and
+    //    that it uses the temperature letter given (else the letter is sent
+    //    and the values are read again).
+    void read(const QString& letter, std::function<void(const SensorReadings&)> done);
+    // 2. SetUnSafe with the flag, then XOB_SetSwitch with the switch value when
     //    this program drives the switch (else SwitchStatus is read), then
     //    DataReady.
     void report(bool unsafe, std::optional<double> switchValue, std::function<void(const SensorReport&)> done);
@@ -144,6 +143,7 @@ private:
     void pollDataReady(qint64 t0, std::shared_ptr<ConnectResult> r);
     void finishConnect(const ConnectResult& r);
     void reconnect(std::function<void(const std::optional<QString>&)> done);
+    void readValues(std::function<void(const SensorReadings&)> done);
     void noteFailure(const automation::CallResult& r);
 
     QDBusConnection bus_;

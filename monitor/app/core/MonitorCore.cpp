@@ -385,20 +385,15 @@ void MonitorCore::readCycle()
     dataReady_ = false;
     stepReadStation();
     const QString letter = stepUnits();
-    sensor_.beginCycle([this, gen, letter](const std::optional<QString>& serverUnits) {
+    // The server is told the letter when it differs, before its values are
+    // taken, so this cycle's values are already in it.
+    sensor_.read(letter, [this, gen](const SensorReadings& r) {
         if (gen != cycleGeneration_) return;
-        // The server is told the letter when it differs, before the reads, so
-        // this cycle's values are already in it.
-        std::optional<QString> setUnits;
-        if (serverUnits && *serverUnits != letter) setUnits = letter;
-        sensor_.read(setUnits, [this, gen](const SensorReadings& r) {
-            if (gen != cycleGeneration_) return;
-            readSensorValues(r);
-            stepConditions();
-            stepSafety();
-            stepShowUnsafe();
-            stepReportToSensor(gen);
-        });
+        readSensorValues(r);
+        stepConditions();
+        stepSafety();
+        stepShowUnsafe();
+        stepReportToSensor(gen);
     });
 }
 
@@ -484,6 +479,9 @@ void MonitorCore::readSensorValues(const SensorReadings& reading)
                               colour::Green, true};
     } else {
         board_.classifyTemperature(std::nullopt, cond_.levels);
+        // A file that was read but whose temperature could not be: the old
+        // value must not stand as this reading's.
+        if (station_.valid) state_.valTemperature.text.clear();
     }
     if (r.complete) {
         const QString pattern = config_.dateFormat == 0 ? QStringLiteral("dd/mm hh:mm:ss") : QStringLiteral("mm/dd hh:mm:ss");

@@ -71,6 +71,17 @@ int main(int argc, char** argv)
     window.show();
     window.registerTrayIcon();
 
+    // kill, Ctrl+C, a closed terminal and the end of the session close the
+    // monitor as Exit does: settings saved, the sensor server given its local
+    // control back. A close that can not be refused: attached clients or not.
+    TerminationSignals terminations([&](int) { window.unloadNow(); });
+    if (!terminations.installed()) qWarning("XOB_Skyvane: termination signals are not handled");
+#ifndef QT_NO_SESSIONMANAGER
+    // The session may still be cancelled here: keep running, but lose nothing.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&](QSessionManager&) { window.saveSettings(); });
+#endif
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&] { window.unloadNow(); });
+
     // The automation class for client programs. It goes before the core.
     nephor::NephorServer automation(core, QDBusConnection::sessionBus());
     nephor::NephorHooks hooks;
@@ -82,17 +93,6 @@ int main(int argc, char** argv)
     QString automationError;
     if (!automation.publish(&automationError))
         qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(automationError));
-
-    // kill, Ctrl+C, a closed terminal and the end of the session close the
-    // monitor as Exit does: settings saved, the sensor server given its local
-    // control back. A close that can not be refused: attached clients or not.
-    TerminationSignals terminations([&](int) { window.unloadNow(); });
-    if (!terminations.installed()) qWarning("XOB_Skyvane: termination signals are not handled");
-#ifndef QT_NO_SESSIONMANAGER
-    // The session may still be cancelled here: keep running, but lose nothing.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&](QSessionManager&) { window.saveSettings(); });
-#endif
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&] { window.unloadNow(); });
 
     FreeImageLibrary images;
     if (!images.initialise(programDir)) {

@@ -133,6 +133,7 @@ public:
             if (hangMs_ > 0) {
                 spinFor(hangMs_ + 50); // let the stand-in answer again
                 hangMs_ = 0;
+                rig_.settle();
             }
             if (runsCycle || running_) {
                 applyStationRead();

@@ -40,7 +40,7 @@ static QProcessEnvironment programEnvironment(const QString& settingsDir)
 
 static QString programPath() { return qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Skyvane"; }
 
-TEST(Startup, OneInstancePerUserAndStaleLocksAreTakenOver)
+TEST(Startup, OneInstancePerUserUntilItEnds)
 {
     QTemporaryDir dir;
     {
@@ -54,7 +54,8 @@ TEST(Startup, OneInstancePerUserAndStaleLocksAreTakenOver)
     EXPECT_TRUE(again.acquired());
 }
 
-TEST(Startup, LockOfAKilledMonitorIsTakenOver)
+// A lock left behind by a monitor that was killed.
+TEST(Startup, StaleLockOfAKilledMonitorIsTakenOver)
 {
     QTemporaryDir dir;
     SettingsStore store(dir.path());

@@ -12,9 +12,19 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <cstdio>
 
 using namespace skyvane;
+
+namespace {
+// False on the headless platforms, where nobody could answer a message box.
+bool hasVisibleDisplay()
+{
+    const QString p = QGuiApplication::platformName();
+    return p != QLatin1String("offscreen") && p != QLatin1String("minimal");
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,13 +44,19 @@ int main(int argc, char** argv)
 
     SettingsStore store;
     SingleInstance instance(store.root());
-    if (!instance.acquired()) return 0; // another monitor runs for this user
-
-    if (isFirstRun(store)) {
-        SetupDialog setup(store);
-        setup.exec();
-        if (setup.firstRunFlag() == 0) return 0;
+    if (instance.outcome() == SingleInstance::Outcome::AlreadyRunning) return 0; // another monitor runs for this user
+    if (instance.outcome() == SingleInstance::Outcome::Failed) {
+        // The settings could be neither kept nor saved: say so, and do not
+        // pretend to be a second instance.
+        const QString text = QStringLiteral("XOB_Skyvane can not start: %1.\nCheck the permissions of the folder, or set "
+                                            "SKYVANE_SETTINGS_DIR to a folder you can write.")
+                                 .arg(instance.error());
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        if (hasVisibleDisplay()) QMessageBox::critical(nullptr, title, text);
+        return 3;
     }
+
+    if (!passFirstRun(store)) return 0;
 
     const QString programDir = QCoreApplication::applicationDirPath();
     completeUpdaterHandOver(programDir);
@@ -54,6 +70,17 @@ int main(int argc, char** argv)
     window.render();
     window.show();
     window.registerTrayIcon();
+
+    // kill, Ctrl+C, a closed terminal and the end of the session close the
+    // monitor as Exit does: settings saved, the sensor server given its local
+    // control back. A close that can not be refused: attached clients or not.
+    TerminationSignals terminations([&](int) { window.unloadNow(); });
+    if (!terminations.installed()) qWarning("XOB_Skyvane: termination signals are not handled");
+#ifndef QT_NO_SESSIONMANAGER
+    // The session may still be cancelled here: keep running, but lose nothing.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&](QSessionManager&) { window.saveSettings(); });
+#endif
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&] { window.unloadNow(); });
 
     // The automation class for client programs. It goes before the core.
     nephor::NephorServer automation(core, QDBusConnection::sessionBus());
@@ -72,7 +99,8 @@ int main(int argc, char** argv)
         QMessageBox::warning(&window, title,
                              QStringLiteral("FreeImage.dll file must be present in directory") + QLatin1Char('\n') + programDir);
     }
-    const int rc = app.exec();
+    // A signal that arrived while the warning waited has unloaded already.
+    const int rc = window.unloaded() ? 0 : app.exec();
     images.deinitialise();
     return rc;
 }

@@ -331,10 +331,10 @@ void MonitorCore::stopProcedure()
         stopReading();
         releaseSensor();
     }
-    if (!config_.upload) {
-        enableSetupControls(true);
-        state_.stopEnabled = true;
-    }
+    // No uploader run outlives Stop (none is started yet), so nothing else
+    // would hand the controls back: with "Upload" ticked they stayed locked.
+    enableSetupControls(true);
+    state_.stopEnabled = true;
     alarmStop();
     state_.running = false;
     stopping_ = false;

@@ -5,20 +5,100 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace skyvane {
 
 SingleInstance::SingleInstance(const QString& lockDir)
 {
-    QDir().mkpath(lockDir);
-    lock_ = std::make_unique<QLockFile>(QDir(lockDir).filePath(QStringLiteral("XOB_Skyvane.lock")));
-    // A lock left by a crashed monitor is stale and taken over.
+    // Only a live monitor holding the lock means "already running". A folder
+    // that cannot be made or written is a different problem: the settings
+    // could not be saved either, so the caller must say so and not pretend
+    // that another monitor runs.
+    if (!QDir().mkpath(lockDir) || !QFileInfo(lockDir).isDir()) {
+        error_ = QStringLiteral("the settings folder %1 can not be created").arg(QDir::toNativeSeparators(lockDir));
+        return;
+    }
+    const QString path = QDir(lockDir).filePath(QStringLiteral("XOB_Skyvane.lock"));
+    lock_ = std::make_unique<QLockFile>(path);
+    // Age alone never makes a lock stale: a monitor runs for weeks. QLockFile
+    // still takes over a lock whose process is gone (a crashed monitor).
     lock_->setStaleLockTime(0);
-    acquired_ = lock_->tryLock(0);
+    if (lock_->tryLock(0)) {
+        outcome_ = Outcome::Acquired;
+        return;
+    }
+    switch (lock_->error()) {
+    case QLockFile::LockFailedError:
+        outcome_ = Outcome::AlreadyRunning;
+        break;
+    case QLockFile::PermissionError:
+        error_ = QStringLiteral("the settings folder %1 is not writable").arg(QDir::toNativeSeparators(lockDir));
+        break;
+    default:
+        error_ = QStringLiteral("the lock file %1 can not be written").arg(QDir::toNativeSeparators(path));
+        break;
+    }
 }
 
 SingleInstance::~SingleInstance() = default;
+
+namespace {
+// The write end is used from the signal handler: only write() happens there.
+int gSignalPipe[2] = {-1, -1};
+constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+struct sigaction gPrevious[3];
+
+extern "C" void forwardSignal(int signo)
+{
+    const int saved = errno;
+    const unsigned char b = static_cast<unsigned char>(signo);
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &b, 1);
+    errno = saved;
+}
+} // namespace
+
+TerminationSignals::TerminationSignals(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal))
+{
+    if (gSignalPipe[0] >= 0) return; // one per process
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) {
+        gSignalPipe[0] = gSignalPipe[1] = -1;
+        return;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { drain(); });
+    struct sigaction sa {};
+    sa.sa_handler = forwardSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i) ::sigaction(kHandledSignals[i], &sa, &gPrevious[i]);
+    installed_ = true;
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    if (!installed_) return;
+    for (int i = 0; i < 3; ++i) ::sigaction(kHandledSignals[i], &gPrevious[i], nullptr);
+    notifier_.reset();
+    ::close(gSignalPipe[0]);
+    ::close(gSignalPipe[1]);
+    gSignalPipe[0] = gSignalPipe[1] = -1;
+}
+
+void TerminationSignals::drain()
+{
+    unsigned char b = 0;
+    while (::read(gSignalPipe[0], &b, 1) == 1)
+        if (onSignal_) onSignal_(int(b));
+}
 
 bool isFirstRun(const SettingsStore& store)
 {

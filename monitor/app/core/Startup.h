@@ -3,9 +3,11 @@
 // first-run check and the updater's self-replacement.
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QLockFile;
+class QSocketNotifier;
 
 namespace skyvane {
 
@@ -14,15 +16,45 @@ class SettingsStore;
 // Holds the per-user instance lock for the life of the program.
 class SingleInstance {
 public:
+    enum class Outcome {
+        Acquired,       // this process now holds the lock
+        AlreadyRunning, // a live monitor of this user holds it
+        Failed,         // the lock could not be made: see error()
+    };
+
     // lockDir: the user's settings folder, so one user runs one monitor.
     explicit SingleInstance(const QString& lockDir);
     ~SingleInstance();
+    Outcome outcome() const { return outcome_; }
     // True when no other instance holds the lock (and now this one does).
-    bool acquired() const { return acquired_; }
+    bool acquired() const { return outcome_ == Outcome::Acquired; }
+    // Why the lock could not be made (Failed only), for the user.
+    QString error() const { return error_; }
 
 private:
     std::unique_ptr<QLockFile> lock_;
-    bool acquired_ = false;
+    Outcome outcome_ = Outcome::Failed;
+    QString error_;
+};
+
+// SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, a closed terminal, the end of a
+// session) end the program as a normal close would, not on the spot: the
+// handler only writes the signal number into a pipe, and the event loop calls
+// onSignal with it. One object per process; the previous handlers come back
+// when it goes.
+class TerminationSignals {
+public:
+    explicit TerminationSignals(std::function<void(int signo)> onSignal);
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+    bool installed() const { return installed_; }
+
+private:
+    void drain();
+    std::function<void(int)> onSignal_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    bool installed_ = false;
 };
 
 // "Setup"/"Emulator" has never been written.

@@ -19,6 +19,8 @@
 #include <QDir>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace skyvane;
@@ -198,12 +200,47 @@ TEST(SetupDialog, EmptyStoreShowsTheFirstRunDialogOnce)
     QTemporaryDir dir;
     SettingsStore store(dir.path());
     FakeClock clock;
+    // Whatever modal dialog the start-up shows is answered (and counted) from
+    // the event loop it runs.
+    int shown = 0;
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<SetupDialog*>(QApplication::activeModalWidget());
+        if (!d) return;
+        ++shown;
+        d->stationFile->setText(dir.filePath("station.csv"));
+        d->accept();
+    });
+    answer.start();
+
+    // First start: the dialog appears and its OK lets the program go on.
+    EXPECT_TRUE(passFirstRun(store));
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(store.get(kAppName, "Setup", "HTMFile"), dir.filePath("station.csv"));
     {
         MonitorCore core(clock, store, deadBus(), dir.path());
         core.load();
         core.unload(); // a normal exit writes every key, Emulator among them
     }
     EXPECT_EQ(store.get(kAppName, "Setup", "Emulator", "9"), "1");
+
+    // Second start, on the store as the first exit left it: no dialog.
+    SettingsStore reopened(dir.path());
+    EXPECT_TRUE(passFirstRun(reopened));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown, 1);
+}
+
+TEST(SetupDialog, CancelledFirstRunEndsTheStart)
+{
+    QTemporaryDir dir;
+    SettingsStore store(dir.path());
+    QTimer::singleShot(10, [] {
+        if (auto* d = qobject_cast<SetupDialog*>(QApplication::activeModalWidget())) d->reject();
+    });
+    EXPECT_FALSE(passFirstRun(store));
+    EXPECT_EQ(store.get(kAppName, "Setup", "Emulator", "9"), "9");
 }
 
 TEST(MessageDialog, ButtonsAndAnswers)
@@ -304,4 +341,80 @@ TEST(ConditionsTabs, EditsReachTheDecisionSettings)
     EXPECT_TRUE(again.conditionsConfig().safety.unsafeMarks[Quantity::Wind][0]);
     EXPECT_DOUBLE_EQ(again.conditionsConfig().safety.safeDelaySeconds, 30);
     EXPECT_EQ(again.conditionsConfig().units.speed, conditions::SpeedUnit::Knots);
+}
+
+TEST(MainWindow, StopAndFailedStartGiveTheControlsBackWithUploadTicked)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    f.answerMessages();
+    w.findChild<QCheckBox*>("flgUpload")->setChecked(true);
+    w.findChild<QCheckBox*>("flgReadStation")->setChecked(true);
+    auto* start = w.findChild<QPushButton*>("ButtStart");
+    auto* stop = w.findChild<QPushButton*>("ButtStop");
+    // The sensor server can not be reached: the start fails and stops.
+    start->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.core.isRunning());
+    EXPECT_TRUE(f.core.state().setupEnabled);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_TRUE(f.core.state().stopEnabled);
+
+    // Upload alone runs without the sensor server; Stop ends it.
+    w.findChild<QCheckBox*>("flgReadStation")->setChecked(false);
+    start->click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(f.core.isRunning());
+    EXPECT_FALSE(f.core.state().setupEnabled);
+    f.core.stopProcedure();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.core.isRunning());
+    EXPECT_TRUE(f.core.state().setupEnabled);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_TRUE(stop->isEnabled() || !stop->isVisible());
+    EXPECT_TRUE(f.core.state().stopEnabled);
+}
+
+TEST(ConditionsTabs, TypingIntoANumberFieldIsNotRewrittenUnderTheCursor)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 2000));
+    auto& cfg = f.core.conditionsConfig();
+    using conditions::Quantity;
+    w.findChild<QTabWidget*>("SSTab1")->setCurrentIndex(1);
+
+    struct Case { const char* field; const char* typed; double want; };
+    const Case cases[] = {{"LimitWind_0", "12.5", 12.5}, {"LimitTemp_0", "-7.5", -7.5}, {"SafeDelayVal", "120", 120}};
+    for (const Case& c : cases) {
+        auto* spin = w.findChild<QDoubleSpinBox*>(c.field);
+        ASSERT_NE(spin, nullptr) << c.field;
+        spin->setFocus();
+        spin->selectAll();
+        // Read cycles redraw the window between the keys, as they do while
+        // someone types.
+        for (const char ch : QByteArray(c.typed)) {
+            QTest::keyClick(spin, ch);
+            f.core.conditionsEdited();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_TRUE(spin->cleanText().startsWith(QString::fromLatin1(c.typed))) << c.field << ": " << spin->text().toStdString();
+        QTest::keyClick(spin, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        const double stored = QString(c.field) == "SafeDelayVal" ? cfg.safety.safeDelaySeconds : QString(c.field) == "LimitWind_0"
+            ? cfg.levels.thresholds[Quantity::Wind][0] : cfg.levels.thresholds[Quantity::Temperature][0];
+        EXPECT_DOUBLE_EQ(stored, c.want) << c.field;
+    }
+    // Leaving the field counts too, and then it shows the formatted value.
+    auto* hum = w.findChild<QDoubleSpinBox*>("LimitHum_1");
+    hum->setFocus();
+    hum->selectAll();
+    QTest::keyClicks(hum, "85.5");
+    w.findChild<QDoubleSpinBox*>("LimitHum_2")->setFocus();
+    f.core.conditionsEdited();
+    QCoreApplication::processEvents();
+    EXPECT_DOUBLE_EQ(cfg.levels.thresholds[Quantity::Humidity][1], 85.5);
+    EXPECT_EQ(hum->cleanText(), hum->textFromValue(85.5));
 }

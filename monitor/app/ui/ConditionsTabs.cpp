@@ -50,6 +50,16 @@ const QuantityInfo& info(Quantity q)
     return table[size_t(q)];
 }
 
+// Shows v in a number field, unless the user is typing into it: setValue
+// rewrites the text (and so the number being typed) under the cursor. Each
+// read cycle redraws the tabs; what is typed counts when the field is left.
+void showValue(QDoubleSpinBox* s, double v)
+{
+    const bool typing = s->hasFocus() || s->cleanText() != s->textFromValue(s->value());
+    if (typing) return;
+    if (s->value() != v) s->setValue(v);
+}
+
 } // namespace
 
 ConditionsTabs::ConditionsTabs(MonitorCore& core, conditions::SoundPlayer* player, QWidget* owner)
@@ -83,6 +93,9 @@ QWidget* ConditionsTabs::buildConditions()
                 spin->setDecimals(1);
                 spin->setMaximumWidth(72);
                 spin->setToolTip(QStringLiteral("Upper limit of this level"));
+                // The value counts when the field is left or Enter is pressed,
+                // not on every key: "12.5" passes through "12." on its way.
+                spin->setKeyboardTracking(false);
                 connect(spin, &QDoubleSpinBox::valueChanged, this, [this, q, i](double v) {
                     if (rendering_) return;
                     core_.conditionsConfig().levels.thresholds[q][i] = v;
@@ -199,6 +212,7 @@ QWidget* ConditionsTabs::buildConditions()
     safeDelay_->setDecimals(0);
     safeDelay_->setSuffix(QStringLiteral(" s"));
     safeDelay_->setToolTip(QStringLiteral("How long the sky must stay safe before SAFE is reported"));
+    safeDelay_->setKeyboardTracking(false);
     connect(safeDelay_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
         if (rendering_) return;
         core_.conditionsConfig().safety.safeDelaySeconds = v;
@@ -344,7 +358,7 @@ void ConditionsTabs::render()
     for (Quantity q : conditions::kAllQuantities) {
         const QuantityInfo& qi = info(q);
         for (int i = 0; i < 3; ++i) {
-            if (QDoubleSpinBox* s = limits_[size_t(q)][i]) s->setValue(c.levels.thresholds[q][i]);
+            if (QDoubleSpinBox* s = limits_[size_t(q)][i]) showValue(s, c.levels.thresholds[q][i]);
             QLabel* l = styles_[size_t(q)][i];
             if (conditions::isLocallyClassified(q)) {
                 const auto& st = c.levels.styles[q][i];
@@ -369,7 +383,7 @@ void ConditionsTabs::render()
     }
     unitsTemp_[int(c.units.temperature)]->setChecked(true);
     unitsSpeed_[int(c.units.speed)]->setChecked(true);
-    safeDelay_->setValue(c.safety.safeDelaySeconds);
+    showValue(safeDelay_, c.safety.safeDelaySeconds);
     wsDataOldUnsafe_->setChecked(c.safety.wsDataOldUnsafe);
     npDataOldUnsafe_->setChecked(c.safety.npDataOldUnsafe);
     alarmWs_->setChecked(c.alarms.stationData.armed());

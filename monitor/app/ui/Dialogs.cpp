@@ -3,6 +3,7 @@
 #include "MonitorConfig.h"
 #include "MonitorCore.h"
 #include "SettingsStore.h"
+#include "Startup.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -229,6 +230,14 @@ void SetupDialog::reject()
 {
     flag_ = 0;
     QDialog::reject();
+}
+
+bool passFirstRun(SettingsStore& store, QWidget* parent)
+{
+    if (!isFirstRun(store)) return true;
+    SetupDialog setup(store, parent);
+    setup.exec();
+    return setup.firstRunFlag() != 0;
 }
 
 } // namespace skyvane

@@ -70,4 +70,9 @@ private:
     int flag_ = 0;
 };
 
+// The first-run step of the program start: with no settings yet, shows the
+// first-run dialog modally. False when the user cancelled it (the program
+// then ends); true when it was confirmed or not needed.
+bool passFirstRun(SettingsStore& store, QWidget* parent = nullptr);
+
 } // namespace skyvane

@@ -682,17 +682,32 @@ void MainWindow::closeEvent(QCloseEvent* e)
         e->ignore();
         return;
     }
+    unloadNow();
+    e->accept();
+}
+
+void MainWindow::unloadNow()
+{
+    if (unloading_) return;
+    if (core_.isRunning()) core_.stopProcedure();
     // The unload sequence: tray icon first, then settings, sensor release.
     unloading_ = true;
     if (tray_) tray_->hide();
     savePosition();
     pullConfig();
     core_.unload();
-    e->accept();
+    hide();
     QApplication::quit();
 }
 
 void MainWindow::exitProgram() { close(); }
+
+void MainWindow::saveSettings()
+{
+    savePosition();
+    pullConfig();
+    core_.save();
+}
 
 namespace {
 constexpr int kTwipsPerPixel = 15;

@@ -55,6 +55,13 @@ public:
     void render();
     // Closes for real after the core accepted (used by Exit).
     void exitProgram();
+    // The end of the program that can not be refused (a termination signal,
+    // the end of the session): monitoring stops and the unload sequence runs
+    // even while clients are attached, then the event loop ends. Runs once.
+    void unloadNow();
+    // Writes the position and every setting now (the session asks before it ends).
+    void saveSettings();
+    bool unloaded() const { return unloading_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -32,6 +32,14 @@ QDBusConnection deadBus()
     return QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/skyvane-test"), QStringLiteral("dead"));
 }
 
+// The start asks the bus without waiting; its answers come in the loop.
+void finishStart(MonitorCore& core)
+{
+    QDeadlineTimer deadline(5000);
+    while (core.isStarting() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents();
+}
+
 struct Fixture {
     QTemporaryDir dir;
     SettingsStore store{dir.path()};
@@ -72,10 +80,7 @@ TEST(MainWindow, UnreachableSensorServerStopsWithTheMessages)
     MainWindow w(f.core);
     f.answerMessages();
     w.findChild<QPushButton*>("ButtStart")->click();
-    // The start asks the bus without waiting; the answer comes in the loop.
-    QDeadlineTimer deadline(5000);
-    while (f.core.isStarting() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QCoreApplication::processEvents();
+    finishStart(f.core);
     EXPECT_EQ(f.core.state().status.text, "Problem with XOB_Nephor");
     EXPECT_EQ(f.core.state().status.colour, colour::Red);
     EXPECT_EQ(f.messages, QStringList{titleText() + ": Cannot read XOB_Nephor"});
@@ -354,7 +359,7 @@ TEST(MainWindow, StopAndFailedStartGiveTheControlsBackWithUploadTicked)
     auto* stop = w.findChild<QPushButton*>("ButtStop");
     // The sensor server can not be reached: the start fails and stops.
     start->click();
-    QCoreApplication::processEvents();
+    finishStart(f.core);
     EXPECT_FALSE(f.core.isRunning());
     EXPECT_TRUE(f.core.state().setupEnabled);
     EXPECT_TRUE(start->isEnabled());
@@ -363,7 +368,7 @@ TEST(MainWindow, StopAndFailedStartGiveTheControlsBackWithUploadTicked)
     // Upload alone runs without the sensor server; Stop ends it.
     w.findChild<QCheckBox*>("flgReadStation")->setChecked(false);
     start->click();
-    QCoreApplication::processEvents();
+    finishStart(f.core);
     ASSERT_TRUE(f.core.isRunning());
     EXPECT_FALSE(f.core.state().setupEnabled);
     f.core.stopProcedure();

@@ -805,20 +805,29 @@ std::unique_ptr<LateBoundObject> LateBoundObject::create(const QDBusConnection& 
                                                       QString::fromLatin1(kFactoryInterface),
                                                       QStringLiteral("CreateInstance"));
     const QDBusMessage reply = QDBusConnection(bus).call(msg, QDBus::Block, t);
+    QString why;
+    auto obj = fromCreateReply(bus, progId, t, reply, &why);
+    if (!obj) setError(why);
+    return obj;
+}
+
+std::unique_ptr<LateBoundObject> LateBoundObject::fromCreateReply(const QDBusConnection& bus, const QString& progId, int timeoutMs,
+                                                                  const QDBusMessage& reply, QString* error)
+{
     if (reply.type() != QDBusMessage::ReplyMessage) {
         const Failure f = failureForError(reply.errorName());
-        setError(QStringLiteral("%1: %2 (%3)").arg(progId, reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage(), describe(f)));
+        *error = QStringLiteral("%1: %2 (%3)").arg(progId, reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage(), describe(f));
         return nullptr;
     }
     if (reply.signature() != QLatin1String("o") || reply.arguments().size() != 1) {
-        setError(QStringLiteral("%1: CreateInstance answered \"%2\"").arg(progId, reply.signature()));
+        *error = QStringLiteral("%1: CreateInstance answered \"%2\"").arg(progId, reply.signature());
         return nullptr;
     }
     auto impl = std::make_unique<Impl>(bus);
     impl->progId = progId;
     impl->owner = reply.service();
     impl->path = reply.arguments().first().value<QDBusObjectPath>().path();
-    impl->timeoutMs = t;
+    impl->timeoutMs = timeoutMs;
     impl->owned = true;
     return std::unique_ptr<LateBoundObject>(new LateBoundObject(std::move(impl)));
 }
@@ -913,22 +922,9 @@ void LateBoundObject::createAsync(const QDBusConnection& bus, const QString& pro
                                                       QString::fromLatin1(kFactoryInterface), QStringLiteral("CreateInstance"));
     msg.setAutoStartService(false);
     onAnswer(QDBusConnection(bus).asyncCall(msg, t), [bus, progId, t, done](const QDBusMessage& reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            const Failure f = failureForError(reply.errorName());
-            done(nullptr, QStringLiteral("%1: %2 (%3)").arg(progId, reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage(), describe(f)));
-            return;
-        }
-        if (reply.signature() != QLatin1String("o") || reply.arguments().size() != 1) {
-            done(nullptr, QStringLiteral("%1: CreateInstance answered \"%2\"").arg(progId, reply.signature()));
-            return;
-        }
-        auto impl = std::make_unique<Impl>(bus);
-        impl->progId = progId;
-        impl->owner = reply.service();
-        impl->path = reply.arguments().first().value<QDBusObjectPath>().path();
-        impl->timeoutMs = t;
-        impl->owned = true;
-        done(std::unique_ptr<LateBoundObject>(new LateBoundObject(std::move(impl))), QString());
+        QString why;
+        auto obj = fromCreateReply(bus, progId, t, reply, &why);
+        done(std::move(obj), why);
     });
 }
 

@@ -29,6 +29,7 @@
 // (the monitor) never waits for another program.
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -144,6 +145,8 @@ public:
 
 private:
     explicit LateBoundObject(std::unique_ptr<Impl> impl);
+    static std::unique_ptr<LateBoundObject> fromCreateReply(const QDBusConnection& bus, const QString& progId, int timeoutMs,
+                                                            const QDBusMessage& reply, QString* error);
     std::unique_ptr<Impl> d;
 };
 

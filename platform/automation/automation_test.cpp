@@ -11,6 +11,8 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QCoreApplication>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace skyvane;
@@ -333,6 +335,72 @@ TEST_F(AutomationBus, TimeoutSuspendsTheObjectUntilResumed)
     EXPECT_EQ(obj->timeout(), 2000); // never more than 2 s
     const CallResult again = obj->get(QStringLiteral("Version"));
     EXPECT_TRUE(again.ok()) << again.error.toStdString();
+}
+
+namespace {
+bool spinUntil(const std::function<bool()>& pred, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+} // namespace
+
+TEST_F(AutomationBus, AsyncCallsAnswerLaterInOrderAndNeverAfterTheObjectIsGone)
+{
+    // The first call of a fresh object also waits for the introspection;
+    // the calls behind it keep their order.
+    QStringList order;
+    QVariantList written;
+    bool returned = false;
+    obj->getAsync(QStringLiteral("Version"), [&](const CallResult& r, const QVariantList&) {
+        EXPECT_TRUE(returned) << "a callback ran inside the call that sent it";
+        order << (r.ok() ? QStringLiteral("Version") : r.error);
+    });
+    obj->callAsync(QStringLiteral("SetUnSafe"), {true}, [&](const CallResult& r, const QVariantList& args) {
+        order << (r.ok() ? QStringLiteral("SetUnSafe") : r.error);
+        written = args;
+    });
+    obj->getAsync(QStringLiteral("Nothing"), [&](const CallResult& r, const QVariantList&) { order << describe(r.failure); });
+    returned = true;
+    ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
+    // A call refused here (no such member) answers without a round trip;
+    // those that went to the server answer in the order they were sent.
+    EXPECT_TRUE(order.contains("UnknownMember"));
+    order.removeAll("UnknownMember");
+    EXPECT_EQ(order, (QStringList{"Version", "SetUnSafe"}));
+    EXPECT_EQ(written.value(0).toBool(), true);
+    EXPECT_TRUE(sim->lastUnsafe());
+
+    // A hung server: the calls in flight time out together, once, and the
+    // object is suspended; sending them did not wait.
+    obj->setTimeout(150);
+    ASSERT_TRUE(sim->hang(700));
+    int timeouts = 0;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 3; ++i)
+        obj->getAsync(QStringLiteral("SkyTemperature"), [&](const CallResult& r, const QVariantList&) {
+            if (r.failure == Failure::Timeout) ++timeouts;
+        });
+    EXPECT_LT(t.elapsed(), 50);
+    ASSERT_TRUE(spinUntil([&] { return timeouts == 3; }));
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_TRUE(obj->isSuspended());
+
+    // An object destroyed before its answers came never calls back.
+    obj->resume();
+    bool called = false;
+    obj->getAsync(QStringLiteral("Version"), [&](const CallResult&, const QVariantList&) { called = true; });
+    obj.reset();
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 800) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_FALSE(called);
 }
 
 TEST_F(AutomationBus, ServerGoneIsNoServerAtOnce)

@@ -59,6 +59,9 @@ conditions::SoundPlayer& playerOr(conditions::SoundPlayer* p, std::unique_ptr<co
 }
 
 using conditions::Quantity;
+
+// How often the window's flag is checked against the age of the last cycle.
+constexpr qint64 kStaleWatchMs = 1000;
 } // namespace
 
 MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
@@ -83,6 +86,9 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     state_.users = QStringLiteral("Attached Users: 0");
     readTimer_ = clock_.createTimer();
     readTimer_->setCallback([this] { readCycle(); });
+    staleWatch_ = clock_.createTimer();
+    staleWatch_->setInterval(kStaleWatchMs);
+    staleWatch_->setCallback([this] { checkStaleFlag(); });
     refreshRunMenus();
 }
 
@@ -185,7 +191,13 @@ void MonitorCore::enableReadSettings(bool on)
 
 void MonitorCore::startProcedure()
 {
-    if (state_.running || stopping_ || starting_) return;
+    if (state_.running || stopping_ || starting_) {
+        // A start under way reports when it ends.
+        if (!starting_) emit startFinished(state_.running);
+        return;
+    }
+    beginStartGuards();
+    struct Finished { MonitorCore* core; ~Finished() { emit core->startFinished(core->state_.running); } } finished{this};
     // The wait for the first sensor data keeps the window alive, so Stop (or
     // a client) may run meanwhile; it then ends this start quietly.
     starting_ = true;
@@ -311,6 +323,7 @@ void MonitorCore::stopProcedure()
     alarmStop();
     state_.running = false;
     stopping_ = false;
+    endStartGuards();
     refreshRunMenus();
 }
 
@@ -351,6 +364,7 @@ void MonitorCore::readCycle()
     stepOutputs();
     const int lamp = station_.readLampColour == station::colour::lampGreen && !sensorError_ ? colour::Lime : colour::Yellow;
     blinkLED(state_.ledRead, lamp);
+    markCycleCompleted();
     notify();
 }
 
@@ -594,6 +608,7 @@ void MonitorCore::registerUsers(int delta)
     if (state_.clients != 0) {
         if (state_.clients == 1 && delta == 1) {
             comPeriodStart_ = clock_.msClock();
+            comCalls_ = 0;
             state_.comCalls.clear();
             state_.comPeriod.clear();
             state_.stopVisible = false;
@@ -608,7 +623,52 @@ void MonitorCore::registerUsers(int delta)
 
 int MonitorCore::secondsSinceGoodData() const
 {
+    // No current evaluation: the data are as good as none.
+    if (evaluationStale()) return 1000;
     return station_.secondsSinceGoodData(sensorError_);
+}
+
+// ---- guards of the reported flag ---------------------------------------------
+
+void MonitorCore::beginStartGuards()
+{
+    // Control held by a client does not outlive a Start: the monitor decides
+    // again from the first cycle of this run.
+    if (hasControl_) hasControl(false, QString());
+    lastCycleDone_ = QDateTime();
+    staleWatch_->start();
+}
+
+void MonitorCore::endStartGuards()
+{
+    staleWatch_->stop();
+    showFlagUnsafe();
+}
+
+void MonitorCore::markCycleCompleted() { lastCycleDone_ = clock_.now(); }
+
+bool MonitorCore::evaluationStale() const
+{
+    if (!state_.running || !lastCycleDone_.isValid()) return true;
+    // A cycle that has not completed for two intervals means the decision
+    // shown is no longer current (a hung read, a stalled timer).
+    return lastCycleDone_.msecsTo(clock_.now()) > 2 * config_.readIntervalMs();
+}
+
+bool MonitorCore::reportedUnsafe() const { return evaluationStale() || unsafe_; }
+
+void MonitorCore::showFlagUnsafe()
+{
+    const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(true);
+    state_.ledUnsafe = d.lampColour;
+    state_.unsafeFlag.text = d.caption;
+    state_.unsafeFlag.colour = d.lampColour;
+    notify();
+}
+
+void MonitorCore::checkStaleFlag()
+{
+    if (evaluationStale() && state_.unsafeFlag.text != conditions::unsafeFlagDisplay(true).caption) showFlagUnsafe();
 }
 
 void MonitorCore::blinkLEDCOM(int c, bool showPeriod)

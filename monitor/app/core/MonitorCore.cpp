@@ -652,7 +652,10 @@ bool MonitorCore::evaluationStale() const
     if (!state_.running || !lastCycleDone_.isValid()) return true;
     // A cycle that has not completed for two intervals means the decision
     // shown is no longer current (a hung read, a stalled timer).
-    return lastCycleDone_.msecsTo(clock_.now()) > 2 * config_.readIntervalMs();
+    // The read period may be changed by a client while the timer still runs
+    // at the old one: the longer of the two counts.
+    const qint64 interval = std::max(config_.readIntervalMs(), readTimer_->interval());
+    return lastCycleDone_.msecsTo(clock_.now()) > 2 * interval;
 }
 
 bool MonitorCore::reportedUnsafe() const { return evaluationStale() || unsafe_; }

@@ -80,6 +80,12 @@ TEST(NephorSafety, ControlEndsWhenTheClientThatTookItLeaves)
     passer.disconnect();
     ASSERT_TRUE(rig.clientsAre(2));
     EXPECT_TRUE(rig.core->hasControlFlag());
+    // Releasing its last instance politely ends control too.
+    QDBusMessage release = QDBusMessage::createMethodCall(nephor::kProgId, "/", automation::kFactoryInterface, "ReleaseInstance");
+    release << QVariant::fromValue(QDBusObjectPath(holder.path()));
+    ASSERT_EQ(holder.raw(release).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(rig.clientsAre(1));
+    EXPECT_FALSE(rig.core->hasControlFlag());
 }
 
 TEST(NephorSafety, EveryStartEndsControlHeldByAClient)

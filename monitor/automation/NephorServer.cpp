@@ -79,6 +79,19 @@ NephorServer::NephorServer(MonitorCore& core, const QDBusConnection& bus, QObjec
         qCDebug(lcNephor) << "client detached, instance" << id;
         core_.registerUsers(-1);
     });
+    server_->setOnClientGone([this](const QString& client) { clientGone(client); });
+}
+
+void NephorServer::clientGone(const QString& client)
+{
+    // Control ends with the client that took it: a program that crashed can
+    // not give it back, and nobody else would ever decide the flag again.
+    if (client.isEmpty() || client != controlOwner_) return;
+    controlOwner_.clear();
+    if (core_.hasControlFlag()) {
+        qCDebug(lcNephor) << "the client that had control left:" << client;
+        core_.hasControl(false, QString());
+    }
 }
 
 NephorServer::~NephorServer() = default;
@@ -240,7 +253,13 @@ Reply NephorServer::writeSensorFormControl(const QString& control, std::optional
 
 // ---- state the class reads ----------------------------------------------------
 
-bool NephorServer::unsafeFlag() const { return core_.unsafe(); }
+bool NephorServer::unsafeFlag() const { return core_.reportedUnsafe(); }
+
+Reply NephorServer::notAvailable(const Call& c)
+{
+    return Reply::fail(Failure::ServerError,
+                       QStringLiteral("%1 is not available in this version of XOB_Skyvane").arg(c.member->name));
+}
 
 Reply NephorServer::setUnsafe(bool unsafe)
 {
@@ -251,6 +270,27 @@ Reply NephorServer::setUnsafe(bool unsafe)
     QVariantList args{unsafe};
     Reply r = forwardCall(QStringLiteral("SetUnSafe"), args);
     return r.isOk() ? Reply::ok() : r;
+}
+
+Reply NephorServer::deviceStart(Call& c)
+{
+    if (core_.isRunning()) return Reply::ok(QVariant());
+    // The start waits for the sensor server's first data (up to NPTimeout):
+    // the client gets its answer when the start has ended, and the monitor
+    // serves other calls meanwhile.
+    automation::Responder r = c.defer();
+    if (!r.isValid()) {
+        core_.deviceStart();
+        return Reply::ok(QVariant());
+    }
+    auto link = std::make_shared<QMetaObject::Connection>();
+    *link = connect(&core_, &MonitorCore::startFinished, this, [r, link](bool running) mutable {
+        QObject::disconnect(*link);
+        if (running) r.reply(Reply::ok(QVariant()));
+        else r.reply(Reply::fail(Failure::ServerError, QStringLiteral("Device_Start: cannot read %1, monitoring did not start").arg(kSensorName)));
+    });
+    core_.deviceStart();
+    return Reply::deferred();
 }
 
 HistoryView NephorServer::history() const
@@ -343,6 +383,7 @@ void NephorServer::buildHandlers()
                 QVariantList args{graph};
                 return forwardCall(QLatin1String(name), args);
             }
+            if (!hooks_.history) return notAvailable(c);
             const HistoryView v = history();
             return Reply::ok(first ? v.first : v.last);
         });
@@ -353,7 +394,10 @@ void NephorServer::buildHandlers()
             return forwardCall(QLatin1String(name), none);
         });
     }
-    h.onMethod("XOB_GraphArray", [this](Call&) { return Reply::ok(QVariant(history().samples)); });
+    h.onMethod("XOB_GraphArray", [this](Call& c) {
+        if (!hooks_.history) return notAvailable(c);
+        return Reply::ok(QVariant(history().samples));
+    });
     h.onMethod("MForm", [](Call&) { return Reply::ok(QVariant::fromValue(QDBusObjectPath(QLatin1String(kFormPath)))); });
 
     // 2. Commands and switch control
@@ -391,8 +435,12 @@ void NephorServer::buildHandlers()
         core.dispSwitchLabels();
         return Reply::ok();
     });
-    h.onMethod("XOB_LocalControl", [&core](Call& c) {
-        core.hasControl(c.arg(0).toBool(), c.arg(1).toString());
+    h.onMethod("XOB_LocalControl", [this, &core](Call& c) {
+        const bool take = c.arg(0).toBool();
+        // Remember who holds control, so that it ends when that client goes.
+        if (take) controlOwner_ = c.sender;
+        else controlOwner_.clear();
+        core.hasControl(take, c.arg(1).toString());
         return Reply::ok();
     });
     h.onMethod("XOB_SetSwitch", [&core](Call& c) {
@@ -415,12 +463,16 @@ void NephorServer::buildHandlers()
         return Reply::ok();
     });
     h.onMethod("XOB_XFERFileErr", [this](Call&) { return forwardGet(QStringLiteral("XFERFileErr")); });
+    // Without a user data file there is nothing to record: say so rather
+    // than let a client believe it records.
     h.onMethod("RecordStart", [this](Call& c) {
-        if (hooks_.recordStart) hooks_.recordStart(c.arg(0).toBool());
+        if (!hooks_.recordStart) return notAvailable(c);
+        hooks_.recordStart(c.arg(0).toBool());
         return Reply::ok();
     });
-    h.onMethod("RecordStop", [this](Call&) {
-        if (hooks_.recordStop) hooks_.recordStop();
+    h.onMethod("RecordStop", [this](Call& c) {
+        if (!hooks_.recordStop) return notAvailable(c);
+        hooks_.recordStop();
         return Reply::ok();
     });
     h.onMethod("SetUnSafe", [this](Call& c) { return setUnsafe(c.arg(0).toBool()); });
@@ -452,10 +504,7 @@ void NephorServer::buildHandlers()
         });
     }
     h.onMethod("BlinkLEDCOM", [](Call&) { return Reply::ok(); }); // the activity signal is all it does
-    h.onMethod("Device_Start", [&core](Call&) {
-        core.deviceStart();
-        return Reply::ok(QVariant());
-    });
+    h.onMethod("Device_Start", [this](Call& c) { return deviceStart(c); });
     h.onMethod("Device_Stop", [&core](Call&) {
         core.deviceStop();
         return Reply::ok(QVariant());
@@ -512,7 +561,10 @@ void NephorServer::buildHandlers()
         return forwardGet(QStringLiteral("ReadCycle"));
     });
     h.onMethod("GetGraphFreq", [this](Call& c) {
-        if (c.arg(0).toInt() != 0) return Reply::ok(roundInt32(graphFreq()));
+        if (c.arg(0).toInt() != 0) {
+            if (!hooks_.graphFreq) return notAvailable(c);
+            return Reply::ok(roundInt32(graphFreq()));
+        }
         QVariantList args{qint32(0)};
         return forwardCall(QStringLiteral("GetGraphFreq"), args);
     });
@@ -572,7 +624,10 @@ void NephorServer::addValues()
         const auto f = field;
         h.onMethod(QLatin1String(name), [&core, f](Call&) { return Reply::ok((core.station().values.*f).value); });
     }
-    h.onMethod("GraphFreq", [this](Call&) { return Reply::ok(roundInt32(graphFreq())); });
+    h.onMethod("GraphFreq", [this](Call& c) {
+        if (!hooks_.graphFreq) return notAvailable(c);
+        return Reply::ok(roundInt32(graphFreq()));
+    });
     for (const char* name : {"GraphTemperatureMax", "GraphTemperatureMin"}) {
         h.onMethod(QLatin1String(name), [this, name](Call& c) {
             if (c.arg(0).toInt() != 0) return Reply::ok(qint32(0));
@@ -604,8 +659,15 @@ void NephorServer::addForwardedSettings()
             handlers_.onGet(name, [this, name](Call&) { return forwardGet(name); });
             continue;
         }
-        handlers_.onLet(name, [this, name](Call& c) {
+        const QString type = s.spec.args.last().type;
+        handlers_.onLet(name, [this, name, type](Call& c) {
             const QVariant v = c.value();
+            // The sensor server's settings get what the monitor's own would
+            // accept: finite numbers, colours of 24 bits.
+            if (type == QLatin1String("d") && !std::isfinite(v.toDouble()))
+                return badValue(c, QStringLiteral("not a finite number"));
+            if (name.startsWith(QLatin1String("Color")) && (v.toInt() < 0 || v.toInt() > 0xFFFFFF))
+                return badValue(c, QStringLiteral("a colour is 0 to 16777215 (blue * 65536 + green * 256 + red)"));
             if (Reply r = forwardLet(name, v); !r.isOk()) return r;
             // The sensor server's window keeps a copy of five settings in its
             // own controls; they are set to the same value.

@@ -56,8 +56,8 @@ struct HistoryView {
 // data file and the history. The program installs them; each one left empty
 // falls back to the default described.
 struct NephorHooks {
-    // Record_Start(append) and Record_Stop of the user data file. Default:
-    // nothing is recorded.
+    // Record_Start(append) and Record_Stop of the user data file. Without
+    // them RecordStart and RecordStop answer that they are not available.
     std::function<void(bool append)> recordStart;
     std::function<void()> recordStop;
     // WindowNormal: window state normal, then show; WindowMinimize: minimised.
@@ -68,9 +68,12 @@ struct NephorHooks {
     // position kept here.
     std::function<QPoint()> windowPosition;
     std::function<void(const QPoint&)> moveWindow;
-    // The history ring. Default: empty (rows 0..7 of slot 0, first = last = 0).
+    // The history ring. Without it the members that read it
+    // (XOB_GraphArray, XOB_GraphArrayFirstElem/LastElem for graphs other
+    // than 1..4) answer that they are not available.
     std::function<HistoryView()> history;
-    // The graph-frequency field GraphFreq. Default: 6.
+    // The graph-frequency field GraphFreq. Without it GraphFreq and
+    // GetGraphFreq(iP <> 0) answer that they are not available.
     std::function<double()> graphFreq;
 };
 
@@ -127,6 +130,10 @@ private:
     automation::LateBoundObject* sensorObject() const;
 
     Reply setUnsafe(bool unsafe);
+    Reply deviceStart(Call& c);
+    void clientGone(const QString& client);
+    // Members whose feature this build lacks (no hook installed).
+    static Reply notAvailable(const Call& c);
     Reply dataDisplayed(const QString& info, const QString& ref) const;
     HistoryView history() const;
     double graphFreq() const;
@@ -143,7 +150,8 @@ private:
     SafetyFlags safety_;
     QPoint position_{0, 0};
     bool objectsAdded_ = false;
-    // A client's SetUnSafe holds until the next read cycle takes the flag over.
+    // The client (unique bus name) that took control with XOB_LocalControl.
+    QString controlOwner_;
 };
 
 } // namespace skyvane::nephor

@@ -872,6 +872,15 @@ CallResult LateBoundObject::let(const QString& member, const QVariant& value, co
     return d->invoke(member, Impl::MemberKind::Let, args);
 }
 
+CallResult LateBoundObject::callLong(const QString& member, QVariantList& args, int timeoutMs)
+{
+    const int saved = d->timeoutMs;
+    d->timeoutMs = timeoutMs <= 0 ? saved : std::min(timeoutMs, kMaxLongCallMs);
+    CallResult r = d->invoke(member, Impl::MemberKind::Method, args);
+    d->timeoutMs = saved;
+    return r;
+}
+
 CallResult LateBoundObject::call(const QString& member, QVariantList& args)
 {
     return d->invoke(member, Impl::MemberKind::Method, args);

@@ -44,6 +44,7 @@ inline constexpr const char* kFactoryPath = "/";
 inline constexpr const char* kTypeAnnotation = "XOB.Automation.Type";
 inline constexpr const char* kErrorPrefix = "XOB.Automation.Error.";
 inline constexpr int kDefaultTimeoutMs = 1500;
+inline constexpr int kMaxLongCallMs = 10 * 60 * 1000;
 
 enum class Failure {
     None,
@@ -96,6 +97,12 @@ public:
     // class takes by reference are written back into args.
     CallResult call(const QString& member, QVariantList& args);
     CallResult call(const QString& member) { QVariantList none; return call(member, none); }
+    // One method call allowed to take longer than the 2 s of every other call
+    // (up to kMaxLongCallMs), for members that answer when a long job is done,
+    // such as the monitor's Device_Start. For client tools only: the calling
+    // thread waits all that time, so a program that serves others never uses
+    // it towards another program.
+    CallResult callLong(const QString& member, QVariantList& args, int timeoutMs);
 
     // The same three without waiting. done runs later, on this thread, once:
     // when the answer comes or the timeout has passed; never before the

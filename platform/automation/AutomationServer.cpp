@@ -8,6 +8,7 @@
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <cmath>
 #include <exception>
 
 Q_LOGGING_CATEGORY(lcAutomationServer, "skyvane.automation.server", QtWarningMsg)
@@ -315,6 +316,50 @@ QStringList HandlerTable::missing(const ClassSpec& cls) const
 }
 
 // ---------------------------------------------------------------------------
+// Responder
+
+struct Responder::State {
+    QDBusMessage msg;
+    QDBusConnection bus{QString()};
+    std::shared_ptr<const ClassSpec> spec; // keeps member alive
+    const MemberSpec* member = nullptr;
+    QVariantList args;
+    bool answered = false;
+
+    void send(const QDBusMessage& reply)
+    {
+        answered = true;
+        if (msg.isReplyRequired()) bus.send(reply);
+    }
+    ~State()
+    {
+        if (!answered)
+            send(msg.createErrorReply(errorName(Failure::ServerError),
+                                      QStringLiteral("%1 ended without an answer").arg(member ? member->dbusName() : msg.member())));
+    }
+};
+
+bool Responder::isAnswered() const { return d && d->answered; }
+
+QVariantList& Responder::args()
+{
+    static QVariantList none;
+    if (!d) {
+        none.clear();
+        return none;
+    }
+    return d->args;
+}
+
+bool Responder::reply(const Reply& r)
+{
+    if (!d || d->answered) return false;
+    if (r.isDeferred()) return false;
+    d->send(AutomationObject::replyMessage(d->msg, *d->member, r, d->args));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Object
 
 AutomationObject::AutomationObject(std::shared_ptr<const ClassSpec> spec, Handler handler, int instance, QObject* parent)
@@ -374,7 +419,28 @@ bool AutomationObject::dispatch(const QDBusMessage& msg, QDBusConnection& bus)
     call.instance = instance_;
     call.sender = msg.service();
     const QVariantList in = msg.arguments();
-    for (int i = 0; i < m->args.size(); ++i) call.args << fromWire(in.value(i), m->args[i].type, m->args[i].date);
+    for (int i = 0; i < m->args.size(); ++i) {
+        // A NaN has no automation meaning and would convert to 0: refuse it
+        // before any handler sees a made-up value.
+        const QVariant& w = in.value(i);
+        if (m->args[i].type == QLatin1String("d") && w.metaType().id() == QMetaType::Double && std::isnan(w.toDouble()))
+            return error(errorName(Failure::BadArguments),
+                         QStringLiteral("%1: argument %2 is not a number").arg(m->dbusName(), m->args[i].name));
+        call.args << fromWire(w, m->args[i].type, m->args[i].date);
+    }
+
+    std::shared_ptr<Responder::State> pending;
+    call.deferrer = [&]() {
+        if (!pending) {
+            pending = std::make_shared<Responder::State>();
+            pending->msg = msg;
+            pending->bus = bus;
+            pending->spec = spec_;
+            pending->member = m;
+            pending->args = call.args;
+        }
+        return Responder(pending);
+    };
 
     Reply r;
     try {
@@ -384,25 +450,45 @@ bool AutomationObject::dispatch(const QDBusMessage& msg, QDBusConnection& bus)
     } catch (...) {
         r = Reply::fail(Failure::ServerError, QStringLiteral("%1 failed").arg(m->dbusName()));
     }
-    if (!r.isOk()) return error(errorName(r.failure), r.error.isEmpty() ? m->dbusName() : r.error);
+    call.deferrer = nullptr;
+    if (pending) {
+        // The responder answers: now, unless the handler answers later.
+        if (!r.isDeferred()) {
+            pending->args = call.args;
+            Responder(pending).reply(r);
+        }
+        return true;
+    }
+    if (r.isDeferred())
+        return error(errorName(Failure::ServerError), QStringLiteral("%1: no answer was prepared").arg(m->dbusName()));
+    return answer(replyMessage(msg, *m, r, call.args));
+}
+
+QDBusMessage AutomationObject::replyMessage(const QDBusMessage& msg, const MemberSpec& m, const Reply& r, const QVariantList& args)
+{
+    auto error = [&](const QString& name, const QString& text) {
+        qCDebug(lcAutomationServer) << msg.path() << msg.member() << name << text;
+        return msg.createErrorReply(name, text);
+    };
+    if (!r.isOk()) return error(errorName(r.failure), r.error.isEmpty() ? m.dbusName() : r.error);
 
     QVariantList out;
     QString why;
-    if (!m->result.isEmpty()) {
-        const QVariant w = toWire(r.value, m->result, m->resultDate, &why);
+    if (!m.result.isEmpty()) {
+        const QVariant w = toWire(r.value, m.result, m.resultDate, &why);
         if (!w.isValid())
-            return error(errorName(Failure::ServerError), QStringLiteral("%1: result can not be converted: %2").arg(m->dbusName(), why));
+            return error(errorName(Failure::ServerError), QStringLiteral("%1: result can not be converted: %2").arg(m.dbusName(), why));
         out << w;
     }
-    for (int i = 0; i < m->args.size(); ++i) {
-        const ArgSpec& a = m->args[i];
+    for (int i = 0; i < m.args.size(); ++i) {
+        const ArgSpec& a = m.args[i];
         if (!a.byRef) continue;
-        const QVariant w = toWire(call.args.value(i), a.type, a.date, &why);
+        const QVariant w = toWire(args.value(i), a.type, a.date, &why);
         if (!w.isValid())
-            return error(errorName(Failure::ServerError), QStringLiteral("%1: argument %2 can not be converted: %3").arg(m->dbusName(), a.name, why));
+            return error(errorName(Failure::ServerError), QStringLiteral("%1: argument %2 can not be converted: %3").arg(m.dbusName(), a.name, why));
         out << w;
     }
-    return answer(msg.createReply(out));
+    return msg.createReply(out);
 }
 
 // ---------------------------------------------------------------------------
@@ -417,10 +503,10 @@ public:
 public Q_SLOTS:
     QDBusObjectPath CreateInstance()
     {
-        QString err;
-        const QString path = server_->createInstance(message().service(), &err);
+        QString err, name;
+        const QString path = server_->createInstance(message().service(), &err, &name);
         if (path.isEmpty()) {
-            sendErrorReply(QLatin1String(kErrorPrefix) + describe(Failure::ServerError), err);
+            sendErrorReply(name.isEmpty() ? QLatin1String(kErrorPrefix) + describe(Failure::ServerError) : name, err);
             return QDBusObjectPath(QStringLiteral("/"));
         }
         return QDBusObjectPath(path);
@@ -458,6 +544,8 @@ AutomationServer::~AutomationServer()
         delete i.object;
     }
     instances_.clear();
+    byPath_.clear();
+    byOwner_.clear();
     for (auto it = objects_.begin(); it != objects_.end(); ++it) {
         bus_.unregisterObject(it.key());
         delete it.value();
@@ -516,9 +604,8 @@ void AutomationServer::removeObject(const QString& path)
 
 int AutomationServer::instanceCount(const QString& client) const
 {
-    int n = 0;
-    for (const Instance& i : instances_) n += i.owner == client ? 1 : 0;
-    return n;
+    auto it = byOwner_.constFind(client);
+    return it == byOwner_.constEnd() ? 0 : int(it->size());
 }
 
 QList<int> AutomationServer::instances() const
@@ -531,8 +618,14 @@ QList<int> AutomationServer::instances() const
 QString AutomationServer::instancePath(int id) const { return instances_.value(id).path; }
 QString AutomationServer::instanceOwner(int id) const { return instances_.value(id).owner; }
 
-QString AutomationServer::createInstance(const QString& owner, QString* error)
+QString AutomationServer::createInstance(const QString& owner, QString* error, QString* errorName)
 {
+    if (instanceCount(owner) >= maxPerClient_) {
+        if (error)
+            *error = QStringLiteral("%1: a client may hold at most %2 instances at a time").arg(progId_).arg(maxPerClient_);
+        if (errorName) *errorName = QString::fromLatin1(kTooManyInstancesError);
+        return {};
+    }
     const int id = nextId_++;
     Instance inst;
     inst.id = id;
@@ -546,6 +639,8 @@ QString AutomationServer::createInstance(const QString& owner, QString* error)
     }
     const bool firstOfOwner = instanceCount(owner) == 0;
     instances_.insert(id, inst);
+    byPath_.insert(inst.path, id);
+    byOwner_[owner].insert(id);
     if (firstOfOwner && !owner.isEmpty()) watcher_->addWatchedService(owner);
     qCDebug(lcAutomationServer) << "created" << inst.path << "for" << owner;
     if (onCreated_) onCreated_(id);
@@ -558,17 +653,18 @@ QString AutomationServer::createInstance(const QString& owner, QString* error)
 
 bool AutomationServer::releaseInstance(const QString& path, const QString& caller, QString* error)
 {
-    for (const Instance& i : std::as_const(instances_)) {
-        if (i.path != path) continue;
-        if (i.owner != caller) {
-            if (error) *error = QStringLiteral("%1 belongs to another client").arg(path);
-            return false;
-        }
-        dropInstance(i.id);
-        return true;
+    const auto it = byPath_.constFind(path);
+    if (it == byPath_.constEnd()) {
+        if (error) *error = QStringLiteral("no instance %1").arg(path);
+        return false;
     }
-    if (error) *error = QStringLiteral("no instance %1").arg(path);
-    return false;
+    const int id = *it;
+    if (instances_.value(id).owner != caller) {
+        if (error) *error = QStringLiteral("%1 belongs to another client").arg(path);
+        return false;
+    }
+    dropInstance(id);
+    return true;
 }
 
 bool AutomationServer::release(int id)
@@ -580,10 +676,9 @@ bool AutomationServer::release(int id)
 
 void AutomationServer::ownerGone(const QString& owner)
 {
-    const QList<int> ids = instances();
-    for (int id : ids) {
-        if (instances_.value(id).owner == owner) dropInstance(id);
-    }
+    QList<int> ids = byOwner_.value(owner).values();
+    std::sort(ids.begin(), ids.end());
+    for (int id : ids) dropInstance(id);
 }
 
 void AutomationServer::dropInstance(int id)
@@ -592,13 +687,23 @@ void AutomationServer::dropInstance(int id)
     if (it == instances_.end()) return;
     const Instance inst = *it;
     instances_.erase(it);
+    byPath_.remove(inst.path);
+    bool lastOfOwner = false;
+    if (auto o = byOwner_.find(inst.owner); o != byOwner_.end()) {
+        o->remove(id);
+        if (o->isEmpty()) {
+            byOwner_.erase(o);
+            lastOfOwner = true;
+        }
+    }
     bus_.unregisterObject(inst.path);
     // The object may be in the middle of answering a call of this very
     // instance: it goes when that call is done.
     inst.object->retire();
-    if (!inst.owner.isEmpty() && instanceCount(inst.owner) == 0) watcher_->removeWatchedService(inst.owner);
+    if (lastOfOwner && !inst.owner.isEmpty()) watcher_->removeWatchedService(inst.owner);
     qCDebug(lcAutomationServer) << "released" << inst.path;
     if (onReleased_) onReleased_(id);
+    if (lastOfOwner && onClientGone_) onClientGone_(inst.owner);
 }
 
 } // namespace skyvane::automation

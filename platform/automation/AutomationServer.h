@@ -35,6 +35,7 @@
 #include "Automation.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QHash>
 #include <QList>
@@ -111,6 +112,32 @@ private:
     void reindex();
 };
 
+struct Reply;
+
+// The answer to one call, sent later (see Call::defer). Copies share the one
+// call; the first reply() answers it and later ones do nothing. When the last
+// copy goes without an answer the caller gets a ServerError, so that it never
+// waits for its timeout. A caller that has left the bus meanwhile is no
+// concern: the answer goes nowhere.
+class Responder {
+public:
+    struct State;
+    Responder() = default;
+    bool isValid() const { return bool(d); }
+    bool isAnswered() const;
+    // The by-reference arguments as they will be written back; they start as
+    // the handler left them when it deferred.
+    QVariantList& args();
+    // Converts and sends the answer as a direct reply would be. False when
+    // there is nothing to answer (invalid, or already answered).
+    bool reply(const Reply& r);
+
+private:
+    friend class AutomationObject;
+    explicit Responder(std::shared_ptr<State> s) : d(std::move(s)) {}
+    std::shared_ptr<State> d;
+};
+
 // One call as the handler sees it.
 struct Call {
     const MemberSpec* member = nullptr;
@@ -125,16 +152,28 @@ struct Call {
     QVariant arg(int i) const { return i >= 0 && i < args.size() ? args.at(i) : QVariant(); }
     // For a let: the value (the last argument).
     QVariant value() const { return args.isEmpty() ? QVariant() : args.last(); }
+
+    // For a handler that answers later: takes the call's responder (the same
+    // one on every call of defer()); the handler then returns
+    // Reply::deferred() and answers through the responder, from a timer or a
+    // signal. Meanwhile the server goes on answering other calls, this
+    // client's too. Invalid for calls that were not made through the bus.
+    Responder defer() { return deferrer ? deferrer() : Responder(); }
+    std::function<Responder()> deferrer; // set by the server
 };
 
 struct Reply {
     QVariant value; // converted to the declared result type on the way out
     Failure failure = Failure::None;
     QString error;
+    bool later = false; // answered through the call's responder
 
     static Reply ok(QVariant v = {}) { Reply r; r.value = std::move(v); return r; }
     static Reply fail(Failure f, QString text) { Reply r; r.failure = f; r.error = std::move(text); return r; }
+    // The handler took the responder (Call::defer) and answers through it.
+    static Reply deferred() { Reply r; r.later = true; return r; }
     bool isOk() const { return failure == Failure::None; }
+    bool isDeferred() const { return later; }
 };
 
 using Handler = std::function<Reply(Call&)>;
@@ -172,6 +211,10 @@ public:
     // that processes events may see its own instance released meanwhile).
     void retire();
 
+    // The reply (or error) to msg for the handler's answer r, with the
+    // by-reference arguments args.
+    static QDBusMessage replyMessage(const QDBusMessage& msg, const MemberSpec& m, const Reply& r, const QVariantList& args);
+
 private:
     bool dispatch(const QDBusMessage& message, QDBusConnection& bus);
     std::shared_ptr<const ClassSpec> spec_;
@@ -182,6 +225,12 @@ private:
 };
 
 class FactoryObject;
+
+// Instances one client may hold at a time. Every instance costs the server
+// memory and bookkeeping; a client that needs more has a fault.
+inline constexpr int kMaxInstancesPerClient = 256;
+// The error a client gets when it asks for more.
+inline constexpr const char* kTooManyInstancesError = "XOB.Automation.Error.TooManyInstances";
 
 // A class published under a well-known name: the factory at "/" and one
 // object per instance, plus any further objects the class hands out.
@@ -214,6 +263,14 @@ public:
     // client, because the client left the bus, or by release()).
     void setOnCreated(std::function<void(int)> fn) { onCreated_ = std::move(fn); }
     void setOnReleased(std::function<void(int)> fn) { onReleased_ = std::move(fn); }
+    // Called after the last instance of a client is released, however that
+    // happened (released, left the bus, crashed), with the client's unique
+    // bus name.
+    void setOnClientGone(std::function<void(const QString&)> fn) { onClientGone_ = std::move(fn); }
+
+    // The most instances one client may hold (kMaxInstancesPerClient).
+    void setMaxInstancesPerClient(int n) { maxPerClient_ = n; }
+    int maxInstancesPerClient() const { return maxPerClient_; }
 
     QDBusConnection connection() const { return bus_; }
     QString progId() const { return progId_; }
@@ -228,7 +285,8 @@ private:
         AutomationObject* object = nullptr;
     };
     // For the factory object.
-    QString createInstance(const QString& owner, QString* error);
+    // Fails with *errorName set to the D-Bus error for the client.
+    QString createInstance(const QString& owner, QString* error, QString* errorName = nullptr);
     bool releaseInstance(const QString& path, const QString& caller, QString* error);
     void ownerGone(const QString& owner);
     void dropInstance(int id);
@@ -243,8 +301,14 @@ private:
     QString run_;   // distinguishes instance paths of different runs of the server
     int nextId_ = 1;
     QHash<int, Instance> instances_;
+    // Indexes, so that creating and releasing cost the same however many
+    // instances there are.
+    QHash<QString, int> byPath_;
+    QHash<QString, QSet<int>> byOwner_;
+    int maxPerClient_ = kMaxInstancesPerClient;
     QHash<QString, AutomationObject*> objects_;
     std::function<void(int)> onCreated_, onReleased_;
+    std::function<void(const QString&)> onClientGone_;
 };
 
 } // namespace skyvane::automation

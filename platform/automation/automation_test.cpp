@@ -11,7 +11,10 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <QCoreApplication>
+#include <QDBusPendingCall>
+#include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -461,6 +464,204 @@ TEST_F(AutomationBus, InstancesOfClientsThatLeaveAreReleased)
     while (sim->instanceCount() != 1 && !deadline.hasExpired()) QThread::msleep(10);
     EXPECT_EQ(sim->instanceCount(), 1);
     EXPECT_TRUE(obj->get(QStringLiteral("Version")).ok());
+}
+
+// ---- a server of this process: deferred answers, instance bookkeeping -------
+
+class OwnServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus.isRunning()) << bus.error().toStdString();
+        auto cls = std::make_shared<ClassSpec>(QStringLiteral("XOB_Test.Slow"));
+        ASSERT_TRUE(cls->declare(QStringLiteral(R"(
+            method Slow(x i) : i
+            method Fast : i
+            method Forgotten : i
+            method Twice(ref v i) : i
+            method Store(v d)
+            method Long(ms i) : i
+        )")));
+        HandlerTable h;
+        h.onMethod(QStringLiteral("Slow"), [](Call& c) {
+            // Answered from a timer, well after the handler returned.
+            Responder r = c.defer();
+            const int x = c.arg(0).toInt();
+            QTimer::singleShot(300, [r, x]() mutable { r.reply(Reply::ok(2 * x)); });
+            return Reply::deferred();
+        });
+        h.onMethod(QStringLiteral("Fast"), [](Call&) { return Reply::ok(7); });
+        h.onMethod(QStringLiteral("Forgotten"), [](Call& c) {
+            c.defer(); // taken and dropped: the caller must not wait for its timeout
+            return Reply::deferred();
+        });
+        h.onMethod(QStringLiteral("Twice"), [](Call& c) {
+            Responder r = c.defer();
+            QTimer::singleShot(50, [r]() mutable {
+                r.args()[0] = r.args()[0].toInt() * 2;
+                r.reply(Reply::ok(1));
+                r.reply(Reply::ok(2)); // the first answer stands
+            });
+            return Reply::deferred();
+        });
+        h.onMethod(QStringLiteral("Store"), [this](Call& c) {
+            stored << c.arg(0).toDouble();
+            return Reply::ok();
+        });
+        h.onMethod(QStringLiteral("Long"), [](Call& c) {
+            Responder r = c.defer();
+            QTimer::singleShot(c.arg(0).toInt(), [r]() mutable { r.reply(Reply::ok(1)); });
+            return Reply::deferred();
+        });
+        server = std::make_unique<AutomationServer>(bus.connection(), QStringLiteral("XOB_Test.Slow"), cls, h);
+        server->setOnClientGone([this](const QString& c) { gone << c; });
+        QString err;
+        ASSERT_TRUE(server->publish(&err)) << err.toStdString();
+    }
+
+    // A client connection's new instance, made with a plain message.
+    QString create(QDBusConnection c)
+    {
+        const QDBusPendingCall p = c.asyncCall(QDBusMessage::createMethodCall(
+            QStringLiteral("XOB_Test.Slow"), QStringLiteral("/"), QLatin1String(kFactoryInterface), QStringLiteral("CreateInstance")));
+        const QDBusMessage r = wait(p);
+        lastError = r.errorName();
+        return r.type() == QDBusMessage::ReplyMessage ? r.arguments().value(0).value<QDBusObjectPath>().path() : QString();
+    }
+    static QDBusMessage call(const QString& path, const QString& member, const QVariantList& args = {})
+    {
+        QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("XOB_Test.Slow"), path, QStringLiteral("XOB_Test.Slow"), member);
+        m.setArguments(args);
+        return m;
+    }
+    // Lets this thread's server work until the call has its answer.
+    static QDBusMessage wait(QDBusPendingCall p, int ms = 5000)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!p.isFinished() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return p.reply();
+    }
+
+    PrivateBus bus;
+    std::unique_ptr<AutomationServer> server;
+    QStringList gone;
+    QList<double> stored;
+    QString lastError;
+};
+
+TEST_F(OwnServer, DeferredAnswersComeLaterWhileOtherCallsAreAnswered)
+{
+    QDBusConnection c = bus.connection(QStringLiteral("client"));
+    const QString path = create(c);
+    ASSERT_FALSE(path.isEmpty()) << lastError.toStdString();
+
+    QElapsedTimer t;
+    t.start();
+    const QDBusPendingCall slow = c.asyncCall(call(path, QStringLiteral("Slow"), {21}), 5000);
+    // The same client's next call is answered while the first one waits.
+    const QDBusMessage fast = wait(c.asyncCall(call(path, QStringLiteral("Fast"))));
+    ASSERT_EQ(fast.type(), QDBusMessage::ReplyMessage) << fast.errorMessage().toStdString();
+    EXPECT_EQ(fast.arguments().value(0).toInt(), 7);
+    EXPECT_FALSE(slow.isFinished());
+    const QDBusMessage r = wait(slow);
+    ASSERT_EQ(r.type(), QDBusMessage::ReplyMessage) << r.errorMessage().toStdString();
+    EXPECT_EQ(r.arguments().value(0).toInt(), 42);
+    EXPECT_GE(t.elapsed(), 250);
+
+    // By-reference arguments are written back from the responder; one answer only.
+    const QDBusMessage twice = wait(c.asyncCall(call(path, QStringLiteral("Twice"), {5})));
+    ASSERT_EQ(twice.type(), QDBusMessage::ReplyMessage) << twice.errorMessage().toStdString();
+    EXPECT_EQ(twice.arguments(), (QVariantList{1, 10}));
+
+    // A responder dropped without answering: an error at once, not a timeout.
+    t.restart();
+    const QDBusMessage forgotten = wait(c.asyncCall(call(path, QStringLiteral("Forgotten")), 4000));
+    EXPECT_EQ(forgotten.errorName(), QStringLiteral("XOB.Automation.Error.ServerError"));
+    EXPECT_TRUE(forgotten.errorMessage().contains("without an answer")) << forgotten.errorMessage().toStdString();
+    EXPECT_LT(t.elapsed(), 2000);
+
+    // A client that leaves before its answer: the server carries on.
+    QDBusConnection leaving = bus.connection(QStringLiteral("leaving"));
+    const QString p2 = create(leaving);
+    leaving.asyncCall(call(p2, QStringLiteral("Slow"), {1}));
+    QCoreApplication::processEvents();
+    leaving = QDBusConnection(QString());
+    bus.disconnect(QStringLiteral("leaving"));
+    QDeadlineTimer d(1000);
+    while (!d.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(wait(c.asyncCall(call(path, QStringLiteral("Fast")))).arguments().value(0).toInt(), 7);
+}
+
+TEST_F(OwnServer, OneCallMayWaitLongerThanTheUsualTimeout)
+{
+    CallResult normal, longer;
+    QThread* client = QThread::create([&] {
+        QDBusConnection c = QDBusConnection::connectToBus(bus.address(), QStringLiteral("patient"));
+        auto obj = LateBoundObject::create(c, QStringLiteral("XOB_Test.Slow"), 2000);
+        if (!obj) return;
+        QVariantList args{2300};
+        normal = obj->call(QStringLiteral("Long"), args); // 2 s at most
+        obj->resume();
+        longer = obj->callLong(QStringLiteral("Long"), args, 5000);
+        obj.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("patient"));
+    });
+    client->start();
+    QDeadlineTimer deadline(20000);
+    while (!client->isFinished() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(client->wait(1000));
+    delete client;
+    EXPECT_EQ(normal.failure, Failure::Timeout) << normal.error.toStdString();
+    EXPECT_TRUE(longer.ok()) << longer.error.toStdString();
+    EXPECT_EQ(longer.value.toInt(), 1);
+}
+
+TEST_F(OwnServer, NaNIsRefusedBeforeTheHandler)
+{
+    QDBusConnection c = bus.connection(QStringLiteral("client"));
+    const QString path = create(c);
+    const QDBusMessage nan = wait(c.asyncCall(call(path, QStringLiteral("Store"), {std::nan("")})));
+    EXPECT_EQ(nan.errorName(), QStringLiteral("XOB.Automation.Error.BadArguments"));
+    EXPECT_TRUE(stored.isEmpty()); // not stored as 0
+    EXPECT_EQ(wait(c.asyncCall(call(path, QStringLiteral("Store"), {2.5}))).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(stored, QList<double>{2.5});
+}
+
+TEST_F(OwnServer, InstancesPerClientAreCappedAndAllGoWithTheirClient)
+{
+    QDBusConnection greedy = bus.connection(QStringLiteral("greedy"));
+    QDBusConnection other = bus.connection(QStringLiteral("other"));
+    server->setMaxInstancesPerClient(40);
+    QStringList paths;
+    for (int i = 0; i < 40; ++i) paths << create(greedy);
+    EXPECT_FALSE(paths.contains(QString()));
+    EXPECT_TRUE(create(greedy).isEmpty());
+    EXPECT_EQ(lastError, QLatin1String(kTooManyInstancesError));
+    // The limit is per client: another one is not affected.
+    const QString mine = create(other);
+    ASSERT_FALSE(mine.isEmpty());
+    EXPECT_EQ(server->instanceCount(), 41);
+    EXPECT_EQ(server->instanceCount(greedy.baseService()), 40);
+
+    // Released one by one: the client is gone with its last instance.
+    for (int i = 0; i < 20; ++i) {
+        QDBusMessage rel = QDBusMessage::createMethodCall(QStringLiteral("XOB_Test.Slow"), QStringLiteral("/"),
+                                                          QLatin1String(kFactoryInterface), QStringLiteral("ReleaseInstance"));
+        rel << QVariant::fromValue(QDBusObjectPath(paths[i]));
+        ASSERT_EQ(wait(greedy.asyncCall(rel)).type(), QDBusMessage::ReplyMessage);
+    }
+    EXPECT_EQ(server->instanceCount(greedy.baseService()), 20);
+    EXPECT_TRUE(gone.isEmpty());
+    EXPECT_FALSE(create(greedy).isEmpty()); // room again
+    const QString greedyName = greedy.baseService();
+    greedy = QDBusConnection(QString()); // the last handle goes, as when a program crashes
+    bus.disconnect(QStringLiteral("greedy"));
+    QDeadlineTimer deadline(3000);
+    while (gone.isEmpty() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(gone, QStringList{greedyName});
+    EXPECT_EQ(server->instanceCount(), 1);
+    EXPECT_EQ(server->instanceCount(greedyName), 0);
+    EXPECT_EQ(server->instancePath(server->instances().value(0)), mine);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "Automation.h"
 
 #include <QDBusObjectPath>
+#include <algorithm>
 #include <QDateTime>
 
 namespace skyvane::cli {
@@ -24,7 +25,8 @@ QString usage()
         "\n"
         "options:\n"
         "  --class <name>            another class (default XOB_Skyvane.Nephor)\n"
-        "  --timeout <ms>            call timeout, 1 to 2000 (default 2000)\n"
+        "  --timeout <ms>            call timeout, 1 to 2000 (default 2000); Device_Start\n"
+        "                            waits up to 125 s, until the start has ended\n"
         "  --no-start                do not let the bus start the monitor\n"
         "  -l                        long list\n"
         "  -h, --help                this text\n"
@@ -162,6 +164,12 @@ QString formatValue(const QVariant& v)
         return lines.join(QLatin1Char('\n'));
     }
     return automation::toText(v);
+}
+
+int memberTimeoutMs(const QString& member, int normalMs)
+{
+    if (member == QLatin1String("Device_Start")) return std::max(normalMs, kStartCallMs);
+    return normalMs;
 }
 
 } // namespace skyvane::cli

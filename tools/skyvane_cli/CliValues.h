@@ -35,6 +35,13 @@ QVariant argumentValue(const QString& word);
 // two-dimensional arrays one row per line with tabs between the elements.
 QString formatValue(const QVariant& v);
 
+// How long a call of member may take. Device_Start answers when the start
+// has ended, which includes the monitor's wait for the sensor server's first
+// data (its NPTimeout setting): it gets kStartCallMs; every other member the
+// normal timeout.
+inline constexpr int kStartCallMs = 125000;
+int memberTimeoutMs(const QString& member, int normalMs);
+
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1; // the member failed or does not exist

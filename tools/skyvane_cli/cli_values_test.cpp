@@ -64,3 +64,13 @@ TEST(SkyvaneCli, ValuesAndOutput)
     EXPECT_EQ(formatValue(QVariantList{QVariantList{1, "a"}, QVariantList{2, "b"}}), QStringLiteral("1\ta\n2\tb"));
     EXPECT_EQ(formatValue(QDateTime(QDate(2026, 12, 7), QTime(21, 0, 5))), QStringLiteral("2026-12-07 21:00:05"));
 }
+
+TEST(CliValues, DeviceStartWaitsForTheWholeStart)
+{
+    // The start waits up to NPTimeout for the sensor's first data: far beyond
+    // the 2 s of an ordinary call.
+    EXPECT_EQ(memberTimeoutMs("Device_Start", 2000), kStartCallMs);
+    EXPECT_GE(kStartCallMs, 10000 + 5000); // NPTimeout's default + 5 s
+    EXPECT_EQ(memberTimeoutMs("Device_Stop", 2000), 2000);
+    EXPECT_EQ(memberTimeoutMs("Safe", 800), 800);
+}

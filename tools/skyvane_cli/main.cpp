@@ -138,7 +138,10 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     case Command::Get: {
-        const automation::CallResult r = obj->get(o.member);
+        // Device_Start is a method: "get" calls it, with its long timeout.
+        QVariantList none;
+        const int timeout = memberTimeoutMs(o.member, o.timeoutMs);
+        const automation::CallResult r = timeout > o.timeoutMs ? obj->callLong(o.member, none, timeout) : obj->get(o.member);
         if (!r.ok()) return fail(exitFor(r.failure), failureText(o.member, r));
         if (r.value.isValid()) out(formatValue(r.value));
         return kExitOk;
@@ -151,7 +154,9 @@ int main(int argc, char** argv)
     case Command::Call: {
         QVariantList args;
         for (const QString& a : o.args) args << argumentValue(a);
-        const automation::CallResult r = obj->call(o.member, args);
+        const int timeout = memberTimeoutMs(o.member, o.timeoutMs);
+        const automation::CallResult r =
+            timeout > o.timeoutMs ? obj->callLong(o.member, args, timeout) : obj->call(o.member, args);
         if (!r.ok()) return fail(exitFor(r.failure), failureText(o.member, r));
         if (r.value.isValid()) out(formatValue(r.value));
         // By-reference arguments come back under their names.

@@ -59,6 +59,9 @@ conditions::SoundPlayer& playerOr(conditions::SoundPlayer* p, std::unique_ptr<co
 }
 
 using conditions::Quantity;
+
+// How often the window's flag is checked against the age of the last cycle.
+constexpr qint64 kStaleWatchMs = 1000;
 } // namespace
 
 MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
@@ -83,6 +86,9 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     state_.users = QStringLiteral("Attached Users: 0");
     readTimer_ = clock_.createTimer();
     readTimer_->setCallback([this] { readCycle(); });
+    staleWatch_ = clock_.createTimer();
+    staleWatch_->setInterval(kStaleWatchMs);
+    staleWatch_->setCallback([this] { checkStaleFlag(); });
     refreshRunMenus();
 }
 
@@ -185,10 +191,16 @@ void MonitorCore::enableReadSettings(bool on)
 
 void MonitorCore::startProcedure()
 {
-    if (state_.running || stopping_ || starting_) return;
+    if (state_.running || stopping_ || starting_) {
+        // A start under way reports when it ends.
+        if (!starting_) emit startFinished(state_.running);
+        return;
+    }
+    beginStartGuards();
     // The wait for the first sensor data runs in the event loop: the window
     // and the clients are served meanwhile, and Stop (or a client) may end
-    // this start; it then ends quietly.
+    // this start; it then ends quietly. Every way out ends in endStart(),
+    // which reports the outcome (startFinished).
     starting_ = true;
     startTime_ = clock_.now();
     state_.safeDelayMsg.text.clear();
@@ -338,6 +350,7 @@ void MonitorCore::stopProcedure()
     alarmStop();
     state_.running = false;
     stopping_ = false;
+    endStartGuards();
     refreshRunMenus();
     if (abortStart) {
         // A start waiting for the sensor server ends here.
@@ -404,6 +417,7 @@ void MonitorCore::finishCycle()
     blinkLED(state_.ledRead, lamp);
     cycleBusy_ = false;
     lastCycleMs_ = clock_.msClock() - cycleStarted_;
+    markCycleCompleted();
     notify();
     emit cycleFinished();
 }
@@ -654,6 +668,7 @@ void MonitorCore::registerUsers(int delta)
     if (state_.clients != 0) {
         if (state_.clients == 1 && delta == 1) {
             comPeriodStart_ = clock_.msClock();
+            comCalls_ = 0;
             state_.comCalls.clear();
             state_.comPeriod.clear();
             state_.stopVisible = false;
@@ -668,7 +683,55 @@ void MonitorCore::registerUsers(int delta)
 
 int MonitorCore::secondsSinceGoodData() const
 {
+    // No current evaluation: the data are as good as none.
+    if (evaluationStale()) return 1000;
     return station_.secondsSinceGoodData(sensorError_);
+}
+
+// ---- guards of the reported flag ---------------------------------------------
+
+void MonitorCore::beginStartGuards()
+{
+    // Control held by a client does not outlive a Start: the monitor decides
+    // again from the first cycle of this run.
+    if (hasControl_) hasControl(false, QString());
+    lastCycleDone_ = QDateTime();
+    staleWatch_->start();
+}
+
+void MonitorCore::endStartGuards()
+{
+    staleWatch_->stop();
+    showFlagUnsafe();
+}
+
+void MonitorCore::markCycleCompleted() { lastCycleDone_ = clock_.now(); }
+
+bool MonitorCore::evaluationStale() const
+{
+    if (!state_.running || !lastCycleDone_.isValid()) return true;
+    // A cycle that has not completed for two intervals means the decision
+    // shown is no longer current (a hung read, a stalled timer).
+    // The read period may be changed by a client while the timer still runs
+    // at the old one: the longer of the two counts.
+    const qint64 interval = std::max(config_.readIntervalMs(), readTimer_->interval());
+    return lastCycleDone_.msecsTo(clock_.now()) > 2 * interval;
+}
+
+bool MonitorCore::reportedUnsafe() const { return evaluationStale() || unsafe_; }
+
+void MonitorCore::showFlagUnsafe()
+{
+    const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(true);
+    state_.ledUnsafe = d.lampColour;
+    state_.unsafeFlag.text = d.caption;
+    state_.unsafeFlag.colour = d.lampColour;
+    notify();
+}
+
+void MonitorCore::checkStaleFlag()
+{
+    if (evaluationStale() && state_.unsafeFlag.text != conditions::unsafeFlagDisplay(true).caption) showFlagUnsafe();
 }
 
 void MonitorCore::blinkLEDCOM(int c, bool showPeriod)

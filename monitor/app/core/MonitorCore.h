@@ -108,6 +108,13 @@ public:
     int cycleCount() const { return cycles_; }
     bool dataReady() const { return dataReady_; }
     bool unsafe() const { return unsafe_; }
+    // The flag as clients and the sensor server may rely on it: unsafe while
+    // monitoring is stopped, before the first cycle of a run has completed
+    // and while the last completed cycle is older than two read intervals;
+    // otherwise the evaluated (or client-set) flag.
+    bool reportedUnsafe() const;
+    // True while no current evaluation stands behind the flag (see above).
+    bool evaluationStale() const;
     double switchValue() const { return switchValue_; }
     const SensorReadings& readings() const { return readings_; }
     bool sensorError() const { return sensorError_; }
@@ -179,6 +186,13 @@ private:
     void stepReportToSensor(int generation);
     void stepOutputs();
     void notify() { emit changed(); }
+    // Guards of the reported flag: what every Start resets, the time stamp of
+    // a completed cycle and the watchdog that shows a stale flag as unsafe.
+    void beginStartGuards();
+    void endStartGuards();
+    void markCycleCompleted();
+    void checkStaleFlag();
+    void showFlagUnsafe();
     void showConditionLabels();
     conditions::StationValues stationValuesForConditions() const;
 
@@ -197,6 +211,8 @@ private:
     station::StationCycleResult station_;
     Prompter prompter_;
     std::unique_ptr<ClockTimer> readTimer_;
+    std::unique_ptr<ClockTimer> staleWatch_;
+    QDateTime lastCycleDone_; // the last completed read cycle of this run
 
     bool minimized_ = false;
     QDateTime startTime_;

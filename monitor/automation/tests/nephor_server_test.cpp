@@ -589,12 +589,6 @@ TEST(NephorServer, ForwardedGraphMembersAndTheirFailures)
     }
     // The monitor's own answers need no sensor.
     EXPECT_EQ(c->call("GraphTemperatureMin", {5}).value.toInt(), 0);
-    EXPECT_EQ(c->call("XOB_GraphArrayFirstElem", {0}).value.toInt(), 0);
-    EXPECT_EQ(c->call("XOB_GraphArrayLastElem", {9}).value.toInt(), 0);
-    EXPECT_EQ(c->call("GetGraphFreq", {1}).value.toInt(), 6);
-    EXPECT_EQ(c->call("GraphFreq").value.toInt(), 6);
-    const QVariantList table = c->call("XOB_GraphArray").value.toList();
-    EXPECT_EQ(table.size(), 8); // rows 0..7
 
     ASSERT_TRUE(c->call("Device_Start").ok());
     const auto cloud = c->call("XOB_GraphArrayCloud");
@@ -630,6 +624,9 @@ TEST(NephorServer, ActivitySignal)
 {
     NephorRig rig;
     ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
+    nephor::NephorHooks hooks;
+    hooks.graphFreq = [] { return 6.0; };
+    rig.server->setHooks(hooks);
     auto c = rig.client();
     struct Row {
         enum Kind { Get, Call } kind;
@@ -765,4 +762,47 @@ TEST(NephorServer, ASecondMonitorCannotTakeTheName)
     EXPECT_TRUE(rig.clientsAre(1));
     EXPECT_EQ(other.state().clients, 0);
     EXPECT_EQ(c->get("Name").value.toString(), "XOB_Skyvane");
+}
+
+TEST(NephorServer, MembersWithoutTheirFeatureSayNotAvailable)
+{
+    NephorRig rig;
+    ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
+    auto c = rig.client();
+    // No user data file, no history: a clear error instead of a made-up
+    // answer a client would take for real.
+    for (const auto& [member, args] : {std::pair{"RecordStart", QVariantList{true}}, std::pair{"RecordStop", QVariantList{}},
+                                       std::pair{"GraphFreq", QVariantList{}}, std::pair{"GetGraphFreq", QVariantList{1}},
+                                       std::pair{"XOB_GraphArray", QVariantList{}},
+                                       std::pair{"XOB_GraphArrayFirstElem", QVariantList{0}},
+                                       std::pair{"XOB_GraphArrayLastElem", QVariantList{9}}}) {
+        SCOPED_TRACE(member);
+        const auto r = c->call(QString::fromLatin1(member), args);
+        EXPECT_EQ(r.failure, Failure::ServerError);
+        EXPECT_TRUE(r.error.contains("not available in this version")) << r.error.toStdString();
+    }
+
+    // Once the program provides the feature, the members answer from it.
+    nephor::NephorHooks hooks;
+    hooks.graphFreq = [] { return 6.4; };
+    hooks.history = [] {
+        nephor::HistoryView h;
+        h.first = 3;
+        h.last = 7;
+        for (int row = 0; row <= 7; ++row) h.samples << QVariant(QVariantList{row});
+        return h;
+    };
+    bool recording = false;
+    hooks.recordStart = [&](bool) { recording = true; };
+    hooks.recordStop = [&] { recording = false; };
+    rig.server->setHooks(hooks);
+    EXPECT_EQ(c->call("GraphFreq").value.toInt(), 6);
+    EXPECT_EQ(c->call("GetGraphFreq", {1}).value.toInt(), 6);
+    EXPECT_EQ(c->call("XOB_GraphArrayFirstElem", {0}).value.toInt(), 3);
+    EXPECT_EQ(c->call("XOB_GraphArrayLastElem", {9}).value.toInt(), 7);
+    EXPECT_EQ(c->call("XOB_GraphArray").value.toList().size(), 8); // rows 0..7
+    EXPECT_TRUE(c->call("RecordStart", {false}).ok());
+    EXPECT_TRUE(recording);
+    EXPECT_TRUE(c->call("RecordStop").ok());
+    EXPECT_FALSE(recording);
 }

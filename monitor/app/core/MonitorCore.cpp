@@ -297,11 +297,18 @@ void MonitorCore::finishStart()
     }
     state_.running = true;
     refreshRunMenus();
+    // The start ends with its first cycle, so that whoever asked for it (a
+    // client's Device_Start) finds a decision made when it is told.
+    if (cycleBusy_) {
+        endStartAfterCycle_ = true;
+        return;
+    }
     endStart(true);
 }
 
 void MonitorCore::endStart(bool running)
 {
+    endStartAfterCycle_ = false;
     starting_ = false;
     notify();
     emit startFinished(running);
@@ -420,6 +427,7 @@ void MonitorCore::finishCycle()
     markCycleCompleted();
     notify();
     emit cycleFinished();
+    if (endStartAfterCycle_) endStart(true);
 }
 
 void MonitorCore::stepReadStation()

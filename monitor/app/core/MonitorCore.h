@@ -231,6 +231,7 @@ private:
     bool stopping_ = false;
     bool starting_ = false;
     bool cycleBusy_ = false;
+    bool endStartAfterCycle_ = false;
     int cycleGeneration_ = 0;
     qint64 cycleStarted_ = 0;
     qint64 lastCycleMs_ = 0;

@@ -5,6 +5,7 @@
 #include "Safety.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -159,7 +160,22 @@ TEST(NephorSafety, AClientsStartIsAnsweredWithItsOutcome)
     NephorRig rig({"--ready-delay", "-1"}); // the sensor server never has data
     ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
     auto c = rig.client();
-    const auto r = c->call("Device_Start");
+    rig.core->config().npTimeout = 3;
+    // The client waits for its answer while the data wait makes its passes
+    // (a second apart on the monitor's clock).
+    automation::CallResult r;
+    std::atomic<bool> answered{false};
+    c->post([&] {
+        QVariantList none;
+        r = c->object()->callLong(QStringLiteral("Device_Start"), none, 60000);
+        answered = true;
+    });
+    ASSERT_TRUE(spinUntil([&] { return rig.core->isStarting(); }));
+    for (int pass = 0; pass < 10 && !answered; ++pass) {
+        rig.clock.advance(1000);
+        spinUntil([&] { return answered.load(); }, 100);
+    }
+    ASSERT_TRUE(spinUntil([&] { return answered.load(); }));
     EXPECT_EQ(r.failure, Failure::ServerError);
     EXPECT_TRUE(r.error.contains("cannot read XOB_Nephor")) << r.error.toStdString();
     EXPECT_FALSE(rig.core->isRunning());

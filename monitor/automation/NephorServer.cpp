@@ -185,34 +185,38 @@ Reply noSensor(const QString& member)
 }
 } // namespace
 
-Reply NephorServer::forwardGet(const QString& member)
+Reply NephorServer::forward(Call& c, MemberKind kind, const QString& member, QVariantList args, Then then)
 {
+    if (!then) then = [](Reply r, const QVariantList&, QVariantList&) { return r; };
     auto* o = sensorObject();
-    if (!o) return noSensor(member);
+    if (!o) return then(noSensor(member), args, c.args);
+    automation::Responder responder = c.defer();
     ShortTimeout t(o);
-    const automation::CallResult r = o->get(member);
-    if (!r.ok()) return sensorFailure(member, r);
-    return Reply::ok(r.value);
-}
-
-Reply NephorServer::forwardLet(const QString& member, const QVariant& value)
-{
-    auto* o = sensorObject();
-    if (!o) return noSensor(member);
-    ShortTimeout t(o);
-    const automation::CallResult r = o->let(member, value);
-    if (!r.ok()) return sensorFailure(member, r);
-    return Reply::ok();
-}
-
-Reply NephorServer::forwardCall(const QString& member, QVariantList& args)
-{
-    auto* o = sensorObject();
-    if (!o) return noSensor(member);
-    ShortTimeout t(o);
-    const automation::CallResult r = o->call(member, args);
-    if (!r.ok()) return sensorFailure(member, r);
-    return Reply::ok(r.value);
+    if (!responder.isValid()) {
+        // A call made inside this program (not through the bus) is answered
+        // at once.
+        automation::CallResult r;
+        if (kind == MemberKind::Get) r = o->get(member, args);
+        else if (kind == MemberKind::Let) r = o->let(member, args.takeLast(), args);
+        else r = o->call(member, args);
+        return then(r.ok() ? Reply::ok(r.value) : sensorFailure(member, r), args, c.args);
+    }
+    // The client waits; the monitor does not: other calls and the read cycle
+    // go on while the sensor server answers. Should the sensor object go
+    // first (Stop), the dropped responder answers with an error.
+    auto done = [responder, member, then](const automation::CallResult& r, const QVariantList& out) mutable {
+        QVariantList& clientArgs = responder.args();
+        responder.reply(then(r.ok() ? Reply::ok(r.value) : sensorFailure(member, r), out, clientArgs));
+    };
+    if (kind == MemberKind::Get) {
+        o->getAsync(member, done, args);
+    } else if (kind == MemberKind::Let) {
+        const QVariant value = args.takeLast();
+        o->letAsync(member, value, done, args);
+    } else {
+        o->callAsync(member, args, done);
+    }
+    return Reply::deferred();
 }
 
 Reply NephorServer::sensorFormCall(const QString& member, QVariantList& args)
@@ -261,15 +265,14 @@ Reply NephorServer::notAvailable(const Call& c)
                        QStringLiteral("%1 is not available in this version of XOB_Skyvane").arg(c.member->name));
 }
 
-Reply NephorServer::setUnsafe(bool unsafe)
+Reply NephorServer::setUnsafe(Call& c, bool unsafe)
 {
     // Only a client that took control decides the flag.
     if (!core_.hasControlFlag()) return Reply::ok();
     core_.setUnsafeByClient(unsafe);
     if (!sensorObject()) return Reply::ok();
-    QVariantList args{unsafe};
-    Reply r = forwardCall(QStringLiteral("SetUnSafe"), args);
-    return r.isOk() ? Reply::ok() : r;
+    return forward(c, MemberKind::Method, QStringLiteral("SetUnSafe"), {unsafe},
+                   [](Reply r, const QVariantList&, QVariantList&) { return r.isOk() ? Reply::ok() : r; });
 }
 
 Reply NephorServer::deviceStart(Call& c)
@@ -379,20 +382,14 @@ void NephorServer::buildHandlers()
         const bool first = QLatin1String(name).endsWith(QLatin1String("FirstElem"));
         h.onMethod(QLatin1String(name), [this, name, first](Call& c) {
             const qint32 graph = c.arg(0).toInt();
-            if (graph >= 1 && graph <= 4) {
-                QVariantList args{graph};
-                return forwardCall(QLatin1String(name), args);
-            }
+            if (graph >= 1 && graph <= 4) return forward(c, MemberKind::Method, QLatin1String(name), {graph});
             if (!hooks_.history) return notAvailable(c);
             const HistoryView v = history();
             return Reply::ok(first ? v.first : v.last);
         });
     }
     for (const char* name : {"XOB_GraphArrayCloud", "XOB_GraphArrayRain", "XOB_GraphArrayDay", "XOB_GraphArrayTemp"}) {
-        h.onMethod(QLatin1String(name), [this, name](Call&) {
-            QVariantList none;
-            return forwardCall(QLatin1String(name), none);
-        });
+        h.onMethod(QLatin1String(name), [this, name](Call& c) { return forward(c, MemberKind::Method, QLatin1String(name), {}); });
     }
     h.onMethod("XOB_GraphArray", [this](Call& c) {
         if (!hooks_.history) return notAvailable(c);
@@ -409,31 +406,37 @@ void NephorServer::buildHandlers()
         core.alarmStop();
         return Reply::ok();
     });
-    h.onGet("XOB_CloudAlarmDelay", [this](Call&) {
+    h.onGet("XOB_CloudAlarmDelay", [this](Call& c) {
         // Any failure reads as 0.
-        const Reply r = forwardGet(QStringLiteral("XOB_CloudAlarmDelay"));
-        bool ok = false;
-        const qint32 v = r.isOk() ? automation::toInt32(r.value, &ok) : 0;
-        return Reply::ok(ok ? v : 0);
+        return forward(c, MemberKind::Get, QStringLiteral("XOB_CloudAlarmDelay"), {},
+                       [](Reply r, const QVariantList&, QVariantList&) {
+                           bool ok = false;
+                           const qint32 v = r.isOk() ? automation::toInt32(r.value, &ok) : 0;
+                           return Reply::ok(ok ? v : 0);
+                       });
     });
     h.onLet("XOB_CloudAlarmDelay", [this, &core](Call& c) {
         const qint32 v = c.value().toInt();
-        if (sensorObject()) forwardLet(QStringLiteral("XOB_CloudAlarmDelay"), v); // failure ignored
+        // Sent on without waiting; its failure is ignored.
+        if (auto* o = sensorObject()) o->letAsync(QStringLiteral("XOB_CloudAlarmDelay"), v);
         core.safety().evaluator().setCloudAlarmDelay(v);
         core.conditionsEdited();
         return Reply::ok();
     });
-    h.onGet("XOB_DeviceRole", [this](Call&) { return forwardGet(QStringLiteral("XOB_DeviceRole")); });
+    h.onGet("XOB_DeviceRole", [this](Call& c) { return forward(c, MemberKind::Get, QStringLiteral("XOB_DeviceRole"), {}); });
     h.onGet("XOB_DeviceSwitchCtrl", [&core](Call&) { return Reply::ok(core.config().swRole == 0); });
     h.onLet("XOB_DeviceSwitchCtrl", [this, &core](Call& c) {
-        const Reply role = forwardGet(QStringLiteral("XOB_DeviceRole"));
-        if (!role.isOk()) return role;
-        if (role.value.toString() != QLatin1String("MASTER")) return Reply::ok();
-        // True selects "Enabled" (this program drives the switch), the option
-        // the get reports as true.
-        core.config().swRole = c.value().toBool() ? 0 : 1;
-        core.dispSwitchLabels();
-        return Reply::ok();
+        const bool on = c.value().toBool();
+        return forward(c, MemberKind::Get, QStringLiteral("XOB_DeviceRole"), {},
+                       [&core, on](Reply role, const QVariantList&, QVariantList&) {
+            if (!role.isOk()) return role;
+            if (role.value.toString() != QLatin1String("MASTER")) return Reply::ok();
+            // True selects "Enabled" (this program drives the switch), the
+            // option the get reports as true.
+            core.config().swRole = on ? 0 : 1;
+            core.dispSwitchLabels();
+            return Reply::ok();
+        });
     });
     h.onMethod("XOB_LocalControl", [this, &core](Call& c) {
         const bool take = c.arg(0).toBool();
@@ -462,7 +465,7 @@ void NephorServer::buildHandlers()
         if (u && *u != core.conditionsConfig().units.temperature) core.selectTemperatureUnit(*u);
         return Reply::ok();
     });
-    h.onMethod("XOB_XFERFileErr", [this](Call&) { return forwardGet(QStringLiteral("XFERFileErr")); });
+    h.onMethod("XOB_XFERFileErr", [this](Call& c) { return forward(c, MemberKind::Get, QStringLiteral("XFERFileErr"), {}); });
     // Without a user data file there is nothing to record: say so rather
     // than let a client believe it records.
     h.onMethod("RecordStart", [this](Call& c) {
@@ -475,7 +478,7 @@ void NephorServer::buildHandlers()
         hooks_.recordStop();
         return Reply::ok();
     });
-    h.onMethod("SetUnSafe", [this](Call& c) { return setUnsafe(c.arg(0).toBool()); });
+    h.onMethod("SetUnSafe", [this](Call& c) { return setUnsafe(c, c.arg(0).toBool()); });
     h.onMethod("DeviceIsRunning", [&core](Call&) {
         return Reply::ok(core.sensor().isConnected() && core.readings().deviceRunning);
     });
@@ -521,9 +524,9 @@ void NephorServer::buildHandlers()
     h.onMethod("XOB_TotalNoUsers", [&core](Call&) { return Reply::ok(core.state().clients); });
     h.onGet("Name", [](Call&) { return Reply::ok(QStringLiteral("XOB_Skyvane")); });
     h.onGet("Version", [](Call&) { return Reply::ok(versionDigits()); });
-    h.onGet("VersionNP", [this](Call&) {
+    h.onGet("VersionNP", [this](Call& c) {
         if (!sensorObject()) return Reply::ok(QStringLiteral("0.00.000"));
-        return forwardGet(QStringLiteral("Version"));
+        return forward(c, MemberKind::Get, QStringLiteral("Version"), {});
     });
 
     addValues();
@@ -558,15 +561,14 @@ void NephorServer::buildHandlers()
             read.sender = c.sender;
             return invoke(read);
         }
-        return forwardGet(QStringLiteral("ReadCycle"));
+        return forward(c, MemberKind::Get, QStringLiteral("ReadCycle"), {});
     });
     h.onMethod("GetGraphFreq", [this](Call& c) {
         if (c.arg(0).toInt() != 0) {
             if (!hooks_.graphFreq) return notAvailable(c);
             return Reply::ok(roundInt32(graphFreq()));
         }
-        QVariantList args{qint32(0)};
-        return forwardCall(QStringLiteral("GetGraphFreq"), args);
+        return forward(c, MemberKind::Method, QStringLiteral("GetGraphFreq"), {qint32(0)});
     });
     h.onMethod("XOB_DataDisplayed", [this](Call& c) { return dataDisplayed(c.arg(0).toString(), c.arg(1).toString()); });
 }
@@ -631,10 +633,11 @@ void NephorServer::addValues()
     for (const char* name : {"GraphTemperatureMax", "GraphTemperatureMin"}) {
         h.onMethod(QLatin1String(name), [this, name](Call& c) {
             if (c.arg(0).toInt() != 0) return Reply::ok(qint32(0));
-            QVariantList args{qint32(0)};
-            Reply r = forwardCall(QLatin1String(name), args);
-            if (r.isOk() && !args.isEmpty()) c.args[0] = args[0];
-            return r;
+            return forward(c, MemberKind::Method, QLatin1String(name), {qint32(0)},
+                           [](Reply r, const QVariantList& out, QVariantList& clientArgs) {
+                               if (r.isOk() && !out.isEmpty() && !clientArgs.isEmpty()) clientArgs[0] = out[0];
+                               return r;
+                           });
         });
     }
     h.onMethod("Safe", [this](Call&) { return Reply::ok(!unsafeFlag()); });
@@ -656,7 +659,7 @@ void NephorServer::addForwardedSettings()
         if (s.spec.name == QLatin1String("XOB_DeviceRole") || s.spec.name == QLatin1String("XOB_DeviceSwitchCtrl")) continue;
         const QString name = s.spec.name;
         if (s.spec.kind == MemberKind::Get) {
-            handlers_.onGet(name, [this, name](Call&) { return forwardGet(name); });
+            handlers_.onGet(name, [this, name](Call& c) { return forward(c, MemberKind::Get, name, {}); });
             continue;
         }
         const QString type = s.spec.args.last().type;
@@ -668,19 +671,22 @@ void NephorServer::addForwardedSettings()
                 return badValue(c, QStringLiteral("not a finite number"));
             if (name.startsWith(QLatin1String("Color")) && (v.toInt() < 0 || v.toInt() > 0xFFFFFF))
                 return badValue(c, QStringLiteral("a colour is 0 to 16777215 (blue * 65536 + green * 256 + red)"));
-            if (Reply r = forwardLet(name, v); !r.isOk()) return r;
-            // The sensor server's window keeps a copy of five settings in its
-            // own controls; they are set to the same value.
-            if (name == QLatin1String("ThreshRainRain")) return writeSensorFormControl(QStringLiteral("UnknowRainLT"), {}, v);
-            if (name == QLatin1String("RainUnknowConditionValue")) return writeSensorFormControl(QStringLiteral("RainLimit"), 2, v);
-            if (name == QLatin1String("ThreshTempVCloudy")) return writeSensorFormControl(QStringLiteral("UnknowCloudGT"), {}, v);
-            if (name == QLatin1String("CloudUnknowConditionValue")) return writeSensorFormControl(QStringLiteral("CloudLimit"), 2, v);
-            if (name == QLatin1String("TempFactorON")) {
-                QVariantList args{v};
-                const Reply r = sensorFormCall(QStringLiteral("CloudTempSet"), args);
-                return r.isOk() ? Reply::ok() : r;
-            }
-            return Reply::ok();
+            return forward(c, MemberKind::Let, name, {v}, [this, name, v](Reply r, const QVariantList&, QVariantList&) {
+                if (!r.isOk()) return r;
+                // The sensor server's window keeps a copy of five settings in
+                // its own controls; they are set to the same value. (Rare
+                // settings changes: these few calls go the plain way.)
+                if (name == QLatin1String("ThreshRainRain")) return writeSensorFormControl(QStringLiteral("UnknowRainLT"), {}, v);
+                if (name == QLatin1String("RainUnknowConditionValue")) return writeSensorFormControl(QStringLiteral("RainLimit"), 2, v);
+                if (name == QLatin1String("ThreshTempVCloudy")) return writeSensorFormControl(QStringLiteral("UnknowCloudGT"), {}, v);
+                if (name == QLatin1String("CloudUnknowConditionValue")) return writeSensorFormControl(QStringLiteral("CloudLimit"), 2, v);
+                if (name == QLatin1String("TempFactorON")) {
+                    QVariantList args{v};
+                    const Reply f = sensorFormCall(QStringLiteral("CloudTempSet"), args);
+                    return f.isOk() ? Reply::ok() : f;
+                }
+                return Reply::ok();
+            });
         });
     }
 }

@@ -121,15 +121,21 @@ private:
 
     // Calls on the sensor server's object. Each fails with a ServerError
     // naming the sensor server when there is no object or the call fails.
-    Reply forwardGet(const QString& member);
-    Reply forwardLet(const QString& member, const QVariant& value);
-    Reply forwardCall(const QString& member, QVariantList& args);
+    // How a forwarded call's answer becomes the client's: the answer as a
+    // reply (or the failure), the server's by-reference values, the client's
+    // by-reference arguments to fill.
+    using Then = std::function<Reply(Reply answer, const QVariantList& serverArgs, QVariantList& clientArgs)>;
+    // Passes the call on to the sensor server without waiting for it: the
+    // client's call is answered when the sensor server's answer comes (or
+    // its short timeout passes), and the monitor serves others meanwhile.
+    // For a let, the value is the last of args.
+    Reply forward(Call& c, automation::MemberKind kind, const QString& member, QVariantList args, Then then = {});
     // The second write of five lets: a control of the sensor server's window.
     Reply writeSensorFormControl(const QString& control, std::optional<int> index, const QVariant& value);
     Reply sensorFormCall(const QString& member, QVariantList& args);
     automation::LateBoundObject* sensorObject() const;
 
-    Reply setUnsafe(bool unsafe);
+    Reply setUnsafe(Call& c, bool unsafe);
     Reply deviceStart(Call& c);
     void clientGone(const QString& client);
     // Members whose feature this build lacks (no hook installed).

@@ -164,3 +164,35 @@ TEST(HungSensorServer, AStartAgainstAHungServerKeepsTheMonitorAnswering)
     EXPECT_FALSE(rig.core->isRunning());
     EXPECT_EQ(rig.core->state().status.text, "Problem with XOB_Nephor");
 }
+
+TEST(HungSensorServer, AForwardedCallWaitingForTheServerHoldsNobodyElseUp)
+{
+    NephorRig rig;
+    ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
+    auto a = rig.client();
+    auto b = rig.client();
+    rig.start();
+    ASSERT_TRUE(rig.core->isRunning());
+    ASSERT_TRUE(a->get("ThreshTempClear").ok()); // passed on to the sensor server
+
+    Stopped hung(rig.sim->pid());
+    // Client a asks for a setting of the sensor server, which does not
+    // answer; meanwhile client b reads the flag.
+    std::atomic<bool> aDone{false};
+    automation::CallResult aResult;
+    a->post([&] {
+        aResult = a->object()->get(QStringLiteral("ThreshTempClear"));
+        aDone = true;
+    });
+    spinFor(50);
+    QElapsedTimer e;
+    e.start();
+    const auto r = b->get("Safe");
+    EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_LT(e.elapsed(), 300);
+    EXPECT_FALSE(aDone.load()) << "the forwarded call came back before the sensor server answered";
+    // a gets its answer once the forwarded call's short timeout has passed.
+    ASSERT_TRUE(spinUntil([&] { return aDone.load(); }, 5000));
+    EXPECT_EQ(aResult.failure, automation::Failure::ServerError);
+    EXPECT_TRUE(aResult.error.contains("XOB_Nephor")) << aResult.error.toStdString();
+}

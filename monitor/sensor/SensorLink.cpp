@@ -186,8 +186,12 @@ void SensorLink::release(bool wait)
         object_->resume();
         object_->setTimeout(std::min(callTimeoutMs_, 500));
         QVariantList args{false, QString()};
-        if (wait) object_->call(QStringLiteral("XOB_LocalControl"), args);
-        else object_->callAsync(QStringLiteral("XOB_LocalControl"), args);
+        if (wait) {
+            object_->call(QStringLiteral("XOB_LocalControl"), args);
+        } else {
+            object_->callAsync(QStringLiteral("XOB_LocalControl"), args);
+            object_->setReleaseWithoutWaiting(true);
+        }
         object_.reset(); // the instance is released after the call, in order
     }
     if (connecting_) {

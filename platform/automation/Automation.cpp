@@ -514,6 +514,7 @@ struct LateBoundObject::Impl {
     int timeoutMs = kDefaultTimeoutMs;
     bool owned = false;  // created through the factory: release on destruction
     bool suspended = false;
+    bool releaseWithoutWaiting = false;
 
     bool introspected = false;
     QString iface;
@@ -775,7 +776,7 @@ LateBoundObject::~LateBoundObject()
                                                       QStringLiteral("ReleaseInstance"));
     msg << QVariant::fromValue(QDBusObjectPath(d->path));
     msg.setAutoStartService(false);
-    if (d->suspended) {
+    if (d->suspended || d->releaseWithoutWaiting) {
         // A hung server would cost another wait; the release is only a
         // courtesy, the server also notices when this client leaves.
         d->bus.send(msg);
@@ -988,6 +989,7 @@ bool LateBoundObject::hasMember(const QString& member)
 QString LateBoundObject::interfaceName() const { return d->iface; }
 bool LateBoundObject::isSuspended() const { return d->suspended; }
 void LateBoundObject::resume() { d->suspended = false; }
+void LateBoundObject::setReleaseWithoutWaiting(bool on) { d->releaseWithoutWaiting = on; }
 void LateBoundObject::setTimeout(int ms) { d->timeoutMs = clampTimeout(ms); }
 int LateBoundObject::timeout() const { return d->timeoutMs; }
 QString LateBoundObject::progId() const { return d->progId; }

@@ -143,6 +143,9 @@ public:
 
     void setTimeout(int ms);
     int timeout() const;
+    // The release on destruction is sent without waiting for the server's
+    // answer (a program that must not stop for another one).
+    void setReleaseWithoutWaiting(bool on);
     QString progId() const;
     QString path() const;
     // True while the server that created the instance still owns the name.

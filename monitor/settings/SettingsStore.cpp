@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <cmath>
 
@@ -18,23 +17,27 @@ namespace {
 // No settings file of ours comes near this; anything larger is not one.
 constexpr qint64 kMaxIniBytes = 8 * 1024 * 1024;
 
-// True when data can be an INI file as QSettings writes it: UTF-8 text of
+// True when data can be an INI file as QSettings writes it: text of
 // section lines, key = value lines, comments and blank lines. QSettings
 // itself accepts nearly anything and would write its own keys over a file it
 // half understood; this decides first whether the file is ours to write.
-bool looksLikeIni(QByteArray data)
+// Text in another encoding than UTF-8 (a file edited by hand) is still text:
+// only control characters and lines of no INI form mark a file as foreign.
+bool looksLikeIni(const QByteArray& data)
 {
-    if (data.size() > kMaxIniBytes || data.contains('\0')) return false;
-    if (data.startsWith("\xEF\xBB\xBF")) data.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8.decode(data);
-    if (utf8.hasError()) return false;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& raw : lines) {
-        const QString line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'))) continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) continue;
-        if (line.contains(QLatin1Char('='))) continue;
+    if (data.size() > kMaxIniBytes) return false;
+    for (const char c : data) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 && u != '\t' && u != '\n' && u != '\r') return false;
+        if (u == 0x7F) return false;
+    }
+    const QList<QByteArray> lines = data.split('\n');
+    for (const QByteArray& raw : lines) {
+        QByteArray line = raw.trimmed();
+        if (line.startsWith("\xEF\xBB\xBF")) line.remove(0, 3);
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
+        if (line.startsWith('[') && line.endsWith(']')) continue;
+        if (line.contains('=')) continue;
         return false;
     }
     return true;

@@ -121,7 +121,7 @@ TEST(SettingsFiles, GarbageIsKeptAsideAndDefaultsUsed)
     const Case cases[] = {
         {"binary", binary},
         {"text with a NUL", QByteArray("[Setup]\nEmulator=1\n\0\0\0\0", 24)},
-        {"not UTF-8", QByteArray("[Setup]\nHTMFile=\xff\xfe\x80\n")},
+        {"control characters", QByteArray("[Setup]\nHTMFile=\x1b[2J\x07\n")},
         {"not an INI file", QByteArray("<html><body>weather</body></html>\n")},
     };
     for (const Case& c : cases) {
@@ -148,6 +148,23 @@ TEST(SettingsFiles, GarbageIsKeptAsideAndDefaultsUsed)
         EXPECT_EQ(again.get("XOB_Skyvane", "Setup", "Emulator", "9"), "1");
         EXPECT_TRUE(again.problems().isEmpty());
     }
+}
+
+TEST(SettingsFiles, HandEditedFilesAreStillRead)
+{
+    QTemporaryDir dir;
+    const QByteArray text("\xEF\xBB\xBF; edited by hand\r\n[Setup]\r\nHTMFile = C:\\M\xe9t\xe9o\\wx.csv\r\n\r\n[Limit]\r\n"
+                          "WindCalm=12\r\n");
+    {
+        QFile f(dir.filePath("XOB_Skyvane.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    SettingsStore s(dir.path());
+    EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm"), "12");
+    EXPECT_TRUE(s.contains("XOB_Skyvane", "Setup", "HTMFile"));
+    EXPECT_TRUE(s.problems().isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.filePath("XOB_Skyvane.ini.unreadable")));
 }
 
 TEST(SettingsFiles, SecondBadFileDoesNotReplaceTheFirstCopy)

@@ -389,7 +389,11 @@ QWidget* MainWindow::buildFilesTab()
     connect(buttHtmPath_, &QPushButton::clicked, this, [this] {
         const QString f = QFileDialog::getOpenFileName(this, QStringLiteral("Select data file"), core_.config().htmFile,
                                                        QStringLiteral("HTM files(*.htm*);;All files(*.*)"));
-        if (!f.isEmpty()) { core_.config().htmFile = f; render(); }
+        if (!f.isEmpty()) {
+            core_.config().htmFile = f;
+            core_.settingsTouched();
+            render();
+        }
     });
 
     timeoutRead_ = new QDoubleSpinBox;
@@ -416,7 +420,11 @@ QWidget* MainWindow::buildFilesTab()
         setupControls_ << b;
         connect(b, &QPushButton::clicked, this, [this, title, field] {
             const QString d = QFileDialog::getExistingDirectory(this, title, core_.config().*field);
-            if (!d.isEmpty()) { core_.config().*field = d; render(); }
+            if (!d.isEmpty()) {
+                core_.config().*field = d;
+                core_.settingsTouched();
+                render();
+            }
         });
     };
     folderRow(QStringLiteral("User Data"), lblPathName_, QStringLiteral("LblPathName"),
@@ -480,7 +488,11 @@ void MainWindow::buildMenus()
 void MainWindow::bindConfig()
 {
     // Every edit goes straight into the configuration the core uses.
-    auto changed = [this] { if (!rendering_) pullConfig(); };
+    auto changed = [this] {
+        if (rendering_) return;
+        pullConfig();
+        core_.settingsTouched();
+    };
     connect(flgReadStation_, &QCheckBox::toggled, this, changed);
     connect(flgUpload_, &QCheckBox::toggled, this, changed);
     connect(refreshRead_, &QComboBox::currentIndexChanged, this, changed);

@@ -26,53 +26,38 @@ const T& read(const Ref<T>& ref, const ConditionsConfig& c)
     return ref(const_cast<ConditionsConfig&>(c));
 }
 
-SettingRow textRow(const QString& section, const QString& key, const QString& def, Ref<QString> ref)
+using St = LoadStage;
+
+SettingRow textRow(St st, const QString& section, const QString& key, const QString& def, Ref<QString> ref)
 {
-    return {section, key, SettingKind::Text, def,
-            [ref](ConditionsConfig& c, const QString& t) { ref(c) = t; },
-            [ref](const ConditionsConfig& c) { return read(ref, c); }};
+    return rowText<ConditionsConfig>(st, section, key, def, ref);
 }
 
-SettingRow numberRow(const QString& section, const QString& key, const QString& def, Ref<double> ref)
+SettingRow numberRow(St st, const QString& section, const QString& key, const QString& def, Ref<double> ref)
 {
-    return {section, key, SettingKind::Number, def,
-            [ref, def](ConditionsConfig& c, const QString& t) {
-                ref(c) = codec::toDouble(t, codec::toDouble(def, 0));
-            },
-            [ref](const ConditionsConfig& c) { return codec::fromDouble(read(ref, c)); }};
+    return rowNumber<ConditionsConfig>(st, section, key, def, ref);
 }
 
-SettingRow checkRow(const QString& section, const QString& key, const QString& def, Ref<bool> ref)
+SettingRow checkRow(St st, const QString& section, const QString& key, const QString& def, Ref<bool> ref)
 {
-    return {section, key, SettingKind::CheckBox, def,
-            [ref, def](ConditionsConfig& c, const QString& t) { ref(c) = codec::toInt(t, codec::toInt(def, 0)) != 0; },
-            [ref](const ConditionsConfig& c) { return read(ref, c) ? QStringLiteral("1") : QStringLiteral("0"); }};
+    return rowCheck<ConditionsConfig>(st, section, key, def == QLatin1String("1"), ref);
 }
 
-SettingRow colourRow(const QString& section, const QString& key, int def, Ref<int> ref)
+SettingRow colourRow(St st, const QString& section, const QString& key, int def, Ref<int> ref)
 {
-    return {section, key, SettingKind::Colour, QString::number(def),
-            [ref, def](ConditionsConfig& c, const QString& t) {
-                const int v = codec::toInt(t, def);
-                ref(c) = (v >= 0 && v <= 0xFFFFFF) ? v : def;
-            },
-            [ref](const ConditionsConfig& c) { return QString::number(read(ref, c)); }};
+    return rowColour<ConditionsConfig>(st, section, key, def, ref);
 }
 
 // An option button of a group stored one key per option: a "True" selects it.
 template <class E>
 SettingRow optionRow(const QString& section, const QString& key, E option, bool def, Ref<E> ref)
 {
-    return {section, key, SettingKind::Option, codec::fromBool(def),
-            [ref, option, def](ConditionsConfig& c, const QString& t) {
-                if (codec::toBool(t, def)) ref(c) = option;
-            },
-            [ref, option](const ConditionsConfig& c) { return codec::fromBool(read(ref, c) == option); }};
+    return rowGroupOption<ConditionsConfig, E>(St::LimitUnits, section, key, option, def, ref);
 }
 
 SettingRow alarmSoundRow(const QString& key, Ref<AlarmBox> ref)
 {
-    return {kAlarms, key, SettingKind::Text, QString(),
+    return {St::AlarmSounds, kAlarms, key, SettingKind::Text, QString(),
             [ref](ConditionsConfig& c, const QString& t) { ref(c).setSound(t); },
             [ref](const ConditionsConfig& c) { return read(ref, c).sound(); }};
 }
@@ -80,7 +65,7 @@ SettingRow alarmSoundRow(const QString& key, Ref<AlarmBox> ref)
 // Read after the sound: a box without a sound can not come back armed.
 SettingRow alarmStateRow(const QString& key, Ref<AlarmBox> ref)
 {
-    return {kAlarms, key + QStringLiteral("Stat"), SettingKind::CheckBox, QStringLiteral("0"),
+    return {St::AlarmStates, kAlarms, key + QStringLiteral("Stat"), SettingKind::CheckBox, QStringLiteral("0"),
             [ref](ConditionsConfig& c, const QString& t) { ref(c).setArmed(codec::toInt(t, 0) != 0); },
             [ref](const ConditionsConfig& c) { return read(ref, c).armed() ? QStringLiteral("1") : QStringLiteral("0"); }};
 }
@@ -152,21 +137,21 @@ std::vector<SettingRow> buildRows()
     const auto add = [&rows](SettingRow r) { rows.push_back(std::move(r)); };
 
     // "Window": safe delay and unit spellings.
-    add(numberRow(kWindow, QStringLiteral("SafeDelayVal"), QStringLiteral("0"),
+    add(numberRow(St::WindowFirst, kWindow, QStringLiteral("SafeDelayVal"), QStringLiteral("0"),
                   [](ConditionsConfig& c) -> double& { return c.safety.safeDelaySeconds; }));
-    add(textRow(kWindow, QStringLiteral("StringKPH"), QStringLiteral("KM/HR KM/H KPH"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("StringKPH"), QStringLiteral("KM/HR KM/H KPH"),
                 [](ConditionsConfig& c) -> QString& { return c.units.spellings.kph; }));
-    add(textRow(kWindow, QStringLiteral("StringMPS"), QStringLiteral("M/S MPS"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("StringMPS"), QStringLiteral("M/S MPS"),
                 [](ConditionsConfig& c) -> QString& { return c.units.spellings.mps; }));
-    add(textRow(kWindow, QStringLiteral("StringMPH"), QStringLiteral("MPH"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("StringMPH"), QStringLiteral("MPH"),
                 [](ConditionsConfig& c) -> QString& { return c.units.spellings.mph; }));
-    add(textRow(kWindow, QStringLiteral("StringKNOTS"), QStringLiteral("KNOTS KTS KT"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("StringKNOTS"), QStringLiteral("KNOTS KTS KT"),
                 [](ConditionsConfig& c) -> QString& { return c.units.spellings.knots; }));
-    add(textRow(kWindow, QStringLiteral("StringDC"), QStringLiteral("C"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("StringDC"), QStringLiteral("C"),
                 [](ConditionsConfig& c) -> QString& { return c.units.spellings.dc; }));
-    add(textRow(kWindow, QStringLiteral("StringDF"), QStringLiteral("F"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("StringDF"), QStringLiteral("F"),
                 [](ConditionsConfig& c) -> QString& { return c.units.spellings.df; }));
-    add(textRow(kWindow, QStringLiteral("ExcChrHumidity"), QStringLiteral("%"),
+    add(textRow(St::WindowFirst, kWindow, QStringLiteral("ExcChrHumidity"), QStringLiteral("%"),
                 [](ConditionsConfig& c) -> QString& { return c.units.excludedHumidityChars; }));
 
     // "Limit": unit options. Read straight into the selection: loading never
@@ -180,41 +165,41 @@ std::vector<SettingRow> buildRows()
 
     // "Window": compass names and the sound chooser's folder.
     for (int k = 1; k <= 16; ++k)
-        add({kWindow, QStringLiteral("Cadinal%1").arg(k, 2, 10, QLatin1Char('0')), SettingKind::Text,
+        add({St::WindowSecond, kWindow, QStringLiteral("Cadinal%1").arg(k, 2, 10, QLatin1Char('0')), SettingKind::Text,
              QLatin1String(kDefaultCompassNames[std::size_t(k - 1)]),
              [k](ConditionsConfig& c, const QString& t) { c.compass.set(k, t); },
              [k](const ConditionsConfig& c) { return c.compass.get(k); }});
-    add(textRow(kWindow, QStringLiteral("LastMusicDir"), QString(),
+    add(textRow(St::WindowSecond, kWindow, QStringLiteral("LastMusicDir"), QString(),
                 [](ConditionsConfig& c) -> QString& { return c.alarms.lastMusicDir; }));
 
     // "Setup"
-    add(checkRow(kSetup, QStringLiteral("SuspendAlarm"), QStringLiteral("0"),
+    add(checkRow(St::Setup, kSetup, QStringLiteral("SuspendAlarm"), QStringLiteral("0"),
                  [](ConditionsConfig& c) -> bool& { return c.alarms.suspendSound; }));
 
     // "Limit", "Description", "Color"
     for (const LevelItems& it : kLevelItems)
         for (std::size_t i = 0; i < 3; ++i)
-            add(numberRow(kLimit, QLatin1String(it.key[i]), QLatin1String(it.limit[i]),
+            add(numberRow(St::LimitThresholds, kLimit, QLatin1String(it.key[i]), QLatin1String(it.limit[i]),
                           [q = it.q, i](ConditionsConfig& c) -> double& { return c.levels.thresholds[q][i]; }));
     for (const LevelItems& it : kLevelItems)
         for (std::size_t i = 0; i < 3; ++i)
-            add(textRow(kDescription, QLatin1String(it.key[i]), QLatin1String(it.description[i]),
+            add(textRow(St::Description, kDescription, QLatin1String(it.key[i]), QLatin1String(it.description[i]),
                         [q = it.q, i](ConditionsConfig& c) -> QString& { return c.levels.styles[q][i].description; }));
     for (const LevelItems& it : kLevelItems)
         for (std::size_t i = 0; i < 3; ++i)
-            add(colourRow(kColor, QLatin1String(it.key[i]), it.colour[i],
+            add(colourRow(St::Color, kColor, QLatin1String(it.key[i]), it.colour[i],
                           [q = it.q, i](ConditionsConfig& c) -> int& { return c.levels.styles[q][i].colour; }));
 
     // "Unsafe": marks and direction sectors.
     for (const MarkItems& it : kMarkItems)
         for (std::size_t i = 0; i < 3; ++i)
-            add(checkRow(kUnsafe, QLatin1String(it.key[i]), QLatin1String(it.def[i]),
+            add(checkRow(St::Unsafe, kUnsafe, QLatin1String(it.key[i]), QLatin1String(it.def[i]),
                          [q = it.q, i](ConditionsConfig& c) -> bool& { return c.safety.unsafeMarks[q][i]; }));
     for (std::size_t i = 0; i < 3; ++i)
-        add(textRow(kUnsafe, QStringLiteral("WindDir%1").arg(i), kDefaultSectorText,
+        add(textRow(St::Unsafe, kUnsafe, QStringLiteral("WindDir%1").arg(i), kDefaultSectorText,
                     [i](ConditionsConfig& c) -> QString& { return c.safety.windSectors[i]; }));
     for (std::size_t i = 0; i < 3; ++i)
-        add(textRow(kUnsafe, QStringLiteral("GustDir%1").arg(i), kDefaultSectorText,
+        add(textRow(St::Unsafe, kUnsafe, QStringLiteral("GustDir%1").arg(i), kDefaultSectorText,
                     [i](ConditionsConfig& c) -> QString& { return c.safety.gustSectors[i]; }));
 
     // "Alarms": the 24 sounds, then the 24 states.
@@ -230,13 +215,17 @@ std::vector<SettingRow> buildRows()
     // "Alarms": stale-data alarms and rules.
     const Ref<AlarmBox> ws = [](ConditionsConfig& c) -> AlarmBox& { return c.alarms.stationData; };
     const Ref<AlarmBox> np = [](ConditionsConfig& c) -> AlarmBox& { return c.alarms.sensorData; };
-    add(alarmSoundRow(QStringLiteral("WSAlarm"), ws));
-    add(alarmStateRow(QStringLiteral("WSAlarm"), ws));
-    add(alarmSoundRow(QStringLiteral("NPAlarm"), np));
-    add(alarmStateRow(QStringLiteral("NPAlarm"), np));
-    add(checkRow(kAlarms, QStringLiteral("WSDataOldUnsafe"), QStringLiteral("1"),
+    // Read after the "Graphs" section, as they always were.
+    for (auto [key, ref] : {std::pair{QStringLiteral("WSAlarm"), ws}, std::pair{QStringLiteral("NPAlarm"), np}}) {
+        SettingRow sound = alarmSoundRow(key, ref);
+        SettingRow state = alarmStateRow(key, ref);
+        sound.stage = state.stage = St::AlarmStale;
+        add(std::move(sound));
+        add(std::move(state));
+    }
+    add(checkRow(St::AlarmStale, kAlarms, QStringLiteral("WSDataOldUnsafe"), QStringLiteral("1"),
                  [](ConditionsConfig& c) -> bool& { return c.safety.wsDataOldUnsafe; }));
-    add(checkRow(kAlarms, QStringLiteral("NPDataOldUnsafe"), QStringLiteral("1"),
+    add(checkRow(St::AlarmStale, kAlarms, QStringLiteral("NPDataOldUnsafe"), QStringLiteral("1"),
                  [](ConditionsConfig& c) -> bool& { return c.safety.npDataOldUnsafe; }));
     return rows;
 }
@@ -262,14 +251,18 @@ SafetyConfig SafetyConfig::defaults() { return ConditionsConfig::defaults().safe
 ConditionsConfig loadConditionsConfig(const SettingsStore& store, const QString& application)
 {
     ConditionsConfig c = ConditionsConfig::defaults();
-    for (const SettingRow& r : conditionSettingRows())
-        r.apply(c, store.get(application, r.section, r.key, r.defaultText));
+    SettingsSchema schema(application);
+    schema.add(conditionSettingRows(), c);
+    schema.load(store);
     return c;
 }
 
 void saveConditionsConfig(SettingsStore& store, const ConditionsConfig& config, const QString& application)
 {
-    for (const SettingRow& r : conditionSettingRows()) store.save(application, r.section, r.key, r.text(config));
+    ConditionsConfig copy = config;
+    SettingsSchema schema(application);
+    schema.add(conditionSettingRows(), copy);
+    schema.save(store);
 }
 
 } // namespace skyvane::conditions

@@ -1,13 +1,15 @@
 #pragma once
 // Everything the user configures for conditions, safety, alarms and units,
 // and its place in the settings store. Every key is declared once, in one
-// table of rows (section, key, kind, default); loading, saving and the
-// factory defaults all walk that table.
+// table of rows (stage, section, key, kind, default); loading, saving and the
+// factory defaults all walk that table, and the monitor binds it into its
+// settings schema.
 
 #include "Alarms.h"
 #include "Levels.h"
 #include "Safety.h"
 #include "Units.h"
+#include "SettingsSchema.h"
 
 #include <QString>
 #include <functional>
@@ -30,25 +32,10 @@ struct ConditionsConfig {
     static ConditionsConfig defaults();
 };
 
-// How a value is written in the store.
-enum class SettingKind {
-    Text,     // the text itself
-    Number,   // decimal text in the regional format
-    CheckBox, // "0" / "1"
-    Option,   // "True" / "False"
-    Colour,   // decimal text of the colour value
-};
+// One key of the table; see SettingsSchema.h for the encodings and stages.
+using SettingRow = skyvane::SettingRow<ConditionsConfig>;
 
-struct SettingRow {
-    QString section;
-    QString key;
-    SettingKind kind;
-    QString defaultText;
-    std::function<void(ConditionsConfig&, const QString&)> apply; // from the stored text
-    std::function<QString(const ConditionsConfig&)> text;         // to the stored text
-};
-
-// The rows in the order the program reads them.
+// The rows, each with its stage of the load order.
 const std::vector<SettingRow>& conditionSettingRows();
 
 inline const QString kSettingsApplication = QStringLiteral("XOB_Skyvane");

@@ -4,11 +4,48 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cmath>
 
 namespace skyvane {
+
+namespace {
+
+// No settings file of ours comes near this; anything larger is not one.
+constexpr qint64 kMaxIniBytes = 8 * 1024 * 1024;
+
+// True when data can be an INI file as QSettings writes it: text of
+// section lines, key = value lines, comments and blank lines. QSettings
+// itself accepts nearly anything and would write its own keys over a file it
+// half understood; this decides first whether the file is ours to write.
+// Text in another encoding than UTF-8 (a file edited by hand) is still text:
+// only control characters and lines of no INI form mark a file as foreign.
+bool looksLikeIni(const QByteArray& data)
+{
+    if (data.size() > kMaxIniBytes) return false;
+    for (const char c : data) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 && u != '\t' && u != '\n' && u != '\r') return false;
+        if (u == 0x7F) return false;
+    }
+    const QList<QByteArray> lines = data.split('\n');
+    for (const QByteArray& raw : lines) {
+        QByteArray line = raw.trimmed();
+        if (line.startsWith("\xEF\xBB\xBF")) line.remove(0, 3);
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
+        if (line.startsWith('[') && line.endsWith(']')) continue;
+        if (line.contains('=')) continue;
+        return false;
+    }
+    return true;
+}
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+} // namespace
 
 SettingsStore::SettingsStore(QString root) : root_(std::move(root)) {}
 SettingsStore::~SettingsStore() { sync(); }
@@ -31,17 +68,72 @@ QSettings& SettingsStore::settings(const QString& application) const
 {
     const QString id = application.toLower();
     auto it = open_.find(id);
-    if (it == open_.end()) {
-        QDir().mkpath(root_);
-        // Application names too are matched regardless of case: reuse a file
-        // that exists under another spelling.
-        QString file = fileOf(application);
-        const QStringList existing = QDir(root_).entryList({QStringLiteral("*.ini")}, QDir::Files);
-        for (const QString& e : existing)
-            if (e.compare(application + QStringLiteral(".ini"), Qt::CaseInsensitive) == 0) file = root_ + QLatin1Char('/') + e;
-        it = open_.emplace(id, std::make_unique<QSettings>(file, QSettings::IniFormat)).first;
-    }
+    if (it == open_.end()) it = open_.emplace(id, std::make_unique<QSettings>(openFile(application), QSettings::IniFormat)).first;
     return *it->second;
+}
+
+void SettingsStore::report(const QString& id, const QString& text, const QString& brief) const
+{
+    if (problems_[id].first == text) return;
+    problems_[id] = {text, brief};
+    qWarning("XOB_Skyvane settings: %s", qPrintable(text));
+}
+
+QString SettingsStore::openFile(const QString& application) const
+{
+    const QString id = application.toLower();
+    QDir().mkpath(root_);
+    // Application names too are matched regardless of case: reuse a file
+    // that exists under another spelling.
+    QString file = fileOf(application);
+    const QStringList existing =
+        QDir(root_).entryList({QStringLiteral("*.ini")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& e : existing)
+        if (e.compare(application + QStringLiteral(".ini"), Qt::CaseInsensitive) == 0) file = root_ + QLatin1Char('/') + e;
+
+    // A file that must not be written gets a scratch file instead: the
+    // program runs on defaults, and what the user changes lives until exit.
+    const auto scratch = [&](const QString& text) {
+        report(id, text, QStringLiteral("Settings file unusable: defaults used, not saved"));
+        if (!scratchDir_) scratchDir_ = std::make_unique<QTemporaryDir>();
+        scratch_[id] = file;
+        return scratchDir_->filePath(id + QStringLiteral(".ini"));
+    };
+    const QFileInfo fi(file);
+    if (!fi.exists() && !fi.isSymLink()) return file;
+    if (fi.isDir())
+        return scratch(QStringLiteral("%1 is a folder, not a settings file: the defaults are used and no setting is saved.").arg(file));
+    // Never open a pipe or device: reading it could wait for ever.
+    if (!fi.isFile())
+        return scratch(QStringLiteral("%1 is not a regular file: the defaults are used and no setting is saved.").arg(file));
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return scratch(QStringLiteral("%1 can not be read (%2): the defaults are used and no setting is saved.")
+                           .arg(file, f.errorString()));
+    const QByteArray data = f.read(kMaxIniBytes + 1);
+    const bool readOk = f.error() == QFileDevice::NoError;
+    f.close();
+    if (!readOk)
+        return scratch(QStringLiteral("%1 can not be read (%2): the defaults are used and no setting is saved.")
+                           .arg(file, f.errorString()));
+    if (!looksLikeIni(data)) {
+        // Keep what was there: it may be the user's only copy of a night's
+        // settings, damaged, and worth a look.
+        QString aside = file + QStringLiteral(".unreadable");
+        for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+            aside = file + QStringLiteral(".unreadable") + QString::number(n);
+        if (!QFile::rename(file, aside))
+            return scratch(QStringLiteral("%1 is not a settings file and could not be moved aside: the defaults are used "
+                                          "and no setting is saved.")
+                               .arg(file));
+        report(id, QStringLiteral("%1 was not a settings file: it was kept as %2 and the defaults are used.").arg(file, aside),
+               QStringLiteral("Settings file unreadable: kept aside, defaults used"));
+        return file;
+    }
+    if (!fi.isWritable())
+        report(id, QStringLiteral("%1 is read-only: the settings are read, but changes can not be saved.").arg(file),
+               QStringLiteral("Settings file read-only: changes are not saved"));
+    return file;
 }
 
 QString SettingsStore::findSection(QSettings& s, const QString& section) const
@@ -115,7 +207,8 @@ void SettingsStore::deleteApplication(const QString& application)
     s.clear();
     s.sync();
     open_.erase(application.toLower());
-    QFile::remove(file);
+    // A file we were not allowed to write is not ours to delete either.
+    if (!scratch_.erase(application.toLower())) QFile::remove(file);
 }
 
 QStringList SettingsStore::sections(const QString& application) const
@@ -134,9 +227,57 @@ QStringList SettingsStore::keys(const QString& application, const QString& secti
     return ks;
 }
 
-void SettingsStore::sync()
+bool SettingsStore::sync()
 {
-    for (auto& [name, s] : open_) s->sync();
+    bool ok = true;
+    for (auto& [id, s] : open_) {
+        if (scratch_.count(id)) {
+            s->sync();
+            continue;
+        }
+        const QString file = s->fileName();
+        // QSettings replaces the file through a temporary file and a rename,
+        // keeping the permissions of the file it replaces: a new file is made
+        // private first, so the password is never readable by others.
+        if (!QFileInfo::exists(file) && !s->allKeys().isEmpty()) {
+            QFile f(file);
+            if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly)) f.close();
+        }
+        s->sync();
+        const QFileInfo fi(file);
+        // A file of an older run may still be readable by others.
+        constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                                    | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        if (fi.isFile() && (QFile::permissions(file) & others)) QFile::setPermissions(file, kOwnerOnly);
+        if (s->status() != QSettings::NoError) {
+            ok = false;
+            report(id, QStringLiteral("The settings could not be saved to %1.").arg(file),
+                   QStringLiteral("Settings could not be saved"));
+        }
+    }
+    return ok;
+}
+
+QStringList SettingsStore::problems() const
+{
+    QStringList out;
+    for (const auto& [id, p] : problems_)
+        if (!p.first.isEmpty()) out << p.first;
+    return out;
+}
+
+QStringList SettingsStore::problemsBrief() const
+{
+    QStringList out;
+    for (const auto& [id, p] : problems_)
+        if (!p.second.isEmpty()) out << p.second;
+    return out;
+}
+
+bool SettingsStore::writable(const QString& application) const
+{
+    settings(application);
+    return !scratch_.count(application.toLower());
 }
 
 void SettingsStore::reload(const QString& application)
@@ -145,6 +286,7 @@ void SettingsStore::reload(const QString& application)
     if (it != open_.end()) {
         it->second->sync();
         open_.erase(it);
+        scratch_.erase(application.toLower());
     }
 }
 

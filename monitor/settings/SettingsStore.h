@@ -10,6 +10,16 @@
 // to an existing key keeps the spelling already stored. The folder can be
 // moved with the environment variable SKYVANE_SETTINGS_DIR (tests, demo) or
 // by passing a root to the constructor.
+//
+// The files will hold the upload server's password and the night's changes,
+// so they are written whole or not at all (a temporary file renamed over the
+// old one) and only the user may read them (mode 0600). A file that is there
+// but can not be used never costs the program its start nor the user the
+// file: a folder or other non-file, or a file we may not read, is left alone
+// and nothing is saved over it; a file that is not an INI file (binary
+// garbage, a half-written file of another program) is moved aside to
+// "<application>.ini.unreadable" before a fresh one is made. Either way the
+// defaults are used and problems() says what happened.
 
 #include <QString>
 #include <QStringList>
@@ -17,6 +27,7 @@
 #include <memory>
 
 class QSettings;
+class QTemporaryDir;
 
 namespace skyvane {
 
@@ -45,8 +56,16 @@ public:
     QStringList sections(const QString& application) const;
     QStringList keys(const QString& application, const QString& section) const;
 
-    // Writes pending changes to disk.
-    void sync();
+    // Writes pending changes to disk. False when some application's file
+    // could not be written (see problems()).
+    bool sync();
+    // What went wrong with the files, one sentence each, for the user; and
+    // the same, each short enough for the status line.
+    QStringList problems() const;
+    QStringList problemsBrief() const;
+    // False when changes of this application are kept in memory only,
+    // because its file could not be read.
+    bool writable(const QString& application) const;
     // Drops cached values so that changes made by another program are seen.
     void reload(const QString& application);
 
@@ -55,8 +74,16 @@ private:
     QString findSection(QSettings& s, const QString& section) const;
     QString findKey(QSettings& s, const QString& section, const QString& key) const;
 
+    QString openFile(const QString& application) const;
+    void report(const QString& id, const QString& text, const QString& brief) const;
+
     QString root_;
     mutable std::map<QString, std::unique_ptr<QSettings>> open_;
+    // Applications whose file is not ours to write: their QSettings works
+    // on a scratch copy that is thrown away.
+    mutable std::map<QString, QString> scratch_;
+    mutable std::unique_ptr<QTemporaryDir> scratchDir_;
+    mutable std::map<QString, std::pair<QString, QString>> problems_; // text, brief
 };
 
 // Typed views of stored strings, as the store has always encoded them.

@@ -1,8 +1,12 @@
 #include "SettingsStore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace skyvane;
 
@@ -61,4 +65,187 @@ TEST(SettingsCodec, StoredEncodings)
     EXPECT_DOUBLE_EQ(toDouble("-12.5", 0), -12.5);
     EXPECT_DOUBLE_EQ(toDouble("x", 3), 3);
     EXPECT_EQ(fromBool(true), "True");
+}
+
+// ---- files that can not be used, and how files are written -----------------
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+} // namespace
+
+TEST(SettingsFiles, NewAndOlderFilesArePrivateToTheUser)
+{
+    QTemporaryDir dir;
+    const QString older = dir.filePath("XOB_Uploader.ini");
+    {
+        QFile f(older);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Setup]\nPassword=secret\n");
+    }
+    QFile::setPermissions(older, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    {
+        SettingsStore s(dir.path());
+        s.save("XOB_Skyvane", "Setup", "Password", "secret");
+        s.save("XOB_Uploader", "Setup", "Server", "ftp.example.org");
+        EXPECT_TRUE(s.sync());
+        EXPECT_TRUE(s.problems().isEmpty()) << s.problems().join('\n').toStdString();
+    }
+    struct stat st {};
+    for (const QString& file : {dir.filePath("XOB_Skyvane.ini"), older}) {
+        ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0) << file.toStdString();
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file.toStdString();
+    }
+    SettingsStore back(dir.path());
+    EXPECT_EQ(back.get("XOB_Uploader", "Setup", "Password"), "secret");
+    // Written whole through a temporary file: nothing is left beside it.
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& f : left) EXPECT_TRUE(f.endsWith(".ini") || f.endsWith(".lock")) << f.toStdString();
+}
+
+TEST(SettingsFiles, GarbageIsKeptAsideAndDefaultsUsed)
+{
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i) binary.append(char((i * 7919) & 0xFF));
+    const Case cases[] = {
+        {"binary", binary},
+        {"text with a NUL", QByteArray("[Setup]\nEmulator=1\n\0\0\0\0", 24)},
+        {"control characters", QByteArray("[Setup]\nHTMFile=\x1b[2J\x07\n")},
+        {"not an INI file", QByteArray("<html><body>weather</body></html>\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("XOB_Skyvane.ini");
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.bytes);
+        }
+        {
+            SettingsStore s(dir.path());
+            EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "Emulator", "9"), "9");
+            ASSERT_EQ(s.problems().size(), 1);
+            EXPECT_TRUE(s.problems().first().contains("XOB_Skyvane.ini.unreadable")) << s.problems().first().toStdString();
+            EXPECT_LE(s.problemsBrief().first().size(), 60);
+            s.save("XOB_Skyvane", "Setup", "Emulator", "1");
+            EXPECT_TRUE(s.sync());
+        }
+        // The old bytes are kept, unchanged, beside the new file.
+        EXPECT_EQ(readAll(file + ".unreadable"), c.bytes);
+        SettingsStore again(dir.path());
+        EXPECT_EQ(again.get("XOB_Skyvane", "Setup", "Emulator", "9"), "1");
+        EXPECT_TRUE(again.problems().isEmpty());
+    }
+}
+
+TEST(SettingsFiles, HandEditedFilesAreStillRead)
+{
+    QTemporaryDir dir;
+    const QByteArray text("\xEF\xBB\xBF; edited by hand\r\n[Setup]\r\nHTMFile = C:\\M\xe9t\xe9o\\wx.csv\r\n\r\n[Limit]\r\n"
+                          "WindCalm=12\r\n");
+    {
+        QFile f(dir.filePath("XOB_Skyvane.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    SettingsStore s(dir.path());
+    EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm"), "12");
+    EXPECT_TRUE(s.contains("XOB_Skyvane", "Setup", "HTMFile"));
+    EXPECT_TRUE(s.problems().isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.filePath("XOB_Skyvane.ini.unreadable")));
+}
+
+TEST(SettingsFiles, SecondBadFileDoesNotReplaceTheFirstCopy)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("XOB_Skyvane.ini");
+    for (const char* bytes : {"first\x01", "second\x01"}) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        SettingsStore s(dir.path());
+        s.get("XOB_Skyvane", "Setup", "Emulator");
+    }
+    EXPECT_EQ(readAll(file + ".unreadable"), "first\x01");
+    EXPECT_EQ(readAll(file + ".unreadable2"), "second\x01");
+}
+
+TEST(SettingsFiles, FolderOrPipeInThePlaceOfTheFileIsLeftAlone)
+{
+    for (const bool pipe : {false, true}) {
+        SCOPED_TRACE(pipe ? "pipe" : "folder");
+        QTemporaryDir dir;
+        const QString file = dir.filePath("XOB_Skyvane.ini");
+        if (pipe) ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        else ASSERT_TRUE(QDir().mkdir(file));
+        {
+            SettingsStore s(dir.path());
+            EXPECT_FALSE(s.writable("XOB_Skyvane"));
+            EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "Emulator", "9"), "9");
+            // Changes live on in memory until the program ends...
+            s.save("XOB_Skyvane", "Setup", "Emulator", "1");
+            EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "Emulator", "9"), "1");
+            s.sync();
+            EXPECT_EQ(s.problemsBrief().size(), 1);
+        }
+        // ... and nothing was written over what is there.
+        const QFileInfo fi(file);
+        EXPECT_EQ(fi.isDir(), !pipe);
+        EXPECT_EQ(fi.isFile(), false);
+        if (!pipe) EXPECT_TRUE(QDir(file).isEmpty());
+        EXPECT_FALSE(QFile::exists(file + ".unreadable"));
+    }
+}
+
+TEST(SettingsFiles, ReadOnlyFileIsReadAndSavingSaysItFailed)
+{
+    if (runningAsRoot()) GTEST_SKIP() << "permissions do not bind root";
+    QTemporaryDir dir;
+    const QString file = dir.filePath("XOB_Skyvane.ini");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Limit]\nWindCalm=12\n");
+    }
+    QFile::setPermissions(file, QFile::ReadOwner);
+    SettingsStore s(dir.path());
+    EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm"), "12");
+    EXPECT_EQ(s.problemsBrief(), QStringList{"Settings file read-only: changes are not saved"});
+    s.save("XOB_Skyvane", "Limit", "WindCalm", "13");
+    EXPECT_FALSE(s.sync());
+    EXPECT_EQ(readAll(file), "[Limit]\nWindCalm=12\n");
+}
+
+TEST(SettingsFiles, UnreadableFileIsNeitherReadNorOverwritten)
+{
+    if (runningAsRoot()) GTEST_SKIP() << "permissions do not bind root";
+    QTemporaryDir dir;
+    const QString file = dir.filePath("XOB_Skyvane.ini");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Limit]\nWindCalm=12\n");
+    }
+    QFile::setPermissions(file, QFileDevice::Permissions());
+    {
+        SettingsStore s(dir.path());
+        EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm", "10"), "10");
+        EXPECT_FALSE(s.writable("XOB_Skyvane"));
+        s.save("XOB_Skyvane", "Limit", "WindCalm", "13");
+    }
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(readAll(file), "[Limit]\nWindCalm=12\n");
 }

@@ -1,9 +1,15 @@
 #pragma once
 // The settings of the main window's own controls: what the user sets on the
-// start, sensor and path panels. Loaded once at start-up, saved at unload.
+// start, sensor and path panels, the window's layout, and the settings of
+// features still to come. Every key is declared once in monitorConfigRows();
+// the core binds the declarations into its settings schema, which loads them
+// at start-up and saves them at unload and soon after a change.
+
+#include "SettingsSchema.h"
 
 #include <QString>
 #include <array>
+#include <vector>
 
 namespace skyvane {
 
@@ -19,6 +25,62 @@ inline const std::array<QString, 4> kRefreshUploadItems{QStringLiteral(" 5 sec")
 
 enum GraphImage { ImageWind, ImageGust, ImageDir, ImageHum, ImageDew, ImageTemp, GraphImageCount };
 
+// Where the window and its panels were, in the units the store has always
+// used (twips for the position).
+struct WindowLayout {
+    int left = 0;
+    int top = 0;
+    // The centred position, the default of Left and Top: the window sets it
+    // before the settings are loaded, as it depends on the screen.
+    int centreLeft = 0;
+    int centreTop = 0;
+    // While the window is minimised a save keeps the stored position.
+    bool minimised = false;
+    std::array<int, 3> ssTab{0, 1, 0};          // SSTab1, SSTab2, SSTab3
+    std::array<int, 4> vScrollPos{0, 0, 0, 15}; // VScrollPos0, 1, 3 (item 2 is not kept)
+    int hScrollPos2 = 15;
+};
+
+// Settings of features that are not built yet: the update check and news,
+// uploads and graphs. They are declared and kept here, plain fields that the
+// store reads and writes unchanged, so that nothing the user (or an older
+// version) stored is lost; each feature binds to its fields when it lands.
+struct LaterFeatures {
+    // Update check and news.
+    QString lastUpdateMsg;
+    QString news; // XOB_News: written where the news arrives, not by a save
+
+    // Uploads.
+    QString server;
+    QString serverPath;
+    QString username;
+    QString password;
+    double uploadOnSec = 15;
+    double timeoutUpload = 60;
+    struct UploadEntry {
+        QString fileName;
+        QString filePath;
+        bool uploadOnce = false;
+        bool operator==(const UploadEntry&) const = default;
+    };
+    std::vector<UploadEntry> uploadList; // NoFiles, FileName<n>, FilePath<n>, FileUpload<n>
+    QString uploadDir;
+
+    // Graphs.
+    double graphNoPoints = 120;
+    double graphFreq = 6;
+    std::array<bool, 6> generate{true, true, true, true, true, true}; // in GraphImage order
+    // GraphColor<quantity><item>, in GraphImage order; only Dir has item 2.
+    std::array<std::array<int, 3>, 6> graphColours{{{4210752, 12582912, 0},
+                                                    {4210752, 12582912, 0},
+                                                    {4210752, 255, 16777152},
+                                                    {4210752, 12582912, 0},
+                                                    {4210752, 12582912, 0},
+                                                    {4210752, 12582912, 0}}};
+    bool imageTypePng = true;
+    int imageQuality = 2; // 0 "Top", 1 "Good", 2 "Normal"
+};
+
 struct MonitorConfig {
     bool readStation = true;   // flgReadStation "Weather"
     bool upload = false;       // flgUpload "Upload"
@@ -33,15 +95,26 @@ struct MonitorConfig {
     QString pathName;          // user data file folder (LblPathName)
     QString graphImagePath;    // graph image folder
     std::array<bool, GraphImageCount> graphImage{true, true, true, true, true, true};
+    WindowLayout window;
+    LaterFeatures later;
+    // The program folder: the default of the folder settings.
+    QString programDir;
 
     // Milliseconds of the read period: the number at the start of the item.
     qint64 readIntervalMs() const;
     qint64 uploadIntervalMs() const;
     bool anyGraphImage() const;
 
+    // Loads or saves this configuration alone (the core loads and saves its
+    // whole schema instead).
     void load(const SettingsStore& store, const QString& programDir);
     void save(SettingsStore& store) const;
 };
+
+// The declarations of MonitorConfig's keys, each with its load stage.
+const std::vector<SettingRow<MonitorConfig>>& monitorConfigRows();
+// The upload list: "NoFiles" and its numbered entries.
+const std::vector<SettingListRow<MonitorConfig>>& monitorConfigLists();
 
 // The number at the start of a combo item such as "5  secs" or "10 sec".
 int leadingInt(const QString& item);

@@ -89,6 +89,16 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     staleWatch_ = clock_.createTimer();
     staleWatch_->setInterval(kStaleWatchMs);
     staleWatch_->setCallback([this] { checkStaleFlag(); });
+    schema_.add(monitorConfigRows(), config_);
+    schema_.add(monitorConfigLists(), config_);
+    schema_.add(conditions::conditionSettingRows(), cond_);
+    saveTimer_ = clock_.createTimer();
+    saveTimer_->setSingleShot(true);
+    saveTimer_->setInterval(1000);
+    saveTimer_->setCallback([this] { saveIfChanged(); });
+    // Dialogs, the window and clients all report their changes through
+    // changed(); read cycles do too, and the check then finds nothing to write.
+    connect(this, &MonitorCore::changed, this, &MonitorCore::settingsTouched);
     refreshRunMenus();
 }
 
@@ -96,17 +106,38 @@ MonitorCore::~MonitorCore() = default;
 
 void MonitorCore::load()
 {
-    config_.load(store_, programDir_);
-    cond_ = conditions::loadConditionsConfig(store_);
+    config_.programDir = programDir_;
+    cond_ = conditions::ConditionsConfig::defaults();
+    schema_.load(store_);
+    savedSettings_ = schema_.snapshot();
+    settingsLoaded_ = true;
     safety_.evaluator().setCloudAlarmDelay(0);
+    // A settings file that could not be used is no reason not to monitor:
+    // the defaults are in place, and the user is told.
+    const QStringList problems = store_.problemsBrief();
+    if (!problems.isEmpty()) showStatus(problems.first(), colour::Red);
     notify();
 }
 
 void MonitorCore::save()
 {
-    config_.save(store_);
-    conditions::saveConditionsConfig(store_, cond_);
-    store_.sync();
+    if (beforeSave_) beforeSave_();
+    saveTimer_->stop();
+    schema_.save(store_);
+    const bool ok = store_.sync();
+    savedSettings_ = schema_.snapshot();
+    if (!ok) showStatus(QStringLiteral("Settings could not be saved"), colour::Red);
+}
+
+void MonitorCore::settingsTouched()
+{
+    if (settingsLoaded_ && !saveTimer_->isActive()) saveTimer_->start();
+}
+
+void MonitorCore::saveIfChanged()
+{
+    if (beforeSave_) beforeSave_();
+    if (schema_.snapshot() != savedSettings_) save();
 }
 
 // ---- status, code line, messages ------------------------------------------
@@ -766,7 +797,11 @@ void MonitorCore::dispSwitchLabels()
 
 QString MonitorCore::csGet(int index) const { return cond_.compass.get(index); }
 
-void MonitorCore::csSet(int index, const QString& text) { cond_.compass.set(index, text); }
+void MonitorCore::csSet(int index, const QString& text)
+{
+    cond_.compass.set(index, text);
+    settingsTouched();
+}
 
 void MonitorCore::setEmulator(bool on)
 {

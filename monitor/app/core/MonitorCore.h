@@ -12,6 +12,7 @@
 #include "MonitorConfig.h"
 #include "SafetyMonitor.h"
 #include "SensorLink.h"
+#include "SettingsSchema.h"
 #include "StationReader.h"
 
 #include <QDBusConnection>
@@ -67,8 +68,19 @@ public:
     void setPrompter(Prompter p) { prompter_ = std::move(p); }
 
     // Restores the settings (window load) and writes them back (unload).
+    // Between the two, a change is written back within a second (at most
+    // one write a second), so that a crash, a kill or a power cut does not
+    // cost the night's changes.
     void load();
     void save();
+    // Every setting, declared once. A module adds its own declarations here
+    // before load() (see SettingsSchema.h).
+    SettingsSchema& settingsSchema() { return schema_; }
+    // Called before every save: the window copies what only its widgets hold
+    // (its position, the selected tabs) into the configuration.
+    void setBeforeSave(std::function<void()> fn) { beforeSave_ = std::move(fn); }
+    // Something the settings hold may have changed: schedule the check.
+    void settingsTouched();
 
     // ---- Start and Stop -------------------------------------------------
     void startProcedure();
@@ -213,6 +225,12 @@ private:
     std::unique_ptr<ClockTimer> readTimer_;
     std::unique_ptr<ClockTimer> staleWatch_;
     QDateTime lastCycleDone_; // the last completed read cycle of this run
+    SettingsSchema schema_;
+    std::unique_ptr<ClockTimer> saveTimer_;
+    std::function<void()> beforeSave_;
+    QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
+    bool settingsLoaded_ = false;
+    void saveIfChanged();
 
     bool minimized_ = false;
     QDateTime startTime_;

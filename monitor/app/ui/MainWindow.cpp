@@ -61,6 +61,10 @@ QLabel* valueBox(const QString& name)
 }
 } // namespace
 
+namespace {
+constexpr int kTwipsPerPixel = 15;
+}
+
 MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidget* parent)
     : QMainWindow(parent), core_(core), player_(player)
 {
@@ -70,6 +74,22 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     build();
     buildMenus();
     bindConfig();
+    // The centred position is the default of the stored one: known before
+    // the settings are loaded.
+    {
+        const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect(0, 0, 1280, 900);
+        const QSize size = sizeHint().expandedTo(QSize(860, 680));
+        core_.config().window.centreLeft = (screen.width() - size.width()) / 2 * kTwipsPerPixel;
+        core_.config().window.centreTop = (screen.height() - size.height()) / 2 * kTwipsPerPixel;
+    }
+    // The position and the selected tab live in the window: every save,
+    // the timed ones too, takes them from here.
+    core_.setBeforeSave([this] { savePosition(); });
+    connect(ssTab1_, &QTabWidget::currentChanged, this, [this](int i) {
+        if (i < 0) return;
+        core_.config().window.ssTab[0] = i;
+        core_.settingsTouched();
+    });
     connect(&core_, &MonitorCore::changed, this, &MainWindow::scheduleRender);
     connect(&core_, &MonitorCore::beep, this, [] { QApplication::beep(); });
     core_.setPrompter([this](const QString& text, int flags, const QString& title) {
@@ -90,7 +110,7 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     render();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() { core_.setBeforeSave({}); }
 
 void MainWindow::apply(QLabel* l, const LabelState& s, bool background)
 {
@@ -369,7 +389,11 @@ QWidget* MainWindow::buildFilesTab()
     connect(buttHtmPath_, &QPushButton::clicked, this, [this] {
         const QString f = QFileDialog::getOpenFileName(this, QStringLiteral("Select data file"), core_.config().htmFile,
                                                        QStringLiteral("HTM files(*.htm*);;All files(*.*)"));
-        if (!f.isEmpty()) { core_.config().htmFile = f; render(); }
+        if (!f.isEmpty()) {
+            core_.config().htmFile = f;
+            core_.settingsTouched();
+            render();
+        }
     });
 
     timeoutRead_ = new QDoubleSpinBox;
@@ -396,7 +420,11 @@ QWidget* MainWindow::buildFilesTab()
         setupControls_ << b;
         connect(b, &QPushButton::clicked, this, [this, title, field] {
             const QString d = QFileDialog::getExistingDirectory(this, title, core_.config().*field);
-            if (!d.isEmpty()) { core_.config().*field = d; render(); }
+            if (!d.isEmpty()) {
+                core_.config().*field = d;
+                core_.settingsTouched();
+                render();
+            }
         });
     };
     folderRow(QStringLiteral("User Data"), lblPathName_, QStringLiteral("LblPathName"),
@@ -460,7 +488,11 @@ void MainWindow::buildMenus()
 void MainWindow::bindConfig()
 {
     // Every edit goes straight into the configuration the core uses.
-    auto changed = [this] { if (!rendering_) pullConfig(); };
+    auto changed = [this] {
+        if (rendering_) return;
+        pullConfig();
+        core_.settingsTouched();
+    };
     connect(flgReadStation_, &QCheckBox::toggled, this, changed);
     connect(flgUpload_, &QCheckBox::toggled, this, changed);
     connect(refreshRead_, &QComboBox::currentIndexChanged, this, changed);
@@ -709,21 +741,13 @@ void MainWindow::saveSettings()
     core_.save();
 }
 
-namespace {
-constexpr int kTwipsPerPixel = 15;
-}
-
 void MainWindow::restorePosition()
 {
-    SettingsStore& st = core_.store();
+    const WindowLayout& w = core_.config().window;
     const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect(0, 0, 1280, 900);
     const QSize size = sizeHint().expandedTo(QSize(860, 680));
-    const int centreX = (screen.width() - size.width()) / 2 * kTwipsPerPixel;
-    const int centreY = (screen.height() - size.height()) / 2 * kTwipsPerPixel;
-    const QString app = QString::fromLatin1(kAppName);
-    const int left = settings_codec::toInt(st.get(app, QStringLiteral("Window"), QStringLiteral("Left"), QString::number(centreX)), centreX);
-    const int top = settings_codec::toInt(st.get(app, QStringLiteral("Window"), QStringLiteral("Top"), QString::number(centreY)), centreY);
-    QPoint pos(left / kTwipsPerPixel, top / kTwipsPerPixel);
+    if (w.ssTab[0] >= 0 && w.ssTab[0] < ssTab1_->count()) ssTab1_->setCurrentIndex(w.ssTab[0]);
+    QPoint pos(w.left / kTwipsPerPixel, w.top / kTwipsPerPixel);
     // A position from another screen layout must not hide the window.
     if (!screen.adjusted(-size.width() / 2, 0, 0, -40).contains(pos)) pos = screen.center() - QPoint(size.width() / 2, size.height() / 2);
     resize(size);
@@ -736,10 +760,13 @@ void MainWindow::moveToTwips(const QPoint& twips) { move(twips.x() / kTwipsPerPi
 
 void MainWindow::savePosition()
 {
-    if (isMinimized() || !isVisible()) return;
-    const QString app = QString::fromLatin1(kAppName);
-    core_.store().save(app, QStringLiteral("Window"), QStringLiteral("Left"), QString::number(x() * kTwipsPerPixel));
-    core_.store().save(app, QStringLiteral("Window"), QStringLiteral("Top"), QString::number(y() * kTwipsPerPixel));
+    // A minimised (or tray) window has no position worth keeping: the save
+    // leaves the stored one alone.
+    WindowLayout& w = core_.config().window;
+    w.minimised = isMinimized() || !isVisible();
+    if (w.minimised) return;
+    w.left = x() * kTwipsPerPixel;
+    w.top = y() * kTwipsPerPixel;
 }
 
 } // namespace skyvane

@@ -21,7 +21,7 @@ protected:
 TEST_F(Settings, EveryKeyOnce)
 {
     QSet<QString> seen;
-    for (const SettingRow& r : conditionSettingRows()) {
+    for (const conditions::SettingRow& r : conditionSettingRows()) {
         const QString id = r.section.toLower() + QLatin1Char('/') + r.key.toLower();
         EXPECT_FALSE(seen.contains(id)) << id.toStdString();
         seen.insert(id);

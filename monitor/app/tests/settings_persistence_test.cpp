@@ -1,0 +1,309 @@
+// The monitor's settings as a whole: every declared key comes back from the
+// store as it was written, an older store loads with defaults for what it
+// lacks, changes reach the disk within a second, and a monitor that is
+// killed keeps what was changed before.
+#include "Automation.h"
+#include "MonitorRig.h"
+#include "SettingsSchema.h"
+
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace skyvane;
+using namespace skyvane::testing;
+
+namespace {
+
+const QString kApp = QString::fromLatin1(kAppName);
+
+// Compresses the load order to the sequence of sections it visits.
+QStringList sectionRuns(const SettingsSchema& schema)
+{
+    QStringList runs;
+    for (const SettingsSchema::Entry* e : schema.entries())
+        if (runs.isEmpty() || runs.last() != e->section) runs << e->section;
+    return runs;
+}
+
+QString idOf(const QString& section, const QString& key) { return section + QLatin1Char('/') + key; }
+
+// A stored text unlike the key's default that the key can hold.
+QString otherValue(const SettingsSchema::Entry& e)
+{
+    const QString def = e.defaultText();
+    switch (e.kind) {
+    case SettingKind::Text: return QStringLiteral("set %1, = ;").arg(e.key);
+    case SettingKind::Number: return setting_rows::numberText(def == QLatin1String("7.25") ? 8.5 : 7.25);
+    case SettingKind::Integer: return def == QLatin1String("2") ? QStringLiteral("1") : QStringLiteral("2");
+    case SettingKind::CheckBox: return def == QLatin1String("1") ? QStringLiteral("0") : QStringLiteral("1");
+    // One option of a group is "True"; selecting a non-default one is the
+    // change a group can hold on its own.
+    case SettingKind::Option: return QStringLiteral("True");
+    case SettingKind::Colour: return def == QLatin1String("123456") ? QStringLiteral("654321") : QStringLiteral("123456");
+    }
+    return QString();
+}
+
+struct Rig : MonitorRig {
+    Rig() : MonitorRig({}, false) {}
+};
+
+} // namespace
+
+TEST(SettingsPersistence, EveryStoreKeyIsDeclaredOnceAndLoadsInOrder)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    const SettingsSchema& schema = rig.core->settingsSchema();
+    EXPECT_TRUE(schema.duplicates().isEmpty()) << schema.duplicates().join(", ").toStdString();
+
+    QSet<QString> declared;
+    for (const SettingsSchema::Entry* e : schema.entries()) declared.insert(idOf(e->section, e->key));
+    for (const SettingsSchema::ListEntry& l : schema.lists()) declared.insert(idOf(l.section, l.countKey));
+
+    // The keys of the store, as older versions wrote them. The imaging and
+    // user data file keys (FileNameCCDAP4, PathNameCCDAP4, FileName, FreqSave,
+    // "File") are declared by the outputs beside their files.
+    QStringList expected;
+    const auto add = [&](const QString& section, const QStringList& keys) {
+        for (const QString& k : keys) expected << idOf(section, k);
+    };
+    add("Window", {"LastUpdateMsg", "SafeDelayVal", "Left", "Top", "SSTab1", "SSTab2", "SSTab3", "StringKPH", "StringMPS",
+                   "StringMPH", "StringKNOTS", "StringDC", "StringDF", "ExcChrHumidity", "VScrollPos0", "VScrollPos1",
+                   "VScrollPos3", "HScrollPos2", "LastMusicDir", "PathName", "XOB_News"});
+    for (int i = 1; i <= 16; ++i) expected << idOf("Window", QStringLiteral("Cadinal%1").arg(i, 2, 10, QLatin1Char('0')));
+    add("Setup", {"ReadStation", "Upload", "HTMFile", "Server", "ServerPath", "Username", "Password", "UploadOnSec",
+                  "TimeoutUPLOAD", "NoFiles", "NPTimeout", "RefreshUpload", "RefreshRead", "TimeoutREAD", "UploadDir",
+                  "SuspendAlarm", "Emulator", "SWRole0", "SWRole1"});
+    add("Limit", {"UnitsTemp0", "UnitsTemp1", "UnitsSpeed0", "UnitsSpeed1", "UnitsSpeed2", "UnitsSpeed3", "DateFormat0",
+                  "DateFormat1"});
+    const QStringList levelKeys{"WindCalm", "WindWindy", "WindVWindy", "GustCalm", "GustGusty", "GustVGusty",
+                                "TempLow", "TempMedium", "TempHigh", "DewLow", "DewMedium", "DewHigh",
+                                "HumLow", "HumMedium", "HumHigh"};
+    add("Limit", levelKeys);
+    add("Description", levelKeys);
+    add("Color", levelKeys);
+    const QStringList markKeys{"Clear", "Cloudy", "Overcast", "Dry", "Wet", "Rain", "Calm", "Windy", "VWindy",
+                               "CalmGust", "WindyGust", "VWindyGust", "TempLow", "TempMedium", "TempHigh",
+                               "HumLow", "HumMedium", "HumHigh", "DewLow", "DewMedium", "DewHigh", "Dark", "Light", "VLight"};
+    add("Unsafe", markKeys);
+    add("Unsafe", {"WindDir0", "WindDir1", "WindDir2", "GustDir0", "GustDir1", "GustDir2"});
+    add("Alarms", markKeys);
+    for (const QString& k : markKeys) expected << idOf("Alarms", k + "Stat");
+    add("Alarms", {"WSAlarm", "WSAlarmStat", "NPAlarm", "NPAlarmStat", "WSDataOldUnsafe", "NPDataOldUnsafe"});
+    add("Graphs", {"GraphNoPoints", "GraphFreq", "ImageType", "QualityTop", "QualityGood", "QualityNormal", "GraphImagePath"});
+    for (const QString q : {"Wind", "Gust", "Dir", "Hum", "Dew", "Temp"})
+        add("Graphs", {"Generate" + q, "Image" + q, "GraphColor" + q + "0", "GraphColor" + q + "1"});
+    expected << idOf("Graphs", "GraphColorDir2");
+
+    for (const QString& id : expected) EXPECT_TRUE(declared.contains(id)) << "not declared: " << id.toStdString();
+    EXPECT_EQ(declared.size(), expected.size());
+
+    // Sections are read in the order of old, each value applied at once.
+    EXPECT_EQ(sectionRuns(schema), (QStringList{"Window", "Limit", "Window", "Setup", "Limit", "Description", "Color",
+                                                "Unsafe", "Alarms", "Graphs", "Alarms", "Window"}));
+}
+
+TEST(SettingsPersistence, EveryDeclaredKeyRoundTrips)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    SettingsStore& store = rig.store;
+    const SettingsSchema& schema = rig.core->settingsSchema();
+    int checked = 0;
+    for (const SettingsSchema::Entry* e : schema.entries()) {
+        SCOPED_TRACE((e->section + "/" + e->key).toStdString());
+        store.deleteApplication(kApp);
+        const QString value = otherValue(*e);
+        store.save(kApp, e->section, e->key, value);
+        // An option is one of a group: the others of its section are cleared,
+        // as a save of the group leaves them.
+        if (e->kind == SettingKind::Option)
+            for (const SettingsSchema::Entry* o : schema.entries())
+                if (o != e && o->kind == SettingKind::Option && o->section == e->section) store.save(kApp, o->section, o->key, "False");
+        // A box comes back armed only with a sound to play.
+        if (e->section == "Alarms" && e->key.endsWith("Stat"))
+            store.save(kApp, "Alarms", e->key.chopped(4), "/sounds/alarm.wav");
+        rig.core->load();
+        rig.core->save();
+        if (e->saveRule == SaveRule::ImmediateOnly) {
+            EXPECT_EQ(store.get(kApp, e->section, e->key), value) << "a save changed a key it does not own";
+            store.deleteKey(kApp, e->section, e->key);
+            rig.core->save();
+            EXPECT_FALSE(store.contains(kApp, e->section, e->key)) << "written by a save";
+        } else {
+            EXPECT_EQ(store.get(kApp, e->section, e->key, "<missing>"), value);
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 220);
+
+    // The upload list: the counted entries come back; others stay unread.
+    store.deleteApplication(kApp);
+    store.save(kApp, "Setup", "NoFiles", "2");
+    for (int n = 1; n <= 3; ++n) {
+        store.save(kApp, "Setup", QStringLiteral("FileName%1").arg(n), QStringLiteral("graph%1.png").arg(n));
+        store.save(kApp, "Setup", QStringLiteral("FilePath%1").arg(n), QStringLiteral("/srv/%1").arg(n));
+        store.save(kApp, "Setup", QStringLiteral("FileUpload%1").arg(n), n == 2 ? "True" : "False");
+    }
+    rig.core->load();
+    ASSERT_EQ(rig.core->config().later.uploadList.size(), 2u);
+    EXPECT_TRUE(rig.core->config().later.uploadList[1].uploadOnce);
+    store.save(kApp, "Setup", "FileName1", "changed on disk");
+    rig.core->save();
+    EXPECT_EQ(store.get(kApp, "Setup", "FileName1"), "graph1.png");
+    EXPECT_EQ(store.get(kApp, "Setup", "FileUpload2"), "True");
+    EXPECT_EQ(store.get(kApp, "Setup", "FilePath2"), "/srv/2");
+}
+
+TEST(SettingsPersistence, OlderStoreLoadsDefaultsForMissingKeysAndGainsThem)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    SettingsStore& store = rig.store;
+    // What an older version left: a few sections, no graph or upload keys.
+    store.save(kApp, "Setup", "Emulator", "1");
+    store.save(kApp, "Setup", "RefreshRead", "2");
+    store.save(kApp, "Limit", "WindCalm", "15");
+    store.save(kApp, "Limit", "UnitsSpeed2", "True");
+    store.save(kApp, "Limit", "UnitsSpeed0", "False");
+    store.save(kApp, "Unsafe", "TempLow", "0");
+    rig.core->load();
+    const MonitorConfig& c = rig.core->config();
+    const conditions::ConditionsConfig& cond = rig.core->conditionsConfig();
+    EXPECT_EQ(c.refreshRead, 2);
+    EXPECT_EQ(cond.levels.thresholds[conditions::Quantity::Wind][0], 15);
+    EXPECT_EQ(cond.levels.thresholds[conditions::Quantity::Wind][1], 20);
+    EXPECT_EQ(cond.units.speed, conditions::SpeedUnit::MetresPerSecond);
+    EXPECT_EQ(cond.safety.unsafeMarks[conditions::Quantity::Temperature], (conditions::PerLevel<bool>{true, false, false}));
+    EXPECT_EQ(c.later.graphNoPoints, 120);
+    EXPECT_EQ(c.later.graphColours[ImageDir][2], 16777152);
+    EXPECT_EQ(c.graphImagePath, rig.dir.path()) << "the program folder";
+    EXPECT_TRUE(c.later.uploadList.empty());
+
+    rig.core->save();
+    SettingsStore disk(rig.dir.path());
+    EXPECT_EQ(disk.get(kApp, "Limit", "WindCalm"), "15");
+    EXPECT_EQ(disk.get(kApp, "Limit", "UnitsSpeed2"), "True");
+    EXPECT_EQ(disk.get(kApp, "Graphs", "GraphColorDir2"), "16777152");
+    EXPECT_EQ(disk.get(kApp, "Graphs", "QualityNormal"), "True");
+    EXPECT_EQ(disk.get(kApp, "Setup", "NoFiles"), "0");
+    EXPECT_EQ(disk.get(kApp, "Window", "SSTab2"), "1");
+    EXPECT_FALSE(disk.contains(kApp, "Window", "XOB_News"));
+}
+
+TEST(SettingsPersistence, ChangesReachTheDiskWithinASecondAtMostOnceASecond)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    MonitorCore& core = *rig.core;
+    const QString file = rig.store.fileOf(kApp);
+    const auto onDisk = [&](const char* section, const char* key) {
+        SettingsStore disk(rig.dir.path());
+        return disk.get(kApp, section, key, "<missing>");
+    };
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    auto& wind = core.conditionsConfig().levels.thresholds[conditions::Quantity::Wind];
+
+    // A change made as a dialog or a client makes it.
+    wind[0] = 15;
+    core.conditionsEdited();
+    rig.clock.advance(999);
+    EXPECT_EQ(onDisk("Limit", "WindCalm"), "<missing>");
+    rig.clock.advance(1);
+    EXPECT_EQ(onDisk("Limit", "WindCalm"), "15");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // The next change right after a write waits for the next second; a
+    // burst of changes is one write.
+    const ino_t first = inode();
+    for (int v = 16; v <= 20; ++v) {
+        wind[0] = v;
+        core.conditionsEdited();
+        rig.clock.advance(100);
+    }
+    EXPECT_EQ(onDisk("Limit", "WindCalm"), "15");
+    EXPECT_EQ(inode(), first);
+    rig.clock.advance(500);
+    EXPECT_EQ(onDisk("Limit", "WindCalm"), "20");
+    const ino_t second = inode();
+    EXPECT_NE(second, first);
+
+    // A client's compass name too; and a notification that changed nothing
+    // (a read cycle's) writes nothing.
+    core.csSet(3, "Nord-Est");
+    rig.clock.advance(1000);
+    EXPECT_EQ(onDisk("Window", "Cadinal03"), "Nord-Est");
+    const ino_t third = inode();
+    emit core.changed();
+    rig.clock.advance(3000);
+    EXPECT_EQ(inode(), third);
+}
+
+namespace {
+
+bool waitFor(const std::function<bool()>& pred, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!pred()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+} // namespace
+
+// The real program, changed by a client and at once ended by SIGTERM: the
+// unload saves the change, although the client is still attached.
+TEST(SettingsPersistence, ChangeSurvivesTermination)
+{
+    PrivateBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.error().toStdString();
+    QTemporaryDir dir;
+    {
+        SettingsStore store(dir.path());
+        store.save(kApp, "Setup", "Emulator", "1"); // not a first run
+    }
+    QProcess monitor;
+    QProcessEnvironment env = bus.environment();
+    env.insert("SKYVANE_SETTINGS_DIR", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    monitor.setProcessEnvironment(env);
+    monitor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    monitor.start(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Skyvane", {});
+    ASSERT_TRUE(monitor.waitForStarted(5000));
+
+    QDBusConnection conn = bus.connection(QStringLiteral("client"));
+    ASSERT_TRUE(waitFor([&] { return conn.interface()->isServiceRegistered("XOB_Skyvane.Nephor").value(); }, 15000));
+    QString error;
+    auto client = automation::LateBoundObject::create(conn, "XOB_Skyvane.Nephor", 15000, &error);
+    ASSERT_NE(client, nullptr) << error.toStdString();
+    ASSERT_TRUE(client->let("XOB_SafeDelayValue", 77).ok());
+    ::kill(pid_t(monitor.processId()), SIGTERM);
+    ASSERT_TRUE(waitFor([&] { return monitor.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(monitor.exitCode(), 0);
+    client.reset();
+
+    SettingsStore after(dir.path());
+    EXPECT_EQ(after.get(kApp, "Window", "SafeDelayVal"), "77");
+    EXPECT_EQ(after.get(kApp, "Setup", "Emulator"), "1");
+    // Every key, those of the window and of later features too.
+    for (const char* key : {"Limit/WindCalm", "Window/Left", "Window/SSTab1", "Window/HScrollPos2", "Graphs/GraphNoPoints",
+                            "Setup/NoFiles", "Setup/TimeoutUPLOAD"}) {
+        const QStringList k = QString::fromLatin1(key).split('/');
+        EXPECT_TRUE(after.contains(kApp, k[0], k[1])) << key;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(after.fileOf(kApp)).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}

@@ -83,6 +83,7 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     state_.users = QStringLiteral("Attached Users: 0");
     readTimer_ = clock_.createTimer();
     readTimer_->setCallback([this] { readCycle(); });
+    connect(&graphs_, &outputs::GraphOutputs::imageProblem, this, [this](const QString& codes) { showCodes(codes, colour::Red); });
     refreshRunMenus();
 }
 
@@ -92,6 +93,7 @@ void MonitorCore::load()
 {
     config_.load(store_, programDir_);
     cond_ = conditions::loadConditionsConfig(store_);
+    graphs_.settings().load(store_);
     safety_.evaluator().setCloudAlarmDelay(0);
     notify();
 }
@@ -100,6 +102,7 @@ void MonitorCore::save()
 {
     config_.save(store_);
     conditions::saveConditionsConfig(store_, cond_);
+    graphs_.settings().save(store_);
     store_.sync();
 }
 
@@ -453,7 +456,7 @@ QString MonitorCore::stepUnits()
     // The station file's unit texts choose the displayed units; thresholds
     // follow. The sensor server is told the temperature letter.
     const conditions::StationUnitResult u = conditions::followStationUnits(
-        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], nullptr);
+        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], &graphs_.history());
     return u.temperatureLetter;
 }
 
@@ -591,6 +594,32 @@ void MonitorCore::stepOutputs()
 {
     // CCDAutopilot file, user data file and graph samples: filled in by the
     // outputs modules.
+    sampleGraphs();
+}
+
+void MonitorCore::sampleGraphs()
+{
+    // Every graph period: one history sample of the station values in display
+    // units, stamped with the sensor server's reading time; the pictures and
+    // image files are made off this thread.
+    using namespace outputs;
+    HistorySample s;
+    if (readings_.lastReading.isValid()) s.timeMs = readings_.lastReading.toMSecsSinceEpoch();
+    const station::StationValues& v = station_.values;
+    auto value = [&](const station::Reading& r) { return station_.valid && r.ok ? r.value : kNoValue; };
+    s.row(RowWind) = value(v.windSpeed);
+    s.row(RowGust) = value(v.gust);
+    s.row(RowDir) = value(v.windDirection);
+    s.row(RowDew) = station_.valid && v.outTemp.ok && v.dewPoint.ok ? v.outTemp.value - v.dewPoint.value : kNoValue;
+    s.row(RowHum) = value(v.humidity);
+    s.row(RowTemp) = value(v.outTemp);
+    GraphCycleContext ctx;
+    ctx.levels = &cond_.levels;
+    ctx.readIntervalSeconds = int(config_.readIntervalMs() / 1000);
+    ctx.imageFolder = config_.graphImagePath;
+    const GraphImage boxes[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
+    for (GraphId g : kAllGraphs) ctx.imageBoxes[g] = config_.graphImage[boxes[g]];
+    graphs_.cycle(s, ctx);
 }
 
 // ---- public methods for client programs ------------------------------------
@@ -723,13 +752,13 @@ void MonitorCore::setSuspendSoundAlarm(bool on)
 
 void MonitorCore::selectSpeedUnit(conditions::SpeedUnit unit)
 {
-    conditions::selectSpeedUnit(cond_.units, cond_.levels, unit, nullptr);
+    conditions::selectSpeedUnit(cond_.units, cond_.levels, unit, &graphs_.history());
     notify();
 }
 
 void MonitorCore::selectTemperatureUnit(conditions::TemperatureUnit unit)
 {
-    conditions::selectTemperatureUnit(cond_.units, cond_.levels, unit, nullptr);
+    conditions::selectTemperatureUnit(cond_.units, cond_.levels, unit, &graphs_.history());
     notify();
 }
 

@@ -7,6 +7,7 @@
 
 #include "Clock.h"
 #include "ConditionSettings.h"
+#include "GraphOutputs.h"
 #include "Levels.h"
 #include "MainState.h"
 #include "MonitorConfig.h"
@@ -145,6 +146,10 @@ public:
     // Something the user edits changed a threshold, mark or option: redraw.
     void conditionsEdited();
 
+    // The history and its graphs (sampled in the read cycle).
+    outputs::GraphOutputs& graphs() { return graphs_; }
+    const outputs::GraphOutputs& graphs() const { return graphs_; }
+
     // Weather-station flags of the last cycle.
     bool stationFileAbsent() const { return station_.fileAbsent; }
     bool stationTooOld() const { return station_.tooOld; }
@@ -178,6 +183,7 @@ private:
     void stepShowUnsafe();
     void stepReportToSensor(int generation);
     void stepOutputs();
+    void sampleGraphs();
     void notify() { emit changed(); }
     void showConditionLabels();
     conditions::StationValues stationValuesForConditions() const;
@@ -197,6 +203,7 @@ private:
     station::StationCycleResult station_;
     Prompter prompter_;
     std::unique_ptr<ClockTimer> readTimer_;
+    outputs::GraphOutputs graphs_;
 
     bool minimized_ = false;
     QDateTime startTime_;

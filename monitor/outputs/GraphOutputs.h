@@ -72,7 +72,7 @@ private:
     GraphSettings settings_;
     SampleCounter counter_;
     GraphPipeline* pipeline_ = nullptr;
-    QSize pictureSize_{300, 150};
+    QSize pictureSize_{300, 130};
     std::array<QImage, GraphCount> pictures_;
     quint64 serial_ = 0;
     quint64 shown_ = 0;

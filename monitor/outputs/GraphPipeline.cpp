@@ -30,6 +30,8 @@ GraphPipeline::GraphPipeline(const FreeImageLibrary* library, int workers, QObje
     : QObject(parent), library_(library), workers_(std::max(1, workers))
 {
     qRegisterMetaType<std::shared_ptr<const GraphJobResult>>();
+    helpers_.setMaxThreadCount(std::max(1, workers_ - 1));
+    helpers_.setExpiryTimeout(-1);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -42,6 +44,7 @@ GraphPipeline::~GraphPipeline()
     }
     wake_.notify_all();
     thread_.join();
+    helpers_.waitForDone();
 }
 
 void GraphPipeline::submit(GraphJob job)
@@ -86,12 +89,14 @@ void GraphPipeline::run()
             busy_ = true;
         }
         auto result = std::make_shared<GraphJobResult>(process(job));
+        // Delivered before the pipeline counts as idle, so that whoever waited
+        // for it finds the result already posted.
+        emit finished(result);
         {
             std::lock_guard lock(mutex_);
             busy_ = false;
             ++completed_;
         }
-        emit finished(result);
         idle_.notify_all();
     }
     std::lock_guard lock(mutex_);
@@ -116,11 +121,19 @@ GraphJobResult GraphPipeline::process(const GraphJob& job)
             r.images[s.id] = std::move(img);
         }
     };
-    std::vector<std::thread> helpers;
     const int extra = std::min<int>(workers_ - 1, int(job.scenes.size()) - 1);
-    for (int i = 0; i < extra; ++i) helpers.emplace_back(work);
+    std::mutex doneMutex;
+    std::condition_variable doneWake;
+    int running = extra;
+    for (int i = 0; i < extra; ++i)
+        helpers_.start([&] {
+            work();
+            std::lock_guard lock(doneMutex);
+            if (--running == 0) doneWake.notify_all();
+        });
     work();
-    for (auto& t : helpers) t.join();
+    std::unique_lock lock(doneMutex);
+    doneWake.wait(lock, [&] { return running == 0; });
     r.finishedNs = nowNs();
     return r;
 }

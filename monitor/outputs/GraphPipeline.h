@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QThreadPool>
 #include <array>
 #include <condition_variable>
 #include <memory>
@@ -71,6 +72,9 @@ private:
     bool quit_ = false;
     quint64 replaced_ = 0;
     quint64 completed_ = 0;
+    // Helpers that live as long as the pipeline: each thread keeps its own
+    // font cache, which a thread made per job would build again every time.
+    QThreadPool helpers_;
     std::thread thread_;
 };
 

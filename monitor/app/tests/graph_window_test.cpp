@@ -10,6 +10,7 @@
 #include "MonitorRig.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QImageReader>
 #include <QLabel>
@@ -128,6 +129,12 @@ TEST(GraphWindow, ControlsFollowTheUser)
     emit panel->freqField()->editingFinished();
     EXPECT_EQ(panel->freqField()->value(), 1);
     EXPECT_EQ(panel->spanLabel()->text(), QStringLiteral("20000"));
+
+    // the span follows the read period
+    window.findChild<QComboBox*>("RefreshRead")->setCurrentIndex(0); // 5 seconds
+    QCoreApplication::processEvents();
+    EXPECT_EQ(panel->spanLabel()->text(), QStringLiteral("10000"));
+    EXPECT_EQ(panel->spanDescLabel()->text(), QStringLiteral("02 h 46 m 40 s"));
 
     // unticking a graph hides it and takes its image away
     QCheckBox* gen = panel->generateBox(GraphHum);

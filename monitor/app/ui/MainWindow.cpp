@@ -311,6 +311,8 @@ QWidget* MainWindow::buildStationTab()
     graphPanel_ = new outputs::GraphPanel(core_);
     row->addWidget(graphPanel_, 1);
     connect(graphPanel_, &outputs::GraphPanel::configEdited, this, [this] { render(); });
+    // the span labels follow the read period once the window has taken it
+    connect(refreshRead_, &QComboBox::currentIndexChanged, graphPanel_, &outputs::GraphPanel::render, Qt::QueuedConnection);
     return tab;
 }
 

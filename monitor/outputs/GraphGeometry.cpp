@@ -51,7 +51,8 @@ std::vector<TimeTick> timeTicks(const TimeRange& r, double width, const std::fun
         const QString label = QDateTime::fromMSecsSinceEpoch(t).toString(pattern);
         const double w = textWidth(label);
         const double left = tick.x - w / 2;
-        if (left >= previousRight + 10) {
+        // a label that would stick out of the picture is left off as well
+        if (left >= previousRight + 10 && left >= 0 && left + w <= width) {
             tick.label = label;
             tick.labelLeft = left;
             previousRight = left + w;

@@ -52,7 +52,8 @@ struct TimeTick {
 QString timeLabelPattern(qint64 stepMs);
 // Ticks at every twelfth of the range (not at its ends); a label is kept
 // only when its left edge is at least 10 pixels right of the previous kept
-// label's right edge. textWidth measures a label in the picture's font.
+// label's right edge, and only when it fits inside the picture. textWidth
+// measures a label in the picture's font.
 std::vector<TimeTick> timeTicks(const TimeRange& r, double width, const std::function<double(const QString&)>& textWidth);
 
 enum class GraphKind { Line, Direction };

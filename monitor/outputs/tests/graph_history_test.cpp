@@ -266,6 +266,17 @@ TEST(GraphGeometry, TicksAndLabels)
         ++shown;
     }
     EXPECT_EQ(shown, 6); // every other tick at 20 px apart
+
+    // nothing sticks out of the picture: ticks 10 px apart, labels 25 wide
+    ticks = timeTicks(hour, 120, [](const QString&) { return 25.0; });
+    shown = 0;
+    for (const TimeTick& t : ticks) {
+        if (t.label.isEmpty()) continue;
+        ++shown;
+        EXPECT_GE(t.labelLeft, 0.0) << t.x;
+        EXPECT_LE(t.labelLeft + 25, 120.0) << t.x;
+    }
+    EXPECT_GT(shown, 0);
 }
 
 TEST(GraphImageNames, FolderPartFormatsAndFlags)

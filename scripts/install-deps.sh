@@ -11,6 +11,7 @@ packages=(
   dbus dbus-daemon dbus-bin libglib2.0-bin systemd
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   python3 python3-pyftpdlib
+  python3-matplotlib gnuplot-nox
   clang libclang-rt-14-dev
   gstreamer1.0-plugins-base
 )

@@ -1,6 +1,7 @@
 // XOB_Skyvane: the sky and weather safety monitor.
 #include "Dialogs.h"
 #include "FreeImageLibrary.h"
+#include "GraphPipeline.h"
 #include "MainWindow.h"
 #include "MonitorCore.h"
 #include "NephorServer.h"
@@ -89,6 +90,11 @@ int main(int argc, char** argv)
     hooks.windowMinimize = [&] { window.minimizeToTray(); };
     hooks.windowPosition = [&] { return window.positionTwips(); };
     hooks.moveWindow = [&](const QPoint& p) { window.moveToTwips(p); };
+    hooks.history = [&] {
+        const outputs::GraphHistory& h = core.graphs().history();
+        return nephor::HistoryView{h.first(), h.last(), h.table()};
+    };
+    hooks.graphFreq = [&] { return double(core.graphs().settings().freq); };
     automation.setHooks(hooks);
     QString automationError;
     if (!automation.publish(&automationError))
@@ -99,8 +105,15 @@ int main(int argc, char** argv)
         QMessageBox::warning(&window, title,
                              QStringLiteral("FreeImage.dll file must be present in directory") + QLatin1Char('\n') + programDir);
     }
+    // Graph pictures and image files are made on worker threads; without the
+    // library the pictures are still drawn and the images report i23 i24.
+    auto graphPipeline = std::make_unique<outputs::GraphPipeline>(&images);
+    core.graphs().setPipeline(graphPipeline.get());
     // A signal that arrived while the warning waited has unloaded already.
     const int rc = window.unloaded() ? 0 : app.exec();
+    // The image being written is finished before the library goes.
+    core.graphs().setPipeline(nullptr);
+    graphPipeline.reset();
     images.deinitialise();
     return rc;
 }

@@ -1,7 +1,10 @@
 #include "FreeImageLibrary.h"
 
 #include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QLibrary>
+#include <cstring>
 
 namespace skyvane {
 
@@ -9,8 +12,21 @@ struct FreeImageLibrary::Api {
     QLibrary lib;
     using InitFn = void (*)(int);
     using DeInitFn = void (*)();
+    using AllocateFn = void* (*)(int, int, int, unsigned, unsigned, unsigned);
+    using GetBitsFn = unsigned char* (*)(void*);
+    using GetUnsignedFn = unsigned (*)(void*);
+    using ConvertFn = void* (*)(void*);
+    using SaveFn = int (*)(int, void*, const char*, int);
+    using UnloadFn = void (*)(void*);
     InitFn initialise = nullptr;
     DeInitFn deinitialise = nullptr;
+    AllocateFn allocate = nullptr;
+    GetBitsFn getBits = nullptr;
+    GetUnsignedFn getPitch = nullptr;
+    GetUnsignedFn getBPP = nullptr;
+    ConvertFn convertTo24 = nullptr;
+    SaveFn save = nullptr;
+    UnloadFn unload = nullptr;
     bool initialised = false;
 };
 
@@ -39,7 +55,15 @@ bool FreeImageLibrary::initialise(const QString& programDir)
     }
     api->initialise = reinterpret_cast<Api::InitFn>(api->lib.resolve("FreeImage_Initialise"));
     api->deinitialise = reinterpret_cast<Api::DeInitFn>(api->lib.resolve("FreeImage_DeInitialise"));
-    if (!api->initialise || !api->deinitialise) {
+    api->allocate = reinterpret_cast<Api::AllocateFn>(api->lib.resolve("FreeImage_Allocate"));
+    api->getBits = reinterpret_cast<Api::GetBitsFn>(api->lib.resolve("FreeImage_GetBits"));
+    api->getPitch = reinterpret_cast<Api::GetUnsignedFn>(api->lib.resolve("FreeImage_GetPitch"));
+    api->getBPP = reinterpret_cast<Api::GetUnsignedFn>(api->lib.resolve("FreeImage_GetBPP"));
+    api->convertTo24 = reinterpret_cast<Api::ConvertFn>(api->lib.resolve("FreeImage_ConvertTo24Bits"));
+    api->save = reinterpret_cast<Api::SaveFn>(api->lib.resolve("FreeImage_Save"));
+    api->unload = reinterpret_cast<Api::UnloadFn>(api->lib.resolve("FreeImage_Unload"));
+    if (!api->initialise || !api->deinitialise || !api->allocate || !api->getBits || !api->getPitch || !api->getBPP
+        || !api->convertTo24 || !api->save || !api->unload) {
         error_ = QStringLiteral("not a FreeImage library: %1").arg(api->lib.fileName());
         return false;
     }
@@ -57,5 +81,40 @@ void FreeImageLibrary::deinitialise()
 }
 
 bool FreeImageLibrary::isLoaded() const { return api_ != nullptr; }
+
+bool FreeImageLibrary::save(const QImage& picture, const QString& fileName, int format, int flags) const
+{
+    if (!api_ || picture.isNull()) return false;
+    const QImage src = picture.convertToFormat(QImage::Format_RGB32);
+    const int w = src.width(), h = src.height();
+    void* bitmap = api_->allocate(w, h, 24, 0, 0, 0);
+    if (!bitmap) return false;
+    if (api_->getBPP(bitmap) != 24) {
+        void* converted = api_->convertTo24(bitmap);
+        api_->unload(bitmap);
+        if (!converted) return false;
+        bitmap = converted;
+    }
+    unsigned char* bits = api_->getBits(bitmap);
+    const unsigned pitch = api_->getPitch(bitmap);
+    if (!bits) {
+        api_->unload(bitmap);
+        return false;
+    }
+    // The library's rows run bottom-up with blue first in each pixel.
+    for (int y = 0; y < h; ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+        unsigned char* out = bits + size_t(h - 1 - y) * pitch;
+        for (int x = 0; x < w; ++x) {
+            out[3 * x] = uchar(qBlue(in[x]));
+            out[3 * x + 1] = uchar(qGreen(in[x]));
+            out[3 * x + 2] = uchar(qRed(in[x]));
+        }
+    }
+    const QByteArray name = QFile::encodeName(fileName);
+    const bool ok = api_->save(format, bitmap, name.constData(), flags) == 1;
+    api_->unload(bitmap);
+    return ok;
+}
 
 } // namespace skyvane

@@ -6,6 +6,8 @@
 #include <QString>
 #include <memory>
 
+class QImage;
+
 namespace skyvane {
 
 class FreeImageLibrary {
@@ -18,6 +20,19 @@ public:
     void deinitialise();
     bool isLoaded() const;
     QString errorString() const { return error_; }
+
+    // Format codes and save flags of the library.
+    static constexpr int kFormatJpeg = 2;
+    static constexpr int kFormatPng = 13;
+    static constexpr int kJpegSuperb = 128;
+    static constexpr int kJpegGood = 256;
+    static constexpr int kJpegNormal = 512;
+
+    // Copies the picture into a 24-bit library image and saves it under
+    // fileName with the format code and flags. True exactly when the library
+    // reports success. Safe to call from several threads at once for
+    // different files.
+    bool save(const QImage& picture, const QString& fileName, int format, int flags) const;
 
     struct Api;
     const Api* api() const { return api_.get(); }

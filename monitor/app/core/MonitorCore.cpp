@@ -99,6 +99,7 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     // Dialogs, the window and clients all report their changes through
     // changed(); read cycles do too, and the check then finds nothing to write.
     connect(this, &MonitorCore::changed, this, &MonitorCore::settingsTouched);
+    connect(&graphs_, &outputs::GraphOutputs::imageProblem, this, [this](const QString& codes) { showCodes(codes, colour::Red); });
     refreshRunMenus();
 }
 
@@ -111,6 +112,7 @@ void MonitorCore::load()
     schema_.load(store_);
     savedSettings_ = schema_.snapshot();
     settingsLoaded_ = true;
+    graphSettingsFromConfig();
     safety_.evaluator().setCloudAlarmDelay(0);
     // A settings file that could not be used is no reason not to monitor:
     // the defaults are in place, and the user is told.
@@ -122,11 +124,56 @@ void MonitorCore::load()
 void MonitorCore::save()
 {
     if (beforeSave_) beforeSave_();
+    configFromGraphSettings();
     saveTimer_->stop();
     schema_.save(store_);
     const bool ok = store_.sync();
     savedSettings_ = schema_.snapshot();
     if (!ok) showStatus(QStringLiteral("Settings could not be saved"), colour::Red);
+}
+
+namespace {
+// The graphs' keys are declared with the program's other settings; the graphs
+// work on their own copy. Graph ids and the stored key order differ (Dew and
+// Hum), so the two meet by the graph's key suffix.
+int configIndex(outputs::GraphId g)
+{
+    static const char* const order[GraphImageCount] = {"Wind", "Gust", "Dir", "Hum", "Dew", "Temp"};
+    for (int i = 0; i < GraphImageCount; ++i)
+        if (outputs::graphSuffix(g) == QLatin1String(order[i])) return i;
+    return 0;
+}
+} // namespace
+
+void MonitorCore::graphSettingsFromConfig()
+{
+    outputs::GraphSettings& g = graphs_.settings();
+    const LaterFeatures& l = config_.later;
+    g.points = outputs::clampGraphPoints(int(std::lround(l.graphNoPoints)));
+    g.freq = outputs::clampGraphFreq(int(std::lround(l.graphFreq)));
+    for (outputs::GraphId id : outputs::kAllGraphs) {
+        const auto i = size_t(configIndex(id));
+        g.generate[id] = l.generate[i];
+        for (size_t k = 0; k < 3; ++k) g.colours[id][k] = l.graphColours[i][k] & 0xFFFFFF;
+    }
+    g.png = l.imageTypePng;
+    g.quality = outputs::JpegQuality(std::clamp(l.imageQuality, 0, 2));
+    configFromGraphSettings(); // the fields hold what the user would see after typing the value
+}
+
+void MonitorCore::configFromGraphSettings()
+{
+    const outputs::GraphSettings& g = graphs_.settings();
+    LaterFeatures& l = config_.later;
+    l.graphNoPoints = g.points;
+    l.graphFreq = g.freq;
+    for (outputs::GraphId id : outputs::kAllGraphs) {
+        const auto i = size_t(configIndex(id));
+        l.generate[i] = g.generate[id];
+        for (size_t k = 0; k < 3; ++k) l.graphColours[i][k] = g.colours[id][k];
+    }
+    l.imageTypePng = g.png;
+    if (g.quality != outputs::JpegQuality::None) l.imageQuality = int(g.quality);
 }
 
 void MonitorCore::settingsTouched()
@@ -137,6 +184,7 @@ void MonitorCore::settingsTouched()
 void MonitorCore::saveIfChanged()
 {
     if (beforeSave_) beforeSave_();
+    configFromGraphSettings();
     if (schema_.snapshot() != savedSettings_) save();
 }
 
@@ -506,7 +554,7 @@ QString MonitorCore::stepUnits()
     // The station file's unit texts choose the displayed units; thresholds
     // follow. The sensor server is told the temperature letter.
     const conditions::StationUnitResult u = conditions::followStationUnits(
-        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], nullptr);
+        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], &graphs_.history());
     return u.temperatureLetter;
 }
 
@@ -644,6 +692,32 @@ void MonitorCore::stepOutputs()
 {
     // CCDAutopilot file, user data file and graph samples: filled in by the
     // outputs modules.
+    sampleGraphs();
+}
+
+void MonitorCore::sampleGraphs()
+{
+    // Every graph period: one history sample of the station values in display
+    // units, stamped with the sensor server's reading time; the pictures and
+    // image files are made off this thread.
+    using namespace outputs;
+    HistorySample s;
+    if (readings_.lastReading.isValid()) s.timeMs = readings_.lastReading.toMSecsSinceEpoch();
+    const station::StationValues& v = station_.values;
+    auto value = [&](const station::Reading& r) { return station_.valid && r.ok ? r.value : kNoValue; };
+    s.row(RowWind) = value(v.windSpeed);
+    s.row(RowGust) = value(v.gust);
+    s.row(RowDir) = value(v.windDirection);
+    s.row(RowDew) = station_.valid && v.outTemp.ok && v.dewPoint.ok ? v.outTemp.value - v.dewPoint.value : kNoValue;
+    s.row(RowHum) = value(v.humidity);
+    s.row(RowTemp) = value(v.outTemp);
+    GraphCycleContext ctx;
+    ctx.levels = &cond_.levels;
+    ctx.readIntervalSeconds = int(config_.readIntervalMs() / 1000);
+    ctx.imageFolder = config_.graphImagePath;
+    const GraphImage boxes[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
+    for (GraphId g : kAllGraphs) ctx.imageBoxes[g] = config_.graphImage[boxes[g]];
+    graphs_.cycle(s, ctx);
 }
 
 // ---- public methods for client programs ------------------------------------
@@ -829,13 +903,13 @@ void MonitorCore::setSuspendSoundAlarm(bool on)
 
 void MonitorCore::selectSpeedUnit(conditions::SpeedUnit unit)
 {
-    conditions::selectSpeedUnit(cond_.units, cond_.levels, unit, nullptr);
+    conditions::selectSpeedUnit(cond_.units, cond_.levels, unit, &graphs_.history());
     notify();
 }
 
 void MonitorCore::selectTemperatureUnit(conditions::TemperatureUnit unit)
 {
-    conditions::selectTemperatureUnit(cond_.units, cond_.levels, unit, nullptr);
+    conditions::selectTemperatureUnit(cond_.units, cond_.levels, unit, &graphs_.history());
     notify();
 }
 

@@ -7,6 +7,7 @@
 
 #include "Clock.h"
 #include "ConditionSettings.h"
+#include "GraphOutputs.h"
 #include "Levels.h"
 #include "MainState.h"
 #include "MonitorConfig.h"
@@ -164,6 +165,10 @@ public:
     // Something the user edits changed a threshold, mark or option: redraw.
     void conditionsEdited();
 
+    // The history and its graphs (sampled in the read cycle).
+    outputs::GraphOutputs& graphs() { return graphs_; }
+    const outputs::GraphOutputs& graphs() const { return graphs_; }
+
     // Weather-station flags of the last cycle.
     bool stationFileAbsent() const { return station_.fileAbsent; }
     bool stationTooOld() const { return station_.tooOld; }
@@ -197,6 +202,7 @@ private:
     void stepShowUnsafe();
     void stepReportToSensor(int generation);
     void stepOutputs();
+    void sampleGraphs();
     void notify() { emit changed(); }
     // Guards of the reported flag: what every Start resets, the time stamp of
     // a completed cycle and the watchdog that shows a stale flag as unsafe.
@@ -231,6 +237,9 @@ private:
     QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
     bool settingsLoaded_ = false;
     void saveIfChanged();
+    outputs::GraphOutputs graphs_;
+    void graphSettingsFromConfig();
+    void configFromGraphSettings();
 
     bool minimized_ = false;
     QDateTime startTime_;

@@ -135,6 +135,10 @@ TEST(SettingsPersistence, EveryDeclaredKeyRoundTrips)
             store.deleteKey(kApp, e->section, e->key);
             rig.core->save();
             EXPECT_FALSE(store.contains(kApp, e->section, e->key)) << "written by a save";
+        } else if (e->section == "Graphs" && (e->key == "GraphNoPoints" || e->key == "GraphFreq")) {
+            // Whole numbers in their range: 7.25 points is written back as
+            // the least allowed, 20; a period of 7.25 cycles as 7.
+            EXPECT_EQ(store.get(kApp, e->section, e->key, "<missing>"), e->key == "GraphFreq" ? "7" : "20");
         } else {
             EXPECT_EQ(store.get(kApp, e->section, e->key, "<missing>"), value);
         }

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "ConditionsTabs.h"
+#include "GraphPanel.h"
 #include "Dialogs.h"
 #include "LampWidget.h"
 #include "MonitorCore.h"
@@ -322,7 +323,17 @@ QWidget* MainWindow::buildStationTab()
     }
     g->setColumnStretch(4, 1);
     g->setRowStretch(7, 1);
-    return w;
+    // The graphs fill the room right of the station values, so all six are
+    // in view with the values while monitoring.
+    auto* tab = new QWidget;
+    auto* row = new QHBoxLayout(tab);
+    row->addWidget(w, 0, Qt::AlignTop);
+    graphPanel_ = new outputs::GraphPanel(core_);
+    row->addWidget(graphPanel_, 1);
+    connect(graphPanel_, &outputs::GraphPanel::configEdited, this, [this] { render(); });
+    // the span labels follow the read period once the window has taken it
+    connect(refreshRead_, &QComboBox::currentIndexChanged, graphPanel_, &outputs::GraphPanel::render, Qt::QueuedConnection);
+    return tab;
 }
 
 QWidget* MainWindow::buildSensorTab()
@@ -545,6 +556,7 @@ void MainWindow::render()
     for (int i = 0; i < 6; ++i) graphImage_[i]->setChecked(c.graphImage[i]);
     conditionsTabs_->render();
     conditionsTabs_->setEditable(s.setupEnabled);
+    graphPanel_->render();
     htmFile_->setText(c.htmFile.isEmpty() ? QStringLiteral("(no weather-station file chosen)") : c.htmFile);
     lblPathName_->setText(c.pathName);
     graphImagePath_->setText(c.graphImagePath);

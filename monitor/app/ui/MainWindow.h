@@ -23,6 +23,7 @@ class ConditionsTabs;
 class LampWidget;
 class MonitorCore;
 namespace conditions { class SoundPlayer; }
+namespace outputs { class GraphPanel; }
 struct LabelState;
 
 // Help context of F1 for the selected tabs.
@@ -62,6 +63,7 @@ public:
     // Writes the position and every setting now (the session asks before it ends).
     void saveSettings();
     bool unloaded() const { return unloading_; }
+    outputs::GraphPanel* graphPanel() const { return graphPanel_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -147,6 +149,8 @@ private:
     QLabel* graphImagePath_ = nullptr;
     std::array<QCheckBox*, 6> graphImage_{};
     QList<QWidget*> setupControls_;
+    // the six graphs beside the station values
+    outputs::GraphPanel* graphPanel_ = nullptr;
 
     // menus
     QAction* mnuStart_ = nullptr;

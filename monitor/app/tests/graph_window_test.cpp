@@ -1,0 +1,167 @@
+// The six graphs on the main window through a scripted night: the panes
+// show the pictures of the newest sample, the controls behave as the user
+// expects. With SKYVANE_SCREENSHOT_DIR set, the window and the image files
+// are left there to be looked at.
+#include "FreeImageLibrary.h"
+#include "GraphImages.h"
+#include "GraphPanel.h"
+#include "GraphPipeline.h"
+#include "MainWindow.h"
+#include "MonitorRig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QImageReader>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace skyvane;
+using namespace skyvane::outputs;
+using Rig = skyvane::testing::MonitorRig;
+
+namespace {
+constexpr qint64 kCycle = 10000;
+
+void writeStation(Rig& rig, int i)
+{
+    const double phase = i / 20.0;
+    const double wind = 12 + 10 * std::sin(phase);
+    const double temp = 4 - i * 0.05;
+    const double dew = temp - (3 + 2 * std::cos(phase / 2));
+    const char* dirs[4] = {"NNE", "E", "SSW", "WNW"};
+    QFile f(rig.dir.filePath("station.csv"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,%3\nWindSpeed,km/h,%4\nGust,km/h,%5\n"
+                           "WindDirection,,%6\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,%7\n"
+                           "DewPoint,\u00b0C,%8\nBarometer,hPa,1013\n")
+                .arg(rig.clock.now().toString("dd/MM/yy"), rig.clock.now().toString("hh:mm:ss"))
+                .arg(temp, 0, 'f', 1)
+                .arg(wind, 0, 'f', 1)
+                .arg(wind * 1.4, 0, 'f', 1)
+                .arg(QString::fromLatin1(dirs[(i / 25) % 4]))
+                .arg(70 + 25 * std::sin(phase / 3), 0, 'f', 0)
+                .arg(dew, 0, 'f', 1)
+                .toUtf8());
+}
+
+void nightCycles(Rig& rig, int from, int n)
+{
+    for (int i = from; i < from + n; ++i) {
+        writeStation(rig, i);
+        rig.sim->setReading("LastReading", rig.clock.now().addMSecs(kCycle).toString(Qt::ISODate));
+        rig.clock.advance(kCycle);
+    }
+}
+} // namespace
+
+TEST(GraphWindow, ScriptedNightShowsTheNewestPicturesInTheSixPanes)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    FreeImageLibrary library;
+    ASSERT_TRUE(library.initialise(QCoreApplication::applicationDirPath()));
+    GraphPipeline pipeline(&library);
+    rig.core->graphs().setPipeline(&pipeline);
+    rig.core->graphs().setFreq(1);
+    MainWindow window(*rig.core);
+    GraphPanel* panel = window.graphPanel();
+    ASSERT_NE(panel, nullptr);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    // the span of 120 points, one a read, every 10 seconds
+    EXPECT_EQ(panel->spanLabel()->text(), QStringLiteral("1200"));
+    EXPECT_EQ(panel->spanDescLabel()->text(), QStringLiteral("00 h 20 m 00 s"));
+    EXPECT_EQ(panel->imageTypeBox()->text(), QStringLiteral("Image PNG"));
+
+    writeStation(rig, 0);
+    rig.start();
+    ASSERT_TRUE(rig.core->isRunning());
+    EXPECT_FALSE(panel->pointsField()->isEnabled()) << "graph settings are locked while monitoring";
+    nightCycles(rig, 1, 150);
+    pipeline.waitIdle();
+    QCoreApplication::processEvents();
+
+    for (GraphId g : kAllGraphs) {
+        ASSERT_TRUE(panel->pane(g)->isVisible());
+        const QImage shown = panel->pane(g)->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(shown, rig.core->graphs().pictures()[g].convertToFormat(QImage::Format_RGB32)) << int(g);
+        EXPECT_FALSE(QImageReader(imageFileName(rig.core->config().graphImagePath, g, true)).read().isNull());
+    }
+
+    const QByteArray shots = qgetenv("SKYVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        QDir out(QString::fromLocal8Bit(shots));
+        out.mkpath(".");
+        QCoreApplication::processEvents();
+        window.grab().save(out.filePath("main_window.png"));
+        for (GraphId g : kAllGraphs) {
+            const QString name = imageFileName(rig.core->config().graphImagePath, g, true);
+            QFile::remove(out.filePath(QFileInfo(name).fileName()));
+            QFile::copy(name, out.filePath(QFileInfo(name).fileName()));
+        }
+    }
+    rig.core->stopProcedure();
+    rig.core->graphs().setPipeline(nullptr);
+}
+
+TEST(GraphWindow, ControlsFollowTheUser)
+{
+    Rig rig(QStringList{}, false);
+    MainWindow window(*rig.core);
+    GraphPanel* panel = window.graphPanel();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    // typed values are held and written back
+    panel->pointsField()->setFocus();
+    panel->pointsField()->setValue(5);
+    emit panel->pointsField()->editingFinished();
+    EXPECT_EQ(panel->pointsField()->value(), 20);
+    panel->pointsField()->setValue(5000);
+    emit panel->pointsField()->editingFinished();
+    EXPECT_EQ(panel->pointsField()->value(), 2000);
+    panel->freqField()->setValue(0);
+    emit panel->freqField()->editingFinished();
+    EXPECT_EQ(panel->freqField()->value(), 1);
+    EXPECT_EQ(panel->spanLabel()->text(), QStringLiteral("20000"));
+
+    // the span follows the read period
+    window.findChild<QComboBox*>("RefreshRead")->setCurrentIndex(0); // 5 seconds
+    QCoreApplication::processEvents();
+    EXPECT_EQ(panel->spanLabel()->text(), QStringLiteral("10000"));
+    EXPECT_EQ(panel->spanDescLabel()->text(), QStringLiteral("02 h 46 m 40 s"));
+
+    // unticking a graph hides it and takes its image away
+    QCheckBox* gen = panel->generateBox(GraphHum);
+    QCheckBox* img = panel->imageBox(GraphHum);
+    ASSERT_TRUE(img->isChecked());
+    gen->click();
+    EXPECT_FALSE(panel->pane(GraphHum)->isVisible());
+    EXPECT_FALSE(img->isChecked());
+    EXPECT_FALSE(img->isEnabled());
+    EXPECT_FALSE(rig.core->config().graphImage[ImageHum]);
+    gen->click();
+    EXPECT_TRUE(panel->pane(GraphHum)->isVisible());
+    EXPECT_TRUE(img->isEnabled());
+
+    // an image box without a folder asks for one and stays unticked
+    QStringList messages;
+    rig.core->setPrompter([&](const QString& t, int, const QString&) { messages << t; return int(AnswerOk); });
+    rig.core->config().graphImagePath = "  ";
+    img->click();
+    EXPECT_FALSE(img->isChecked());
+    EXPECT_EQ(messages, QStringList{"Define the PATH"});
+
+    // PNG / JPEG caption and the quality options
+    panel->imageTypeBox()->click();
+    EXPECT_EQ(panel->imageTypeBox()->text(), QStringLiteral("Image JPEG"));
+    EXPECT_FALSE(rig.core->graphs().settings().png);
+    EXPECT_TRUE(panel->findChild<QWidget*>("ImageQuality_0")->isVisible());
+    panel->imageTypeBox()->click();
+    EXPECT_FALSE(panel->findChild<QWidget*>("ImageQuality_0")->isVisible());
+}

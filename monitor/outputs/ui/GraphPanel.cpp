@@ -1,0 +1,248 @@
+#include "GraphPanel.h"
+
+#include "GraphRenderer.h"
+#include "MonitorCore.h"
+#include "XOBColor.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace skyvane::outputs {
+
+namespace {
+// Index of a graph's image box in the window's configuration.
+int configImageIndex(GraphId g)
+{
+    static const int index[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
+    return index[g];
+}
+
+QString graphCaption(GraphId g)
+{
+    static const char* const names[GraphCount] = {"Wind", "Gust", "Direction", "Dew", "Humidity", "Temperature"};
+    return QString::fromLatin1(names[g]);
+}
+
+void paintBox(QLabel* l, int stored)
+{
+    const QColor c = storedColour(stored);
+    l->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid black;").arg(c.name()));
+}
+} // namespace
+
+GraphPanel::GraphPanel(MonitorCore& core, QWidget* parent) : QWidget(parent), core_(core)
+{
+    setObjectName(QStringLiteral("GraphPanel"));
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(4);
+
+    auto* settingsRow = new QHBoxLayout;
+    points_ = new QSpinBox;
+    points_->setObjectName(QStringLiteral("GraphNoPoints"));
+    points_->setRange(0, 99999); // what is typed is held to 20..2000 when the field is left
+    points_->setKeyboardTracking(false);
+    freq_ = new QSpinBox;
+    freq_->setObjectName(QStringLiteral("GraphFreq"));
+    freq_->setRange(0, 9999);
+    freq_->setKeyboardTracking(false);
+    span_ = new QLabel;
+    span_->setObjectName(QStringLiteral("GraphSpan"));
+    spanDesc_ = new QLabel;
+    spanDesc_->setObjectName(QStringLiteral("GraphSpanDesc"));
+    imageType_ = new QCheckBox;
+    imageType_->setObjectName(QStringLiteral("ImageType"));
+    qualityLabel_ = new QLabel(QStringLiteral("Quality"));
+    auto* qualityGroup = new QButtonGroup(this);
+    const char* qualities[3] = {"Top", "Good", "Normal"};
+    settingsRow->addWidget(new QLabel(QStringLiteral("Points")));
+    settingsRow->addWidget(points_);
+    settingsRow->addWidget(new QLabel(QStringLiteral("every")));
+    settingsRow->addWidget(freq_);
+    settingsRow->addWidget(new QLabel(QStringLiteral("reads  Span")));
+    settingsRow->addWidget(span_);
+    settingsRow->addWidget(new QLabel(QStringLiteral("s =")));
+    settingsRow->addWidget(spanDesc_);
+    settingsRow->addSpacing(12);
+    settingsRow->addWidget(imageType_);
+    settingsRow->addWidget(qualityLabel_);
+    for (int i = 0; i < 3; ++i) {
+        quality_[size_t(i)] = new QRadioButton(QString::fromLatin1(qualities[i]));
+        quality_[size_t(i)]->setObjectName(QStringLiteral("ImageQuality_%1").arg(i));
+        qualityGroup->addButton(quality_[size_t(i)], i);
+        settingsRow->addWidget(quality_[size_t(i)]);
+    }
+    settingsRow->addStretch();
+    root->addLayout(settingsRow);
+    locked_ << points_ << freq_ << imageType_ << quality_[0] << quality_[1] << quality_[2];
+
+    auto* grid = new QGridLayout;
+    grid->setSpacing(6);
+    const QSize picture = core_.graphs().pictureSize();
+    for (GraphId g : kAllGraphs) {
+        auto* cell = new QVBoxLayout;
+        cell->setSpacing(1);
+        auto* head = new QHBoxLayout;
+        head->setSpacing(3);
+        const QString suffix = graphSuffix(g);
+        generate_[g] = new QCheckBox(graphCaption(g));
+        generate_[g]->setObjectName(QStringLiteral("GraphGenerate") + suffix);
+        image_[g] = new QCheckBox(QStringLiteral("Image"));
+        image_[g]->setObjectName(QStringLiteral("GraphImage") + suffix);
+        head->addWidget(generate_[g]);
+        head->addWidget(image_[g]);
+        head->addStretch();
+        const char* tips[3] = {"Axis and text colour", "Curve colour", "Background colour"};
+        for (int b = 0; b < (g == GraphDir ? 3 : 2); ++b) {
+            auto* box = new QLabel;
+            box->setObjectName(QStringLiteral("GraphColor%1_%2").arg(suffix).arg(b));
+            box->setFixedSize(14, 14);
+            box->setToolTip(QString::fromLatin1(tips[b]));
+            box->installEventFilter(this);
+            colours_[g][size_t(b)] = box;
+            head->addWidget(box);
+            locked_ << box;
+        }
+        panes_[g] = new QLabel;
+        panes_[g]->setObjectName(QStringLiteral("Graph") + suffix);
+        panes_[g]->setFixedSize(picture);
+        cell->addLayout(head);
+        cell->addWidget(panes_[g]);
+        grid->addLayout(cell, int(g) / 2, int(g) % 2);
+        locked_ << generate_[g] << image_[g];
+        connect(generate_[g], &QCheckBox::clicked, this, [this, g](bool on) { generateClicked(g, on); });
+        connect(image_[g], &QCheckBox::clicked, this, [this, g](bool on) { imageClicked(g, on); });
+    }
+    root->addLayout(grid);
+    root->addStretch();
+
+    connect(points_, &QSpinBox::editingFinished, this, [this] {
+        points_->setValue(core_.graphs().setPoints(points_->value()));
+        showSpan();
+    });
+    connect(freq_, &QSpinBox::editingFinished, this, [this] {
+        freq_->setValue(core_.graphs().setFreq(freq_->value()));
+        showSpan();
+    });
+    connect(imageType_, &QCheckBox::clicked, this, [this](bool on) {
+        core_.graphs().settings().png = on;
+        applyImageType();
+    });
+    connect(qualityGroup, &QButtonGroup::idClicked, this,
+            [this](int id) { core_.graphs().settings().quality = JpegQuality(id); });
+    connect(&core_.graphs(), &GraphOutputs::picturesChanged, this, &GraphPanel::showPictures);
+    render();
+    drawNow();
+}
+
+void GraphPanel::render()
+{
+    rendering_ = true;
+    const GraphSettings& s = core_.graphs().settings();
+    const MonitorConfig& c = core_.config();
+    const bool editable = core_.state().setupEnabled;
+    for (QWidget* w : locked_) w->setEnabled(editable);
+    if (!points_->hasFocus()) points_->setValue(s.points);
+    if (!freq_->hasFocus()) freq_->setValue(s.freq);
+    for (GraphId g : kAllGraphs) {
+        generate_[g]->setChecked(s.generate[g]);
+        image_[g]->setChecked(c.graphImage[size_t(configImageIndex(g))]);
+        image_[g]->setEnabled(editable && s.generate[g]);
+        panes_[g]->setVisible(s.generate[g]);
+        for (int b = 0; b < 3; ++b)
+            if (colours_[g][size_t(b)]) paintBox(colours_[g][size_t(b)], s.colours[g][size_t(b)]);
+    }
+    imageType_->setChecked(s.png);
+    if (s.quality != JpegQuality::None) quality_[size_t(s.quality)]->setChecked(true);
+    applyImageType();
+    showSpan();
+    rendering_ = false;
+}
+
+void GraphPanel::applyImageType()
+{
+    const bool png = imageType_->isChecked();
+    imageType_->setText(png ? QStringLiteral("Image PNG") : QStringLiteral("Image JPEG"));
+    qualityLabel_->setVisible(!png);
+    for (QRadioButton* b : quality_) b->setVisible(!png);
+}
+
+void GraphPanel::showSpan()
+{
+    const qint64 span = core_.graphs().spanSeconds(int(core_.config().readIntervalMs() / 1000));
+    span_->setText(QString::number(span));
+    spanDesc_->setText(graphSpanText(span));
+}
+
+void GraphPanel::generateClicked(GraphId g, bool on)
+{
+    core_.graphs().settings().generate[g] = on;
+    if (!on) core_.config().graphImage[size_t(configImageIndex(g))] = false;
+    render();
+    emit configEdited();
+}
+
+void GraphPanel::imageClicked(GraphId g, bool on)
+{
+    if (on && core_.config().graphImagePath.trimmed().isEmpty()) {
+        core_.showMessage(QStringLiteral("Define the PATH"), MessageOk, QString());
+        on = false;
+    }
+    core_.config().graphImage[size_t(configImageIndex(g))] = on;
+    render();
+    emit configEdited();
+}
+
+void GraphPanel::chooseColour(GraphId g, int box)
+{
+    conditions::LevelStyle style{QString(), core_.graphs().settings().colours[g][size_t(box)]};
+    conditions::XOBColor dialog(style, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    core_.graphs().settings().colours[g][size_t(box)] = dialog.result().colour;
+    render();
+    // used from the next drawing on; a stopped monitor shows it at once
+    if (!core_.isRunning()) drawNow();
+}
+
+bool GraphPanel::eventFilter(QObject* o, QEvent* e)
+{
+    if (e->type() == QEvent::MouseButtonRelease) {
+        for (GraphId g : kAllGraphs)
+            for (int b = 0; b < 3; ++b)
+                if (o == colours_[g][size_t(b)] && colours_[g][size_t(b)]->isEnabled()) {
+                    chooseColour(g, b);
+                    return true;
+                }
+    }
+    return QWidget::eventFilter(o, e);
+}
+
+void GraphPanel::showPictures()
+{
+    const auto& pictures = core_.graphs().pictures();
+    for (GraphId g : kAllGraphs)
+        if (!pictures[g].isNull()) panes_[g]->setPixmap(QPixmap::fromImage(pictures[g]));
+}
+
+void GraphPanel::drawNow()
+{
+    // The panes before the first sample: bands, axes and frame of the
+    // history as it is (empty at start).
+    GraphOutputs& graphs = core_.graphs();
+    const qint64 span = graphs.spanSeconds(int(core_.config().readIntervalMs() / 1000));
+    for (GraphId g : kAllGraphs) {
+        const GraphScene s = makeScene(g, graphs.history(), graphs.settings(), core_.conditionsConfig().levels, span,
+                                       graphs.pictureSize());
+        panes_[g]->setPixmap(QPixmap::fromImage(renderGraph(s)));
+    }
+}
+
+} // namespace skyvane::outputs

@@ -10,6 +10,7 @@
 #include "Levels.h"
 #include "MainState.h"
 #include "MonitorConfig.h"
+#include "OutputsConfig.h"
 #include "SafetyMonitor.h"
 #include "SensorLink.h"
 #include "StationReader.h"
@@ -129,6 +130,21 @@ public:
     QString csGet(int index) const;
     void csSet(int index, const QString& text);
 
+    // ---- record files (user data file, CCDAutopilot file) -----------------
+    outputs::OutputsConfig& outputsConfig() { return outputs_; }
+    const outputs::OutputsConfig& outputsConfig() const { return outputs_; }
+    bool recording() const { return userData_.isRecording(); }
+    const outputs::UserDataFile& userDataFile() const { return userData_; }
+    // The user's "Start" of the Record frame: asks before appending to an
+    // existing file; d13 when the file can not be opened.
+    void recordStartByUser();
+    // Record_Start for clients: asks nothing; nothing changes while recording.
+    void recordStart(bool append);
+    // Record_Stop, and the user's "Stop".
+    void recordStop();
+    // What this cycle writes into the record files.
+    outputs::OutputValues outputValues() const;
+
     // The Emulator box writes its setting at once.
     void setEmulator(bool on);
 
@@ -178,6 +194,7 @@ private:
     void stepShowUnsafe();
     void stepReportToSensor(int generation);
     void stepOutputs();
+    void stepRecordFiles();
     void notify() { emit changed(); }
     void showConditionLabels();
     conditions::StationValues stationValuesForConditions() const;
@@ -187,6 +204,8 @@ private:
     QString programDir_;
     MainState state_;
     MonitorConfig config_;
+    outputs::OutputsConfig outputs_;
+    outputs::UserDataFile userData_;
     SensorLink sensor_;
     std::unique_ptr<conditions::SoundPlayer> ownPlayer_;
     conditions::ConditionsConfig cond_;

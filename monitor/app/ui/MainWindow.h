@@ -11,6 +11,8 @@ class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
+class QLineEdit;
+class QSpinBox;
 class QMenu;
 class QPushButton;
 class QRadioButton;
@@ -75,6 +77,9 @@ private:
     QWidget* buildStationTab();
     QWidget* buildSensorTab();
     QWidget* buildFilesTab();
+    QWidget* buildRecordFiles();
+    void renderRecordFiles();
+    void chooseRecordColumns();
     void buildMenus();
     void bindConfig();
     void pullConfig();
@@ -147,6 +152,15 @@ private:
     QLabel* graphImagePath_ = nullptr;
     std::array<QCheckBox*, 6> graphImage_{};
     QList<QWidget*> setupControls_;
+    // record files: the Record frame, the user data file and the CCDAutopilot file
+    QRadioButton* recOption_[2] = {};
+    QLineEdit* fileName_ = nullptr;
+    QSpinBox* saveFreq_ = nullptr;
+    QPushButton* buttPath_ = nullptr;
+    QPushButton* buttFileStructure_ = nullptr;
+    QPushButton* buttCcdap4_ = nullptr;
+    QLabel* lblPathNameCcdap4_ = nullptr;
+    QLineEdit* fileNameCcdap4_ = nullptr;
 
     // menus
     QAction* mnuStart_ = nullptr;

@@ -69,7 +69,14 @@ QByteArray ccdRecord(const OutputValues& v)
 
 bool ccdFileEnabled(const QString& fileName) { return !fileName.trimmed().isEmpty(); }
 
-QString ccdFullName(const QString& folder, const QString& fileName) { return QDir(folder).filePath(fileName); }
+QString ccdFullName(const QString& folder, const QString& fileName)
+{
+    // Always inside the folder: a name that looks like a full path is still
+    // a name in it, as it always was.
+    QString f = folder;
+    while (f.size() > 1 && f.endsWith(QLatin1Char('/'))) f.chop(1);
+    return f + QLatin1Char('/') + fileName;
+}
 
 bool writeCcdRecord(const QString& path, const QByteArray& record, QString* error)
 {

@@ -113,7 +113,10 @@ UserDataFile::~UserDataFile() { close(); }
 
 QString UserDataFile::fullName(const QString& folder, const QString& name)
 {
-    return QDir(folder.trimmed()).filePath(name.trimmed() + QStringLiteral(".csv"));
+    // always inside the folder, whatever the name looks like
+    QString f = folder.trimmed();
+    while (f.size() > 1 && f.endsWith(QLatin1Char('/'))) f.chop(1);
+    return f + QLatin1Char('/') + name.trimmed() + QStringLiteral(".csv");
 }
 
 bool UserDataFile::open(const QString& path, bool append, const ColumnTable& table)

@@ -192,7 +192,10 @@ TEST(CcdFile, WritesInPlaceAndKeepsWhatFollows)
     EXPECT_FALSE(ccdFileEnabled(QString()));
     EXPECT_TRUE(ccdFileEnabled(QStringLiteral(" a.dat")));
     // the name is used as typed
-    EXPECT_TRUE(ccdFullName(QStringLiteral("/f"), QStringLiteral(" a.dat")).endsWith(QStringLiteral("/ a.dat")));
+    EXPECT_EQ(ccdFullName(QStringLiteral("/f/"), QStringLiteral(" a.dat")), QStringLiteral("/f/ a.dat"));
+    // a name that looks like a full path stays inside the folder
+    EXPECT_EQ(ccdFullName(QStringLiteral("/f"), QStringLiteral("/etc/x")), QStringLiteral("/f//etc/x"));
+    EXPECT_EQ(UserDataFile::fullName(QStringLiteral("/d"), QStringLiteral(" /tmp/n ")), QStringLiteral("/d//tmp/n.csv"));
 }
 
 // ---- the user data file ----------------------------------------------------------

@@ -667,6 +667,8 @@ void MonitorCore::stepRecordFiles()
 
 void MonitorCore::recordStartByUser()
 {
+    // "Start" clicked again while recording is not a new start
+    if (userData_.isRecording()) return;
     auto ask = [this] {
         switch (showMessage(QStringLiteral("Append to existing file"), MessageYesNoCancel, QString())) {
         case AnswerYes: return outputs::AppendAnswer::Yes;

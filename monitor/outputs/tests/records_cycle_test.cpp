@@ -135,10 +135,16 @@ TEST(RecordFilesInCycle, UserStartAsksAboutAnExistingFile)
     answer = AnswerYes;
     rig.core->recordStartByUser();
     ASSERT_TRUE(rig.core->recording());
+    // "Start" again while recording: no question, no new header
+    asked.clear();
+    rig.core->recordStartByUser();
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_TRUE(rig.core->recording());
     rig.core->recordStop();
     const QByteArray appended = readAll(r.csvPath());
     EXPECT_TRUE(appended.startsWith(oldBytes));
     EXPECT_TRUE(appended.mid(oldBytes.size()).startsWith("\"Date\",\"Time\","));
+    EXPECT_EQ(appended.count("\"Date\",\"Time\","), 1); // one new header, not one per click
 
     // No: truncated
     answer = AnswerNo;

@@ -86,6 +86,8 @@ int main(int argc, char** argv)
     // The automation class for client programs. It goes before the core.
     nephor::NephorServer automation(core, QDBusConnection::sessionBus());
     nephor::NephorHooks hooks;
+    hooks.recordStart = [&](bool append) { core.recordStart(append); };
+    hooks.recordStop = [&] { core.recordStop(); };
     hooks.windowNormal = [&] { window.restoreFromTray(); };
     hooks.windowMinimize = [&] { window.minimizeToTray(); };
     hooks.windowPosition = [&] { return window.positionTwips(); };

@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <langinfo.h>
@@ -81,7 +82,11 @@ QString number(double value, const QString& pattern, const Separators& sep)
     if (grouping) {
         for (int i = ip.size() - 3; i > 0; i -= 3) ip.insert(i, sep.thousands);
     }
-    const bool zero = !ip.contains(QRegularExpression(QStringLiteral("[1-9]"))) && !fp.contains(QRegularExpression(QStringLiteral("[1-9]")));
+    // a plain scan: this runs for every number of every read cycle
+    const auto nonZeroDigit = [](const QString& t) {
+        return std::any_of(t.begin(), t.end(), [](QChar c) { return c >= QLatin1Char('1') && c <= QLatin1Char('9'); });
+    };
+    const bool zero = !nonZeroDigit(ip) && !nonZeroDigit(fp);
     QString out = ip;
     if (dot >= 0 && (!fp.isEmpty() || fracPat.isEmpty())) out += sep.decimal + fp;
     if (value < 0 && !zero) out.prepend(QLatin1Char('-'));

@@ -110,7 +110,8 @@ void MonitorCore::load()
     config_.programDir = programDir_;
     cond_ = conditions::ConditionsConfig::defaults();
     schema_.load(store_);
-    savedSettings_ = schema_.snapshot();
+    outputs_.load(store_, programDir_);
+    savedSettings_ = settingsSnapshot();
     settingsLoaded_ = true;
     graphSettingsFromConfig();
     safety_.evaluator().setCloudAlarmDelay(0);
@@ -127,8 +128,9 @@ void MonitorCore::save()
     configFromGraphSettings();
     saveTimer_->stop();
     schema_.save(store_);
+    outputs_.save(store_);
     const bool ok = store_.sync();
-    savedSettings_ = schema_.snapshot();
+    savedSettings_ = settingsSnapshot();
     if (!ok) showStatus(QStringLiteral("Settings could not be saved"), colour::Red);
 }
 
@@ -176,6 +178,15 @@ void MonitorCore::configFromGraphSettings()
     if (g.quality != outputs::JpegQuality::None) l.imageQuality = int(g.quality);
 }
 
+QMap<QString, QString> MonitorCore::settingsSnapshot() const
+{
+    // The declared keys, and the record files' own table.
+    QMap<QString, QString> s = schema_.snapshot();
+    for (const outputs::OutputsKey& k : outputs::outputsKeys(programDir_))
+        s.insert(k.section + QLatin1Char('/') + k.key, k.get(outputs_));
+    return s;
+}
+
 void MonitorCore::settingsTouched()
 {
     if (settingsLoaded_ && !saveTimer_->isActive()) saveTimer_->start();
@@ -185,7 +196,7 @@ void MonitorCore::saveIfChanged()
 {
     if (beforeSave_) beforeSave_();
     configFromGraphSettings();
-    if (schema_.snapshot() != savedSettings_) save();
+    if (settingsSnapshot() != savedSettings_) save();
 }
 
 // ---- status, code line, messages ------------------------------------------
@@ -464,6 +475,7 @@ void MonitorCore::unload()
     ++cycleGeneration_;
     cycleBusy_ = false;
     readTimer_->stop();
+    recordStop();
     save();
     // The program is about to end: give the server a moment to take the
     // release in, since nothing is sent after this.
@@ -690,8 +702,8 @@ void MonitorCore::stepReportToSensor(int gen)
 
 void MonitorCore::stepOutputs()
 {
-    // CCDAutopilot file, user data file and graph samples: filled in by the
-    // outputs modules.
+    // The CCDAutopilot file and the user data file, then the graph sample.
+    stepRecordFiles();
     sampleGraphs();
 }
 
@@ -718,6 +730,111 @@ void MonitorCore::sampleGraphs()
     const GraphImage boxes[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
     for (GraphId g : kAllGraphs) ctx.imageBoxes[g] = config_.graphImage[boxes[g]];
     graphs_.cycle(s, ctx);
+}
+
+// ---- record files -----------------------------------------------------------
+
+outputs::OutputValues MonitorCore::outputValues() const
+{
+    using conditions::Quantity;
+    outputs::OutputValues v;
+    v.now = clock_.now();
+    const SensorReadings& r = readings_;
+    v.lastReading = r.lastReading;
+    if (r.complete && !sensorError_) {
+        v.skyTemperature = r.skyTemperature;
+        v.rainValue = r.rainValue;
+        v.brightnessValue = r.brightnessValue;
+        v.skySensorTemperature = r.skySensorTemperature;
+        v.rainHeaterPercent = r.rainHeaterPercent;
+        v.rainHeaterTemperature = r.rainHeaterTemperature;
+        v.rainHeaterStatus = r.rainHeaterStatus;
+    }
+    v.switchStatus = switchValue_;
+    // the weather-station values as the window shows them: none when the
+    // station data are not valid
+    auto shown = [this](const station::Reading& x) { return station_.valid && x.ok ? x.value : outputs::kMissing; };
+    const station::StationValues& sv = station_.values;
+    v.windSpeed = shown(sv.windSpeed);
+    v.gust = shown(sv.gust);
+    v.windDirection = shown(sv.windDirection);
+    v.outTemperature = shown(sv.outTemp);
+    v.dewPoint = shown(sv.dewPoint);
+    v.humidity = shown(sv.humidity);
+    v.temperatureLetter = conditions::unitCode(cond_.units.temperature);
+    v.speedLetter = conditions::unitCode(cond_.units.speed);
+
+    const Quantity order[outputs::OutputLevelCount] = {Quantity::Cloud, Quantity::Rain, Quantity::Wind,
+                                                       Quantity::Gust, Quantity::Temperature, Quantity::DewPoint,
+                                                       Quantity::Humidity, Quantity::Brightness};
+    for (int i = 0; i < outputs::OutputLevelCount; ++i) {
+        const Quantity q = order[i];
+        const int level = conditions::toInt(board_.level(q));
+        conditions::PerLevel<QString> names;
+        if (conditions::isSuppliedBySensor(q)) {
+            // the sensor server names its own levels
+            const int base = q == Quantity::Cloud ? 0 : q == Quantity::Rain ? 3 : 6;
+            for (int k = 0; k < 3; ++k) names[k] = r.descriptions[size_t(base + k)];
+        } else {
+            names = cond_.levels.descriptions(q);
+        }
+        v.levels[size_t(i)] = level;
+        v.levelTexts[size_t(i)] = conditions::levelDescription(qint64(level), names);
+    }
+    v.unsafe = unsafe_;
+    v.secondsSinceGoodData = secondsSinceGoodData();
+    return v;
+}
+
+void MonitorCore::stepRecordFiles()
+{
+    const outputs::OutputValues v = outputValues();
+    // The CCDAutopilot file, every cycle; a blank name switches it off. A
+    // folder that was never set is the program's, never the working folder.
+    if (outputs::ccdFileEnabled(outputs_.fileNameCcdap4)) {
+        const QString folder = outputs_.pathNameCcdap4.trimmed().isEmpty() ? programDir_ : outputs_.pathNameCcdap4;
+        if (!outputs::writeCcdRecord(outputs::ccdFullName(folder, outputs_.fileNameCcdap4), outputs::ccdRecord(v)))
+            showCodes(QStringLiteral("c51"), colour::Red);
+    }
+    // The user data file: its own save period; write errors are not reported.
+    userData_.cycle(outputs_.columns, outputs_.freqSave, v);
+}
+
+void MonitorCore::recordStartByUser()
+{
+    // "Start" clicked again while recording is not a new start
+    if (userData_.isRecording()) return;
+    auto ask = [this] {
+        switch (showMessage(QStringLiteral("Append to existing file"), MessageYesNoCancel, QString())) {
+        case AnswerYes: return outputs::AppendAnswer::Yes;
+        case AnswerNo: return outputs::AppendAnswer::No;
+        default: return outputs::AppendAnswer::Cancel;
+        }
+    };
+    switch (outputs::startByUser(userData_, config_.pathName, outputs_.fileName, outputs_.columns, ask)) {
+    case outputs::StartOutcome::NoFolder:
+        showMessage(QStringLiteral("Define the PATH for User Data File"), MessageOk, QString());
+        break;
+    case outputs::StartOutcome::OpenFailed:
+        showCodes(QStringLiteral("d13"), colour::Red);
+        break;
+    default:
+        break;
+    }
+    notify();
+}
+
+void MonitorCore::recordStart(bool append)
+{
+    if (userData_.isRecording() || outputs_.fileName.trimmed().isEmpty()) return;
+    userData_.open(outputs::UserDataFile::fullName(config_.pathName, outputs_.fileName), append, outputs_.columns);
+    notify();
+}
+
+void MonitorCore::recordStop()
+{
+    userData_.close();
+    notify();
 }
 
 // ---- public methods for client programs ------------------------------------

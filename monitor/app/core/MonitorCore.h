@@ -11,6 +11,7 @@
 #include "Levels.h"
 #include "MainState.h"
 #include "MonitorConfig.h"
+#include "OutputsConfig.h"
 #include "SafetyMonitor.h"
 #include "SensorLink.h"
 #include "SettingsSchema.h"
@@ -149,6 +150,21 @@ public:
     QString csGet(int index) const;
     void csSet(int index, const QString& text);
 
+    // ---- record files (user data file, CCDAutopilot file) -----------------
+    outputs::OutputsConfig& outputsConfig() { return outputs_; }
+    const outputs::OutputsConfig& outputsConfig() const { return outputs_; }
+    bool recording() const { return userData_.isRecording(); }
+    const outputs::UserDataFile& userDataFile() const { return userData_; }
+    // The user's "Start" of the Record frame: asks before appending to an
+    // existing file; d13 when the file can not be opened.
+    void recordStartByUser();
+    // Record_Start for clients: asks nothing; nothing changes while recording.
+    void recordStart(bool append);
+    // Record_Stop, and the user's "Stop".
+    void recordStop();
+    // What this cycle writes into the record files.
+    outputs::OutputValues outputValues() const;
+
     // The Emulator box writes its setting at once.
     void setEmulator(bool on);
 
@@ -203,6 +219,7 @@ private:
     void stepReportToSensor(int generation);
     void stepOutputs();
     void sampleGraphs();
+    void stepRecordFiles();
     void notify() { emit changed(); }
     // Guards of the reported flag: what every Start resets, the time stamp of
     // a completed cycle and the watchdog that shows a stale flag as unsafe.
@@ -219,6 +236,8 @@ private:
     QString programDir_;
     MainState state_;
     MonitorConfig config_;
+    outputs::OutputsConfig outputs_;
+    outputs::UserDataFile userData_;
     SensorLink sensor_;
     std::unique_ptr<conditions::SoundPlayer> ownPlayer_;
     conditions::ConditionsConfig cond_;
@@ -237,6 +256,7 @@ private:
     QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
     bool settingsLoaded_ = false;
     void saveIfChanged();
+    QMap<QString, QString> settingsSnapshot() const;
     outputs::GraphOutputs graphs_;
     void graphSettingsFromConfig();
     void configFromGraphSettings();

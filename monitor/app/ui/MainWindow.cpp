@@ -2,6 +2,7 @@
 
 #include "ConditionsTabs.h"
 #include "GraphPanel.h"
+#include "FileStructDialog.h"
 #include "Dialogs.h"
 #include "LampWidget.h"
 #include "MonitorCore.h"
@@ -24,6 +25,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -440,6 +444,8 @@ QWidget* MainWindow::buildFilesTab()
     };
     folderRow(QStringLiteral("User Data"), lblPathName_, QStringLiteral("LblPathName"),
               QStringLiteral("Select a folder to store the User Data File."), &MonitorConfig::pathName);
+    buttPath_ = qobject_cast<QPushButton*>(g->itemAtPosition(r - 1, 0)->widget());
+    buttPath_->setObjectName(QStringLiteral("ButtPATH"));
     folderRow(QStringLiteral("Graph Images"), graphImagePath_, QStringLiteral("GraphImagePath"),
               QStringLiteral("Select a folder to store the Graphs image files."), &MonitorConfig::graphImagePath);
 
@@ -454,9 +460,116 @@ QWidget* MainWindow::buildFilesTab()
     images->addStretch();
     g->addWidget(new QLabel(QStringLiteral("Save graph images")), r, 0);
     g->addLayout(images, r++, 1, 1, 3);
+    g->addWidget(buildRecordFiles(), r++, 0, 1, 4);
     g->setRowStretch(r, 1);
     g->setColumnStretch(3, 1);
     return w;
+}
+
+QWidget* MainWindow::buildRecordFiles()
+{
+    auto* w = new QWidget;
+    auto* lay = new QHBoxLayout(w);
+    lay->setContentsMargins(0, 0, 0, 0);
+
+    // the user data file and its Record frame
+    auto* user = new QGroupBox(QStringLiteral("User Data File"));
+    auto* ug = new QGridLayout(user);
+    auto* record = new QGroupBox(QStringLiteral("Record"));
+    record->setObjectName(QStringLiteral("FrameRecord"));
+    auto* rl = new QHBoxLayout(record);
+    const char* options[2] = {"Start", "Stop"};
+    for (int i = 0; i < 2; ++i) {
+        recOption_[i] = new QRadioButton(QString::fromLatin1(options[i]));
+        recOption_[i]->setObjectName(QStringLiteral("RecOption_%1").arg(i));
+        rl->addWidget(recOption_[i]);
+    }
+    recOption_[1]->setChecked(true);
+    fileName_ = new QLineEdit;
+    fileName_->setObjectName(QStringLiteral("FileName"));
+    fileName_->setMinimumWidth(140);
+    fileName_->installEventFilter(this);
+    saveFreq_ = new QSpinBox;
+    saveFreq_->setObjectName(QStringLiteral("SaveFreq"));
+    saveFreq_->setRange(1, 9999);
+    buttFileStructure_ = new QPushButton(QStringLiteral("File Structure..."));
+    buttFileStructure_->setObjectName(QStringLiteral("ButtFileStructure"));
+    ug->addWidget(record, 0, 0, 1, 3);
+    ug->addWidget(new QLabel(QStringLiteral("File name")), 1, 0);
+    ug->addWidget(fileName_, 1, 1);
+    ug->addWidget(new QLabel(QStringLiteral("(.csv)")), 1, 2);
+    ug->addWidget(new QLabel(QStringLiteral("Save every (cycles)")), 2, 0);
+    ug->addWidget(saveFreq_, 2, 1);
+    ug->addWidget(buttFileStructure_, 3, 0, 1, 2);
+    ug->setColumnStretch(1, 1);
+    lay->addWidget(user, 1);
+
+    // the CCDAutopilot data file
+    auto* ccd = new QGroupBox(QStringLiteral("CCDAutopilot Data File"));
+    auto* cg = new QGridLayout(ccd);
+    buttCcdap4_ = new QPushButton(QStringLiteral("Folder..."));
+    buttCcdap4_->setObjectName(QStringLiteral("ButtCCDAP4"));
+    lblPathNameCcdap4_ = named(QStringLiteral("LblPathNameCCDAP4"));
+    lblPathNameCcdap4_->setFrameShape(QFrame::Panel);
+    lblPathNameCcdap4_->setFrameShadow(QFrame::Sunken);
+    lblPathNameCcdap4_->setMinimumWidth(160);
+    fileNameCcdap4_ = new QLineEdit;
+    fileNameCcdap4_->setObjectName(QStringLiteral("FileNameCCDAP4"));
+    fileNameCcdap4_->setToolTip(QStringLiteral("Leave blank to write no CCDAutopilot file"));
+    fileNameCcdap4_->installEventFilter(this);
+    cg->addWidget(buttCcdap4_, 0, 0);
+    cg->addWidget(lblPathNameCcdap4_, 0, 1);
+    cg->addWidget(new QLabel(QStringLiteral("File name")), 1, 0);
+    cg->addWidget(fileNameCcdap4_, 1, 1);
+    cg->setColumnStretch(1, 1);
+    cg->setRowStretch(2, 1);
+    lay->addWidget(ccd, 1);
+
+    connect(recOption_[0], &QRadioButton::clicked, this, [this] {
+        pullConfig();
+        core_.recordStartByUser();
+        render();
+    });
+    connect(recOption_[1], &QRadioButton::clicked, this, [this] {
+        core_.recordStop();
+        render();
+    });
+    connect(fileName_, &QLineEdit::editingFinished, this,
+            [this] { core_.outputsConfig().fileName = fileName_->text(); });
+    connect(fileNameCcdap4_, &QLineEdit::editingFinished, this,
+            [this] { core_.outputsConfig().fileNameCcdap4 = fileNameCcdap4_->text(); });
+    connect(saveFreq_, &QSpinBox::valueChanged, this, [this](int v) {
+        if (!rendering_) core_.outputsConfig().freqSave = std::max(1, v);
+    });
+    connect(buttFileStructure_, &QPushButton::clicked, this, &MainWindow::chooseRecordColumns);
+    connect(buttCcdap4_, &QPushButton::clicked, this, [this] {
+        const QString d = QFileDialog::getExistingDirectory(this, QStringLiteral("Select a folder to store the CCDAP4 file."),
+                                                            core_.outputsConfig().pathNameCcdap4);
+        if (!d.isEmpty()) { core_.outputsConfig().pathNameCcdap4 = d; render(); }
+    });
+    return w;
+}
+
+void MainWindow::chooseRecordColumns()
+{
+    outputs::FileStructDialog d(core_.outputsConfig().columns, this);
+    d.exec();
+}
+
+void MainWindow::renderRecordFiles()
+{
+    const outputs::OutputsConfig& o = core_.outputsConfig();
+    const bool rec = core_.recording();
+    recOption_[rec ? 0 : 1]->setChecked(true);
+    if (!fileName_->hasFocus() && fileName_->text() != o.fileName) fileName_->setText(o.fileName);
+    if (!fileNameCcdap4_->hasFocus() && fileNameCcdap4_->text() != o.fileNameCcdap4) fileNameCcdap4_->setText(o.fileNameCcdap4);
+    if (saveFreq_->value() != o.freqSave) saveFreq_->setValue(o.freqSave);
+    lblPathNameCcdap4_->setText(o.pathNameCcdap4);
+    // the layout of the file never changes while it is written
+    fileName_->setEnabled(!rec);
+    saveFreq_->setEnabled(!rec);
+    buttFileStructure_->setEnabled(!rec);
+    buttPath_->setEnabled(!rec && core_.state().setupEnabled);
 }
 
 void MainWindow::buildMenus()
@@ -611,6 +724,7 @@ void MainWindow::render()
     }
 
     for (QWidget* w : setupControls_) w->setEnabled(s.setupEnabled);
+    renderRecordFiles();
     buttStart_->setEnabled(s.startEnabled && !s.running);
     buttStop_->setVisible(s.stopVisible);
     buttStop_->setEnabled(s.stopEnabled);
@@ -685,6 +799,9 @@ void MainWindow::changeEvent(QEvent* e)
 
 bool MainWindow::eventFilter(QObject* o, QEvent* e)
 {
+    // The file name boxes select their whole text when they get the focus.
+    if ((o == fileName_ || o == fileNameCcdap4_) && e->type() == QEvent::FocusIn)
+        QTimer::singleShot(0, static_cast<QLineEdit*>(o), &QLineEdit::selectAll);
     if (o == statusbar2_ && e->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
         LegendDialog(this).exec();

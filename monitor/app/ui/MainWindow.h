@@ -11,6 +11,8 @@ class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
+class QLineEdit;
+class QSpinBox;
 class QMenu;
 class QPushButton;
 class QRadioButton;
@@ -77,6 +79,9 @@ private:
     QWidget* buildStationTab();
     QWidget* buildSensorTab();
     QWidget* buildFilesTab();
+    QWidget* buildRecordFiles();
+    void renderRecordFiles();
+    void chooseRecordColumns();
     void buildMenus();
     void bindConfig();
     void pullConfig();
@@ -151,6 +156,15 @@ private:
     QList<QWidget*> setupControls_;
     // the six graphs beside the station values
     outputs::GraphPanel* graphPanel_ = nullptr;
+    // record files: the Record frame, the user data file and the CCDAutopilot file
+    QRadioButton* recOption_[2] = {};
+    QLineEdit* fileName_ = nullptr;
+    QSpinBox* saveFreq_ = nullptr;
+    QPushButton* buttPath_ = nullptr;
+    QPushButton* buttFileStructure_ = nullptr;
+    QPushButton* buttCcdap4_ = nullptr;
+    QLabel* lblPathNameCcdap4_ = nullptr;
+    QLineEdit* fileNameCcdap4_ = nullptr;
 
     // menus
     QAction* mnuStart_ = nullptr;

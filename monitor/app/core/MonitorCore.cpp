@@ -504,6 +504,9 @@ void MonitorCore::readCycle()
         stepConditions();
         stepSafety();
         stepShowUnsafe();
+        // The decision is current from here; the outputs of this cycle (the
+        // imaging file's data age, clients) see it as such.
+        markCycleCompleted();
         stepReportToSensor(gen);
     });
 }
@@ -515,7 +518,6 @@ void MonitorCore::finishCycle()
     blinkLED(state_.ledRead, lamp);
     cycleBusy_ = false;
     lastCycleMs_ = clock_.msClock() - cycleStarted_;
-    markCycleCompleted();
     notify();
     emit cycleFinished();
     if (endStartAfterCycle_) endStart(true);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-multimedia-dev libqt6svg6-dev libqt6dbus6 qt6-tools-dev-tools
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6dbus6 qt6-tools-dev-tools
   libcurl4-openssl-dev libfreeimage3
   libgtest-dev libgmock-dev
   dbus dbus-daemon dbus-bin libglib2.0-bin systemd

@@ -3,6 +3,7 @@
 // percentile, max) and the resident memory at cycles 100 and 1000.
 //
 //   ./build/bin/cycle_bench [cycles]
+#include "BenchUtil.h"
 #include "MonitorCore.h"
 #include "PrivateBus.h"
 #include "SensorStandIn.h"
@@ -20,27 +21,14 @@
 
 using namespace skyvane;
 
+using bench::cpuMs;
+using bench::rssKb;
+
 namespace {
-double cpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 void report(const char* what, std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return v[std::min(v.size() - 1, size_t(q * double(v.size())))]; };
+    const auto at = [&](double q) { return bench::quantile(v, q); };
     std::printf("%-22s median %7.3f ms   p90 %7.3f ms   max %7.3f ms\n", what, at(0.5), at(0.9), v.back());
 }
 } // namespace

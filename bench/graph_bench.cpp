@@ -6,6 +6,7 @@
 // draw and save the same six graphs (same size, data, bands and curve) as PNG.
 //
 //   ./build/bin/graph_bench [samples-per-format] [memory-samples]
+#include "BenchUtil.h"
 #include "FreeImageLibrary.h"
 #include "GraphImages.h"
 #include "GraphOutputs.h"
@@ -29,20 +30,13 @@
 using namespace skyvane;
 using namespace skyvane::outputs;
 
-namespace {
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
+using bench::rssKb;
 
+namespace {
 double report(const char* what, std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return v[std::min(v.size() - 1, size_t(q * double(v.size())))]; };
+    const auto at = [&](double q) { return bench::quantile(v, q); };
     std::printf("  %-36s median %8.3f ms   p90 %8.3f ms   max %8.3f ms\n", what, at(0.5), at(0.9), v.back());
     return at(0.5);
 }

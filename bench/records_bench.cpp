@@ -8,6 +8,7 @@
 // one line in a power cut.
 //
 //   ./build/bin/records_bench [cycles-with-files]   (default 10000), after 2000+2000 interleaved
+#include "BenchUtil.h"
 #include "CcdAutopilotFile.h"
 #include "MonitorCore.h"
 #include "UserDataFile.h"
@@ -28,23 +29,10 @@
 
 using namespace skyvane;
 
+using bench::cpuMs;
+using bench::rssKb;
+
 namespace {
-double cpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -54,7 +42,7 @@ double median(std::vector<double> v)
 void report(const char* what, std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return v[std::min(v.size() - 1, size_t(q * double(v.size())))]; };
+    const auto at = [&](double q) { return bench::quantile(v, q); };
     std::printf("%-22s median %7.3f ms   p90 %7.3f ms   max %7.3f ms\n", what, at(0.5), at(0.9), v.back());
 }
 } // namespace

@@ -1,0 +1,37 @@
+#pragma once
+// What every benchmark program measures with: the process's CPU time, its
+// resident memory, and quantiles of a set of timings.
+
+#include <QByteArray>
+#include <QFile>
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+namespace skyvane::bench {
+
+// CPU time of the whole process (all its threads), in milliseconds.
+inline double cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// Resident memory in kB, -1 when /proc can not tell.
+inline long rssKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// The q-quantile (0..1) of sorted values.
+inline double quantile(const std::vector<double>& sorted, double q)
+{
+    return sorted[std::min(sorted.size() - 1, size_t(q * double(sorted.size())))];
+}
+
+} // namespace skyvane::bench

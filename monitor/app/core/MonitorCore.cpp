@@ -92,6 +92,7 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     schema_.add(monitorConfigRows(), config_);
     schema_.add(monitorConfigLists(), config_);
     schema_.add(conditions::conditionSettingRows(), cond_);
+    declareRecordFileKeys();
     saveTimer_ = clock_.createTimer();
     saveTimer_->setSingleShot(true);
     saveTimer_->setInterval(1000);
@@ -110,8 +111,7 @@ void MonitorCore::load()
     config_.programDir = programDir_;
     cond_ = conditions::ConditionsConfig::defaults();
     schema_.load(store_);
-    outputs_.load(store_, programDir_);
-    savedSettings_ = settingsSnapshot();
+    savedSettings_ = schema_.snapshot();
     settingsLoaded_ = true;
     graphSettingsFromConfig();
     safety_.evaluator().setCloudAlarmDelay(0);
@@ -128,9 +128,8 @@ void MonitorCore::save()
     configFromGraphSettings();
     saveTimer_->stop();
     schema_.save(store_);
-    outputs_.save(store_);
     const bool ok = store_.sync();
-    savedSettings_ = settingsSnapshot();
+    savedSettings_ = schema_.snapshot();
     if (!ok) showStatus(QStringLiteral("Settings could not be saved"), colour::Red);
 }
 
@@ -178,13 +177,29 @@ void MonitorCore::configFromGraphSettings()
     if (g.quality != outputs::JpegQuality::None) l.imageQuality = int(g.quality);
 }
 
-QMap<QString, QString> MonitorCore::settingsSnapshot() const
+void MonitorCore::declareRecordFileKeys()
 {
-    // The declared keys, and the record files' own table.
-    QMap<QString, QString> s = schema_.snapshot();
-    for (const outputs::OutputsKey& k : outputs::outputsKeys(programDir_))
-        s.insert(k.section + QLatin1Char('/') + k.key, k.get(outputs_));
-    return s;
+    // The record files keep their keys in their own table (section, key,
+    // default, how the field reads and writes its text); here each becomes a
+    // declaration like every other key, loaded in the order of old and saved
+    // with the rest.
+    for (const outputs::OutputsKey& k : outputs::outputsKeys(programDir_)) {
+        SettingsSchema::Entry e;
+        const bool file = k.section == QLatin1String("File");
+        const bool imaging = k.key.endsWith(QLatin1String("CCDAP4"));
+        e.stage = file ? LoadStage::File : imaging ? LoadStage::WindowSecond : LoadStage::WindowUserFile;
+        e.section = k.section;
+        e.key = k.key;
+        e.kind = SettingKind::Text;
+        if (k.key == QLatin1String("FreqSave") || k.key.startsWith(QLatin1String("Cal"))) e.kind = SettingKind::Integer;
+        else if (k.key.startsWith(QLatin1String("Prt"))) e.kind = SettingKind::Option;
+        else if (k.key == QLatin1String("DispFileNameOnly")) e.kind = SettingKind::CheckBox;
+        e.saveRule = SaveRule::AtSave;
+        e.defaultText = [def = k.def] { return def; };
+        e.apply = [this, set = k.set](const QString& v) { set(outputs_, v); };
+        e.text = [this, get = k.get] { return get(outputs_); };
+        schema_.addEntry(std::move(e));
+    }
 }
 
 void MonitorCore::settingsTouched()
@@ -196,7 +211,7 @@ void MonitorCore::saveIfChanged()
 {
     if (beforeSave_) beforeSave_();
     configFromGraphSettings();
-    if (settingsSnapshot() != savedSettings_) save();
+    if (schema_.snapshot() != savedSettings_) save();
 }
 
 // ---- status, code line, messages ------------------------------------------

@@ -256,7 +256,7 @@ private:
     QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
     bool settingsLoaded_ = false;
     void saveIfChanged();
-    QMap<QString, QString> settingsSnapshot() const;
+    void declareRecordFileKeys();
     outputs::GraphOutputs graphs_;
     void graphSettingsFromConfig();
     void configFromGraphSettings();

@@ -65,16 +65,20 @@ TEST(SettingsPersistence, EveryStoreKeyIsDeclaredOnceAndLoadsInOrder)
     for (const SettingsSchema::Entry* e : schema.entries()) declared.insert(idOf(e->section, e->key));
     for (const SettingsSchema::ListEntry& l : schema.lists()) declared.insert(idOf(l.section, l.countKey));
 
-    // The keys of the store, as older versions wrote them. The imaging and
-    // user data file keys (FileNameCCDAP4, PathNameCCDAP4, FileName, FreqSave,
-    // "File") are declared by the outputs beside their files.
+    // The keys of the store, as older versions wrote them. (The imaging and
+    // user data file keys come from the record files' own table.)
     QStringList expected;
     const auto add = [&](const QString& section, const QStringList& keys) {
         for (const QString& k : keys) expected << idOf(section, k);
     };
     add("Window", {"LastUpdateMsg", "SafeDelayVal", "Left", "Top", "SSTab1", "SSTab2", "SSTab3", "StringKPH", "StringMPS",
                    "StringMPH", "StringKNOTS", "StringDC", "StringDF", "ExcChrHumidity", "VScrollPos0", "VScrollPos1",
-                   "VScrollPos3", "HScrollPos2", "LastMusicDir", "PathName", "XOB_News"});
+                   "VScrollPos3", "HScrollPos2", "LastMusicDir", "PathName", "XOB_News", "FileNameCCDAP4",
+                   "PathNameCCDAP4", "FileName", "FreqSave"});
+    expected << idOf("File", "DispFileNameOnly");
+    for (int i = 1; i <= 25; ++i)
+        for (const char* k : {"Hdr", "Cal", "Prt"})
+            expected << idOf("File", QStringLiteral("%1%2").arg(QLatin1String(k)).arg(i, 2, 10, QLatin1Char('0')));
     for (int i = 1; i <= 16; ++i) expected << idOf("Window", QStringLiteral("Cadinal%1").arg(i, 2, 10, QLatin1Char('0')));
     add("Setup", {"ReadStation", "Upload", "HTMFile", "Server", "ServerPath", "Username", "Password", "UploadOnSec",
                   "TimeoutUPLOAD", "NoFiles", "NPTimeout", "RefreshUpload", "RefreshRead", "TimeoutREAD", "UploadDir",
@@ -105,7 +109,7 @@ TEST(SettingsPersistence, EveryStoreKeyIsDeclaredOnceAndLoadsInOrder)
 
     // Sections are read in the order of old, each value applied at once.
     EXPECT_EQ(sectionRuns(schema), (QStringList{"Window", "Limit", "Window", "Setup", "Limit", "Description", "Color",
-                                                "Unsafe", "Alarms", "Graphs", "Alarms", "Window"}));
+                                                "Unsafe", "Alarms", "Graphs", "Alarms", "Window", "File"}));
 }
 
 TEST(SettingsPersistence, EveryDeclaredKeyRoundTrips)

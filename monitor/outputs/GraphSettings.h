@@ -2,8 +2,9 @@
 // The graph and image settings of the "Graphs" section that belong to the
 // graphs themselves: points, period, which graphs are drawn, their colours
 // and the image format. (The image folder and the per-graph image boxes are
-// kept with the window's other folder settings.) Loaded and saved through a
-// plain table so each key is stated once.
+// kept with the window's other folder settings.) Their keys are declared with
+// the program's other settings; the monitor copies them in at load and back
+// before every save.
 
 #include <QString>
 #include <array>
@@ -37,8 +38,6 @@ struct GraphSettings {
     JpegQuality quality = JpegQuality::Normal;
 
     GraphSettings();
-    void load(const SettingsStore& store);
-    void save(SettingsStore& store) const;
     bool operator==(const GraphSettings&) const = default;
 };
 

@@ -4,6 +4,7 @@
 // killed keeps what was changed before.
 #include "Automation.h"
 #include "MonitorRig.h"
+#include "GraphSettings.h"
 #include "SettingsSchema.h"
 
 #include <QDBusConnectionInterface>
@@ -314,4 +315,37 @@ TEST(SettingsPersistence, ChangeSurvivesTermination)
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(after.fileOf(kApp)).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(SettingsPersistence, GraphKeysReachTheGraphsAndComeBackInRange)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    SettingsStore& store = rig.store;
+    store.save(kApp, "Graphs", "GraphNoPoints", "5");
+    store.save(kApp, "Graphs", "GraphFreq", "0");
+    store.save(kApp, "Graphs", "GenerateHum", "0");
+    store.save(kApp, "Graphs", "GraphColorDew1", QString::number(0x00FF00));
+    store.save(kApp, "Graphs", "ImageType", "0");
+    store.save(kApp, "Graphs", "QualityGood", "True");
+    store.save(kApp, "Graphs", "QualityNormal", "False");
+    rig.core->load();
+    const outputs::GraphSettings& g = rig.core->graphs().settings();
+    EXPECT_EQ(g.points, 20); // the least allowed
+    EXPECT_EQ(g.freq, 1);
+    EXPECT_FALSE(g.generate[outputs::GraphHum]);
+    EXPECT_TRUE(g.generate[outputs::GraphDew]); // Dew and Hum are stored in the other order
+    EXPECT_EQ(g.colours[outputs::GraphDew][1], 0x00FF00);
+    EXPECT_FALSE(g.png);
+    EXPECT_EQ(g.quality, outputs::JpegQuality::Good);
+
+    // What the graphs hold is what is saved, written back in range.
+    rig.core->graphs().settings().generate[outputs::GraphTemp] = false;
+    rig.core->save();
+    EXPECT_EQ(store.get(kApp, "Graphs", "GraphNoPoints"), "20");
+    EXPECT_EQ(store.get(kApp, "Graphs", "GraphFreq"), "1");
+    EXPECT_EQ(store.get(kApp, "Graphs", "GenerateHum"), "0");
+    EXPECT_EQ(store.get(kApp, "Graphs", "GenerateTemp"), "0");
+    EXPECT_EQ(store.get(kApp, "Graphs", "GraphColorDew1"), QString::number(0x00FF00));
+    EXPECT_EQ(store.get(kApp, "Graphs", "QualityGood"), "True");
 }

@@ -154,38 +154,14 @@ TEST(GraphHistory, SpanLabels)
     EXPECT_EQ(graphSpanText(2000 * 1000 * 60), QStringLiteral("33333 h 20 m 00 s"));
 }
 
-TEST(GraphSettingsStore, DefaultsLoadSaveAndFieldWriteBack)
+TEST(GraphSettingsDefaults, ColoursAndQuality)
 {
-    QTemporaryDir dir;
-    SettingsStore store(dir.path());
-    GraphSettings g;
-    g.load(store);
-    EXPECT_EQ(g, GraphSettings{});
+    const GraphSettings g;
     EXPECT_EQ(g.colours[GraphDir], (std::array<int, 3>{4210752, 255, 16777152}));
     EXPECT_EQ(g.colours[GraphTemp][1], 12582912);
     EXPECT_EQ(g.quality, JpegQuality::Normal);
-
-    g.points = 500;
-    g.freq = 2;
-    g.generate[GraphHum] = false;
-    g.colours[GraphDew][1] = 0x00FF00;
-    g.png = false;
-    g.quality = JpegQuality::Good;
-    g.save(store);
-    EXPECT_EQ(store.get("XOB_Skyvane", "Graphs", "GenerateHum"), "0");
-    EXPECT_EQ(store.get("XOB_Skyvane", "Graphs", "GraphColorDew1"), QString::number(0x00FF00));
-    EXPECT_EQ(store.get("XOB_Skyvane", "Graphs", "QualityGood"), "True");
-    EXPECT_EQ(store.get("XOB_Skyvane", "Graphs", "QualityNormal"), "False");
-    EXPECT_FALSE(store.contains("XOB_Skyvane", "Graphs", "GraphColorWind2"));
-    GraphSettings back;
-    back.load(store);
-    EXPECT_EQ(back, g);
-
-    store.save("XOB_Skyvane", "Graphs", "GraphNoPoints", "5");
-    store.save("XOB_Skyvane", "Graphs", "GraphFreq", "0");
-    back.load(store);
-    EXPECT_EQ(back.points, 20);
-    EXPECT_EQ(back.freq, 1);
+    EXPECT_EQ(g.points, 120);
+    EXPECT_EQ(g.freq, 6);
 }
 
 TEST(GraphGeometry, ValueScaleWithTheBottomValueRule)

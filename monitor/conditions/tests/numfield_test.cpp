@@ -98,6 +98,16 @@ TEST_P(NumField, TypingIsNeverRewrittenUnderTheCaret)
     EXPECT_EQ(f.field->text(), loc(QStringLiteral("123.45")));
     EXPECT_EQ(f.field->cursorPosition(), 4);
     // Backspace and typing in the middle work as usual.
+    // A digit over a selected separator that would join the two parts into
+    // too long a number is refused as well.
+    f.field->setSelection(3, 1);
+    f.type(QStringLiteral("6"));
+    EXPECT_EQ(f.field->text(), loc(QStringLiteral("123.45")));
+    f.field->setSelection(1, 1);
+    f.type(QStringLiteral("6"));
+    EXPECT_EQ(f.field->text(), loc(QStringLiteral("163.45")));
+    f.field->setSelection(1, 1);
+    f.type(QStringLiteral("2"));
     f.field->setCursorPosition(2);
     QTest::keyClick(f.field, Qt::Key_Backspace);
     f.type(QStringLiteral("8"));
@@ -152,6 +162,16 @@ TEST_P(NumField, SecondSeparatorOnlyReplacesASelectionOverTheFirst)
     f.type(d);
     EXPECT_EQ(f.field->text(), loc(QStringLiteral("1.4")));
     EXPECT_DOUBLE_EQ(f.field->value(), 1.4);
+
+    // A separator that would leave more decimals than the field holds is
+    // refused rather than cutting off the digits behind it.
+    f.field->setText(QStringLiteral("123"));
+    f.field->setCursorPosition(0);
+    f.type(d);
+    EXPECT_EQ(f.field->text(), QStringLiteral("123"));
+    f.field->setCursorPosition(1);
+    f.type(d);
+    EXPECT_EQ(f.field->text(), loc(QStringLiteral("1.23")));
 
     f.field->clear();
     f.field->setDigitsDecimal(0);

@@ -90,31 +90,33 @@ bool XOBGetNumber::acceptsCharacter(QChar c) const
     // Nothing goes in front of the sign unless the sign is being replaced.
     const bool beforeSign = signed_ && s == 0 && l == 0;
 
-    auto digitsIn = [](const QString& part) {
-        int n = 0;
-        for (QChar ch : part) n += ch.isDigit() ? 1 : 0;
-        return n;
+    // The text as it would be with the key let in, and whether its integer
+    // and decimal digits are within the limits.
+    const QString after = t.left(s) + c + t.mid(s + l);
+    auto fits = [&] {
+        auto digitsIn = [](const QString& part) {
+            int n = 0;
+            for (QChar ch : part) n += ch.isDigit() ? 1 : 0;
+            return n;
+        };
+        const int q = after.indexOf(dec);
+        if (q < 0) return digitsIn(after) <= m_digitsMost;
+        return after.indexOf(dec, q + 1) < 0 && digitsIn(after.left(q)) <= m_digitsMost
+            && digitsIn(after.mid(q + 1)) <= m_digitsDecimal;
     };
 
-    if (c.isDigit() && c.unicode() < 128) {
-        if (beforeSign) return false;
-        if (l > 0) return true;
-        if (p < 0 || s <= p) {
-            const QString intPart = p < 0 ? t : t.left(p);
-            return digitsIn(intPart) < m_digitsMost;
-        }
-        return digitsIn(t.mid(p + 1)) < m_digitsDecimal;
-    }
+    if (c.isDigit() && c.unicode() < 128) return !beforeSign && fits();
     if (c == QLatin1Char('-')) {
         if (!m_allowNegative) return false;
         return !t.contains(QLatin1Char('-')) && s == 0;
     }
     if (c == dec) {
         if (m_digitsDecimal < 1 || beforeSign) return false;
-        if (p < 0) return true;
         // A second separator only replaces a selection that covers the
-        // existing one, so the text still has a single separator.
-        return l > 1 && s < p && s + l > p;
+        // existing one, so the text still has a single separator; and it
+        // may not turn more digits into decimals than the field holds.
+        if (p >= 0 && !(l > 1 && s < p && s + l > p)) return false;
+        return fits();
     }
     return false;
 }

@@ -1,0 +1,256 @@
+#include "CurlTransfer.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QPointer>
+#include <QUrl>
+#include <curl/curl.h>
+
+namespace skyvane {
+
+namespace {
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+QString encodePath(const QString& remote)
+{
+    QStringList parts = remote.split(QLatin1Char('/'));
+    for (QString& p : parts) p = QString::fromLatin1(QUrl::toPercentEncoding(p));
+    return parts.join(QLatin1Char('/'));
+}
+} // namespace
+
+struct CurlTransfer::Worker {
+    CURL* h = nullptr;
+    bool connected = false;
+    CurlTransfer* owner = nullptr;
+    std::string lastLine;
+    char errbuf[CURL_ERROR_SIZE] = {};
+    QFile* file = nullptr;
+
+    ~Worker() { if (h) curl_easy_cleanup(h); }
+};
+
+namespace {
+int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
+{
+    // Only the server's side is looked at: what we send includes PASS.
+    if (type != CURLINFO_HEADER_IN) return 0;
+    auto* w = static_cast<CurlTransfer::Worker*>(user);
+    std::string text(data, size);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    // Intermediate lines of a multi-line answer ("230-...") are not answers.
+    if (text.size() >= 4 && text[3] == '-') return 0;
+    w->lastLine = text;
+    return 0;
+}
+
+size_t onRead(char* buf, size_t size, size_t n, void* user)
+{
+    auto* f = static_cast<QFile*>(user);
+    const qint64 got = f->read(buf, qint64(size * n));
+    if (got < 0) return CURL_READFUNC_ABORT;
+    return size_t(got);
+}
+
+} // namespace
+
+CurlTransfer::CurlTransfer(QObject* parent) : QObject(parent), w_(std::make_unique<Worker>())
+{
+    static CurlGlobal global;
+    w_->owner = this;
+}
+
+CurlTransfer::~CurlTransfer()
+{
+    if (thread_.joinable()) thread_.join();
+}
+
+void CurlTransfer::configure(const TransferSetup& setup)
+{
+    setup_ = setup;
+    if (!setup_.url.isEmpty() && !setup_.url.endsWith(QLatin1Char('/'))) setup_.url += QLatin1Char('/');
+}
+
+int CurlTransfer::responseCode() const { std::lock_guard l(m_); return code_; }
+QString CurlTransfer::responseInfo() const { std::lock_guard l(m_); return info_; }
+int CurlTransfer::errorNumber() const { std::lock_guard l(m_); return error_; }
+
+void CurlTransfer::post(int state, bool last)
+{
+    // The info text goes with the state, so each log line shows the answer
+    // that belongs to it.
+    QString info;
+    int code;
+    {
+        std::lock_guard l(m_);
+        info = info_;
+        code = code_;
+    }
+    QPointer<CurlTransfer> self(this);
+    QMetaObject::invokeMethod(this, [self, state, last, info, code] {
+        if (!self) return;
+        {
+            std::lock_guard l(self->m_);
+            self->info_ = info;
+            self->code_ = code;
+        }
+        if (last) self->busy_ = false;
+        if (self->onStateChanged) self->onStateChanged(state);
+    }, Qt::QueuedConnection);
+}
+
+void CurlTransfer::run(std::function<void()> job)
+{
+    if (thread_.joinable()) thread_.join();
+    busy_ = true;
+    thread_ = std::thread(std::move(job));
+}
+
+void CurlTransfer::put(const QString& localPath, const QString& remoteName)
+{
+    const TransferSetup s = setup_;
+    const TlsMode tls = tls_;
+    const QString ca = caFile_;
+    run([this, s, tls, ca, localPath, remoteName] {
+        Worker& w = *w_;
+        auto setInfo = [this](const std::string& line, int code, int err) {
+            std::lock_guard l(m_);
+            info_ = QString::fromUtf8(line.c_str());
+            code_ = code;
+            error_ = err;
+        };
+        if (!w.h) {
+            w.h = curl_easy_init();
+            w.connected = false;
+        }
+        CURL* h = w.h;
+        curl_easy_reset(h);
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, w.errbuf);
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "ftp");
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+        curl_easy_setopt(h, CURLOPT_USERNAME, s.username.toUtf8().constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, s.password.toUtf8().constData());
+        const long t = s.timeoutSeconds;
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, t);
+        curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, t);
+        curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, t * 1000);
+        // A data connection that stops moving counts as a stalled server.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, t);
+        curl_easy_setopt(h, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
+                                           : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
+                                                                       : long(CURLUSESSL_NONE));
+        if (!ca.isEmpty()) curl_easy_setopt(h, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
+        curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_RETRY));
+        curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, onDebug);
+        curl_easy_setopt(h, CURLOPT_DEBUGDATA, &w);
+        curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+
+        const int slash = remoteName.lastIndexOf(QLatin1Char('/'));
+        const QString dir = remoteName.left(slash + 1);
+        const QString name = remoteName.mid(slash + 1);
+        const QString temp = name + QStringLiteral(".part");
+        const QByteArray url = (s.url + encodePath(dir + temp)).toUtf8();
+        curl_easy_setopt(h, CURLOPT_URL, url.constData());
+        const QByteArray rnfr = ("RNFR " + temp).toUtf8();
+        const QByteArray rnto = ("RNTO " + name).toUtf8();
+        curl_slist* renames = nullptr;
+        renames = curl_slist_append(renames, rnfr.constData());
+        renames = curl_slist_append(renames, rnto.constData());
+        curl_easy_setopt(h, CURLOPT_POSTQUOTE, renames);
+
+        QFile f(localPath);
+        if (!f.open(QIODevice::ReadOnly)) {
+            curl_slist_free_all(renames);
+            setInfo("cannot read " + localPath.toStdString(), 0, int(CURLE_READ_ERROR));
+            post(11, true);
+            return;
+        }
+        const qint64 size = f.size();
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
+        curl_easy_setopt(h, CURLOPT_READDATA, &f);
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
+
+        const bool fresh = !w.connected;
+        if (fresh) {
+            post(1);
+            post(2);
+            post(3);
+        }
+        w.lastLine.clear();
+        w.errbuf[0] = 0;
+        const CURLcode rc = curl_easy_perform(h);
+        curl_slist_free_all(renames);
+        long code = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+        if (fresh && code > 0) {
+            w.connected = true;
+            post(4);
+        }
+        if (rc == CURLE_OK && f.size() != size) {
+            // The file changed while it was read: what arrived is not it.
+            setInfo("local file changed while being sent", int(code), int(CURLE_READ_ERROR));
+            post(11, true);
+            return;
+        }
+        if (rc == CURLE_OK) {
+            setInfo(w.lastLine, int(code), 0);
+            post(8);
+            post(12, true);
+            return;
+        }
+        const std::string why = w.errbuf[0] ? std::string(w.errbuf) : std::string(curl_easy_strerror(rc));
+        setInfo(w.lastLine, int(code), int(rc));
+        if (!w.lastLine.empty()) post(8);
+        // Remove what may have arrived under the temporary name.
+        if (code > 0) {
+            curl_easy_reset(h);
+            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "ftp");
+            curl_easy_setopt(h, CURLOPT_USERNAME, s.username.toUtf8().constData());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, s.password.toUtf8().constData());
+            curl_easy_setopt(h, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
+                                               : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
+                                                                           : long(CURLUSESSL_NONE));
+            if (!ca.isEmpty()) curl_easy_setopt(h, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
+            curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, t);
+            curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, t);
+            curl_easy_setopt(h, CURLOPT_TIMEOUT, t);
+            const QByteArray dirUrl = (s.url + encodePath(dir)).toUtf8();
+            curl_easy_setopt(h, CURLOPT_URL, dirUrl.constData());
+            curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+            const QByteArray dele = ("*DELE " + temp).toUtf8();
+            curl_slist* q = curl_slist_append(nullptr, dele.constData());
+            curl_easy_setopt(h, CURLOPT_POSTQUOTE, q);
+            curl_easy_perform(h);
+            curl_slist_free_all(q);
+        }
+        // Start afresh for whatever comes next.
+        curl_easy_cleanup(h);
+        w.h = nullptr;
+        w.connected = false;
+        setInfo(why, int(code), int(rc));
+        post(11, true);
+    });
+}
+
+void CurlTransfer::close()
+{
+    run([this] {
+        Worker& w = *w_;
+        post(9);
+        if (w.h) {
+            curl_easy_cleanup(w.h);
+            w.h = nullptr;
+        }
+        w.connected = false;
+        post(10, true);
+    });
+}
+
+} // namespace skyvane

@@ -29,6 +29,7 @@ struct CurlTransfer::Worker {
     std::string lastLine;
     char errbuf[CURL_ERROR_SIZE] = {};
     QFile* file = nullptr;
+    bool sending = false;     // the file's data has begun to flow
 
     ~Worker() { if (h) curl_easy_cleanup(h); }
 };
@@ -44,12 +45,15 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     // Intermediate lines of a multi-line answer ("230-...") are not answers.
     if (text.size() >= 4 && text[3] == '-') return 0;
     w->lastLine = text;
+    w->owner->answer(text);
     return 0;
 }
 
 size_t onRead(char* buf, size_t size, size_t n, void* user)
 {
-    auto* f = static_cast<QFile*>(user);
+    auto* w = static_cast<CurlTransfer::Worker*>(user);
+    QFile* f = w->file;
+    w->sending = true;
     const qint64 got = f->read(buf, qint64(size * n));
     if (got < 0) return CURL_READFUNC_ABORT;
     return size_t(got);
@@ -74,29 +78,34 @@ void CurlTransfer::configure(const TransferSetup& setup)
     if (!setup_.url.isEmpty() && !setup_.url.endsWith(QLatin1Char('/'))) setup_.url += QLatin1Char('/');
 }
 
-int CurlTransfer::responseCode() const { std::lock_guard l(m_); return code_; }
-QString CurlTransfer::responseInfo() const { std::lock_guard l(m_); return info_; }
-int CurlTransfer::errorNumber() const { std::lock_guard l(m_); return error_; }
+int CurlTransfer::responseCode() const { return code_; }
+QString CurlTransfer::responseInfo() const { return info_; }
+int CurlTransfer::errorNumber() const { return error_; }
+
+void CurlTransfer::answer(const std::string& line)
+{
+    Worker& w = *w_;
+    if (!w.connected) {
+        w.connected = true;
+        post(4);
+    }
+    int code = 0;
+    try { code = std::stoi(line.substr(0, 3)); } catch (...) {}
+    wInfo_ = QString::fromUtf8(line.c_str());
+    wCode_ = code;
+    post(8);
+}
 
 void CurlTransfer::post(int state, bool last)
 {
     // The info text goes with the state, so each log line shows the answer
     // that belongs to it.
-    QString info;
-    int code;
-    {
-        std::lock_guard l(m_);
-        info = info_;
-        code = code_;
-    }
     QPointer<CurlTransfer> self(this);
-    QMetaObject::invokeMethod(this, [self, state, last, info, code] {
+    QMetaObject::invokeMethod(this, [self, state, last, info = wInfo_, code = wCode_, err = wError_] {
         if (!self) return;
-        {
-            std::lock_guard l(self->m_);
-            self->info_ = info;
-            self->code_ = code;
-        }
+        self->info_ = info;
+        self->code_ = code;
+        self->error_ = err;
         if (last) self->busy_ = false;
         if (self->onStateChanged) self->onStateChanged(state);
     }, Qt::QueuedConnection);
@@ -117,10 +126,9 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
     run([this, s, tls, ca, localPath, remoteName] {
         Worker& w = *w_;
         auto setInfo = [this](const std::string& line, int code, int err) {
-            std::lock_guard l(m_);
-            info_ = QString::fromUtf8(line.c_str());
-            code_ = code;
-            error_ = err;
+            wInfo_ = QString::fromUtf8(line.c_str());
+            wCode_ = code;
+            wError_ = err;
         };
         if (!w.h) {
             w.h = curl_easy_init();
@@ -173,11 +181,12 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         const qint64 size = f.size();
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
-        curl_easy_setopt(h, CURLOPT_READDATA, &f);
+        w.file = &f;
+        w.sending = false;
+        curl_easy_setopt(h, CURLOPT_READDATA, &w);
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
 
-        const bool fresh = !w.connected;
-        if (fresh) {
+        if (!w.connected) {
             post(1);
             post(2);
             post(3);
@@ -188,10 +197,7 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         curl_slist_free_all(renames);
         long code = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-        if (fresh && code > 0) {
-            w.connected = true;
-            post(4);
-        }
+        w.file = nullptr;
         if (rc == CURLE_OK && f.size() != size) {
             // The file changed while it was read: what arrived is not it.
             setInfo("local file changed while being sent", int(code), int(CURLE_READ_ERROR));
@@ -200,15 +206,12 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         }
         if (rc == CURLE_OK) {
             setInfo(w.lastLine, int(code), 0);
-            post(8);
             post(12, true);
             return;
         }
         const std::string why = w.errbuf[0] ? std::string(w.errbuf) : std::string(curl_easy_strerror(rc));
-        setInfo(w.lastLine, int(code), int(rc));
-        if (!w.lastLine.empty()) post(8);
         // Remove what may have arrived under the temporary name.
-        if (code > 0) {
+        if (w.sending) {
             curl_easy_reset(h);
             curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "ftp");
@@ -243,6 +246,7 @@ void CurlTransfer::close()
 {
     run([this] {
         Worker& w = *w_;
+        wError_ = 0;
         post(9);
         if (w.h) {
             curl_easy_cleanup(w.h);

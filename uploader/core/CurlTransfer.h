@@ -15,7 +15,6 @@
 #include <QString>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace skyvane {
@@ -40,6 +39,8 @@ public:
     int errorNumber() const override;
 
     struct Worker;
+    // A server answer seen on the worker thread.
+    void answer(const std::string& line);
 
 private:
     void run(std::function<void()> job);
@@ -51,7 +52,11 @@ private:
     std::unique_ptr<Worker> w_;
     std::thread thread_;
     std::atomic<bool> busy_{false};
-    mutable std::mutex m_;
+    // What the worker learnt, handed over with each state report...
+    QString wInfo_;
+    int wCode_ = 0;
+    int wError_ = 0;
+    // ...and what the user-interface thread was last told.
     int code_ = 0;
     int error_ = 0;
     QString info_;

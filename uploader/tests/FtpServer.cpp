@@ -15,8 +15,22 @@ FtpServer::~FtpServer()
     }
 }
 
-bool FtpServer::start()
+bool FtpServer::start(bool tls)
 {
+    QStringList extra;
+    if (tls) {
+        const QString key = work_.filePath(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.setStandardOutputFile(QProcess::nullDevice());
+        openssl.setStandardErrorFile(QProcess::nullDevice());
+        openssl.start(QStringLiteral("openssl"),
+            {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+             QStringLiteral("-nodes"), QStringLiteral("-keyout"), key, QStringLiteral("-out"), caFile(),
+             QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+             QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) return false;
+        extra << QStringLiteral("--tls-cert") << caFile() << QStringLiteral("--tls-key") << key;
+    }
     // The password goes to the server in a private file, not on its command line.
     const QString pwFile = work_.filePath(QStringLiteral("pw"));
     QFile f(pwFile);
@@ -24,9 +38,9 @@ bool FtpServer::start()
     f.write(password().toUtf8());
     f.close();
     proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    proc_.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(SKYVANE_FTP_SERVER_SCRIPT), QStringLiteral("--dir"), root_.path(),
-                 QStringLiteral("--user"), user(), QStringLiteral("--password-file"), pwFile});
+    QStringList args{QStringLiteral(SKYVANE_FTP_SERVER_SCRIPT), QStringLiteral("--dir"), root_.path(),
+                     QStringLiteral("--user"), user(), QStringLiteral("--password-file"), pwFile};
+    proc_.start(QStringLiteral("/usr/bin/python3"), args + extra);
     if (!proc_.waitForStarted(10000)) return false;
     QDeadlineTimer deadline(20000);
     while (!proc_.canReadLine() && !deadline.hasExpired())

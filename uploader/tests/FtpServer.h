@@ -11,7 +11,10 @@ class FtpServer {
 public:
     FtpServer();
     ~FtpServer();
-    bool start();
+    // With tls, the server offers explicit TLS with a certificate for
+    // 127.0.0.1 made here; caFile() is that certificate.
+    bool start(bool tls = false);
+    QString caFile() const { return work_.filePath(QStringLiteral("cert.pem")); }
     int port() const { return port_; }
     QString root() const { return root_.path(); }
     QString url() const { return QStringLiteral("ftp://127.0.0.1:%1/").arg(port_); }

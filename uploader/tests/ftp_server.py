@@ -14,6 +14,7 @@ ap.add_argument("--dir", required=True)
 ap.add_argument("--user", default="skyvane")
 ap.add_argument("--password-file", required=True)
 ap.add_argument("--tls-cert")
+ap.add_argument("--tls-key")
 args = ap.parse_args()
 
 with open(args.password_file) as f:
@@ -26,6 +27,11 @@ if args.tls_cert:
     from pyftpdlib.handlers import TLS_FTPHandler
     handler = TLS_FTPHandler
     handler.certfile = args.tls_cert
+    handler.keyfile = args.tls_key
+    # This server's TLS 1.3 data connections are unreliable; 1.2 is what
+    # the usual hosting servers speak anyway.
+    from OpenSSL import SSL
+    handler.ssl_protocol = SSL.TLSv1_2_METHOD
 handler.authorizer = auth
 handler.banner = "test server ready"
 server = FTPServer(("127.0.0.1", 0), handler)

@@ -15,9 +15,9 @@ FtpServer::~FtpServer()
     }
 }
 
-bool FtpServer::start(bool tls)
+bool FtpServer::start(bool tls, const QStringList& faults)
 {
-    QStringList extra;
+    QStringList extra = faults;
     if (tls) {
         const QString key = work_.filePath(QStringLiteral("key.pem"));
         QProcess openssl;

@@ -13,7 +13,7 @@ public:
     ~FtpServer();
     // With tls, the server offers explicit TLS with a certificate for
     // 127.0.0.1 made here; caFile() is that certificate.
-    bool start(bool tls = false);
+    bool start(bool tls = false, const QStringList& faults = {});
     QString caFile() const { return work_.filePath(QStringLiteral("cert.pem")); }
     int port() const { return port_; }
     QString root() const { return root_.path(); }

@@ -15,6 +15,9 @@ ap.add_argument("--user", default="skyvane")
 ap.add_argument("--password-file", required=True)
 ap.add_argument("--tls-cert")
 ap.add_argument("--tls-key")
+ap.add_argument("--drop-after", type=int, default=0,
+                help="drop the whole session after this many bytes of a file")
+ap.add_argument("--no-passive", action="store_true", help="refuse PASV and EPSV")
 args = ap.parse_args()
 
 with open(args.password_file) as f:
@@ -32,6 +35,35 @@ if args.tls_cert:
     # the usual hosting servers speak anyway.
     from OpenSSL import SSL
     handler.ssl_protocol = SSL.TLSv1_2_METHOD
+if args.drop_after or args.no_passive:
+    from pyftpdlib.handlers import DTPHandler
+
+    class DroppingDTP(DTPHandler):
+        def handle_read(self):
+            DTPHandler.handle_read(self)
+            if args.drop_after and self.tot_bytes_received >= args.drop_after:
+                cmd = self.cmd_channel
+                self.close()
+                cmd.close()
+
+        handle_read_event = handle_read
+
+    class Faulty(handler):
+        dtp_handler = DroppingDTP
+
+        def ftp_PASV(self, line):
+            if args.no_passive:
+                self.respond("502 Passive mode not allowed here.")
+            else:
+                super().ftp_PASV(line)
+
+        def ftp_EPSV(self, line):
+            if args.no_passive:
+                self.respond("502 Passive mode not allowed here.")
+            else:
+                super().ftp_EPSV(line)
+
+    handler = Faulty
 handler.authorizer = auth
 handler.banner = "test server ready"
 server = FTPServer(("127.0.0.1", 0), handler)

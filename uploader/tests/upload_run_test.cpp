@@ -316,3 +316,35 @@ TEST_F(UploadRunTest, UntrustedCertificateSendsNothing)
     EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
     expectEndedWithClose();
 }
+
+TEST_F(UploadRunTest, DroppedConnectionMidFileLeavesNoFileBehind)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start(false, {"--drop-after", "100000"}));
+    setup(server.url(), {localFile("big.png", pattern(3 * 1024 * 1024, 2)), localFile("small.png", "x")}, "",
+          FtpServer::password(), 5);
+    QElapsedTimer real;
+    real.start();
+    run.start();
+    runToEnd();
+    EXPECT_LT(real.elapsed(), 5000 + 5000);
+    EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
+    EXPECT_EQ(run.putCount(), 1);
+    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty())
+        << QDir(server.root()).entryList(QDir::Files).join(' ').toStdString();
+    expectEndedWithClose();
+}
+
+TEST_F(UploadRunTest, RefusedPassiveModeEndsRunWithErrorLine)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start(false, {"--no-passive"}));
+    setup(server.url(), {localFile("a.png", "abc")}, "", FtpServer::password(), 5);
+    run.start();
+    runToEnd();
+    const int err = indexOf("IC error-");
+    ASSERT_GE(err, 0) << log.join('\n').toStdString();
+    EXPECT_GE(indexOf("Successful response - ", 0), 0);
+    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+    expectEndedWithClose();
+}

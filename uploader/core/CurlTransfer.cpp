@@ -30,6 +30,9 @@ struct CurlTransfer::Worker {
     char errbuf[CURL_ERROR_SIZE] = {};
     QFile* file = nullptr;
     bool sending = false;     // the file's data has begun to flow
+    qint64 size = 0;          // the file's size when the command began
+    qint64 sent = 0;
+    bool changed = false;     // the file vanished or changed meanwhile
 
     ~Worker() { if (h) curl_easy_cleanup(h); }
 };
@@ -55,7 +58,17 @@ size_t onRead(char* buf, size_t size, size_t n, void* user)
     QFile* f = w->file;
     w->sending = true;
     const qint64 got = f->read(buf, qint64(size * n));
-    if (got < 0) return CURL_READFUNC_ABORT;
+    if (got < 0) {
+        w->changed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    w->sent += got;
+    // A file that is cut, grows or is deleted while we send it would arrive
+    // as something that never was on the disk: give it up before the rename.
+    if (w->sent > w->size || (got == 0 && (w->sent != w->size || !QFile::exists(f->fileName())))) {
+        w->changed = true;
+        return CURL_READFUNC_ABORT;
+    }
     return size_t(got);
 }
 
@@ -101,11 +114,12 @@ void CurlTransfer::post(int state, bool last)
     // The info text goes with the state, so each log line shows the answer
     // that belongs to it.
     QPointer<CurlTransfer> self(this);
-    QMetaObject::invokeMethod(this, [self, state, last, info = wInfo_, code = wCode_, err = wError_] {
+    QMetaObject::invokeMethod(this, [self, state, last, info = wInfo_, code = wCode_, err = wError_, local = wLocal_] {
         if (!self) return;
         self->info_ = info;
         self->code_ = code;
         self->error_ = err;
+        self->localFault_ = local;
         if (last) self->busy_ = false;
         if (self->onStateChanged) self->onStateChanged(state);
     }, Qt::QueuedConnection);
@@ -125,6 +139,7 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
     const QString ca = caFile_;
     run([this, s, tls, ca, localPath, remoteName] {
         Worker& w = *w_;
+        wLocal_ = false;
         auto setInfo = [this](const std::string& line, int code, int err) {
             wInfo_ = QString::fromUtf8(line.c_str());
             wCode_ = code;
@@ -175,6 +190,7 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         if (!f.open(QIODevice::ReadOnly)) {
             curl_slist_free_all(renames);
             setInfo("cannot read " + localPath.toStdString(), 0, int(CURLE_READ_ERROR));
+            wLocal_ = true;
             post(11, true);
             return;
         }
@@ -183,6 +199,9 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
         w.file = &f;
         w.sending = false;
+        w.size = size;
+        w.sent = 0;
+        w.changed = false;
         curl_easy_setopt(h, CURLOPT_READDATA, &w);
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
 
@@ -198,18 +217,14 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         long code = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
         w.file = nullptr;
-        if (rc == CURLE_OK && f.size() != size) {
-            // The file changed while it was read: what arrived is not it.
-            setInfo("local file changed while being sent", int(code), int(CURLE_READ_ERROR));
-            post(11, true);
-            return;
-        }
         if (rc == CURLE_OK) {
             setInfo(w.lastLine, int(code), 0);
             post(12, true);
             return;
         }
-        const std::string why = w.errbuf[0] ? std::string(w.errbuf) : std::string(curl_easy_strerror(rc));
+        const std::string why = w.changed ? std::string("local file vanished or changed while being sent")
+                              : w.errbuf[0]                ? std::string(w.errbuf)
+                                                           : std::string(curl_easy_strerror(rc));
         // Remove what may have arrived under the temporary name.
         if (w.sending) {
             curl_easy_reset(h);
@@ -238,6 +253,7 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         w.h = nullptr;
         w.connected = false;
         setInfo(why, int(code), int(rc));
+        wLocal_ = w.changed;
         post(11, true);
     });
 }

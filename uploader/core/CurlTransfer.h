@@ -37,6 +37,7 @@ public:
     int responseCode() const override;
     QString responseInfo() const override;
     int errorNumber() const override;
+    bool localFault() const override { return localFault_; }
 
     struct Worker;
     // A server answer seen on the worker thread.
@@ -56,8 +57,10 @@ private:
     QString wInfo_;
     int wCode_ = 0;
     int wError_ = 0;
+    bool wLocal_ = false;
     // ...and what the user-interface thread was last told.
     int code_ = 0;
+    bool localFault_ = false;
     int error_ = 0;
     QString info_;
 };

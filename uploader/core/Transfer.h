@@ -35,6 +35,9 @@ public:
     virtual QString responseInfo() const = 0;
     // Number of the last failure (0 when none).
     virtual int errorNumber() const = 0;
+    // The last failure came from the local file (it vanished or changed
+    // while being sent), not from the server: only that file is lost.
+    virtual bool localFault() const = 0;
 
     std::function<void(int state)> onStateChanged;
 };

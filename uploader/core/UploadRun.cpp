@@ -220,6 +220,13 @@ void UploadRun::stateChanged(int state)
     case 9: log(QStringLiteral("Disconnecting - ") + n + QLatin1Char(' ') + info); break;
     case 10: log(QStringLiteral("Successfully Disconnected - ") + n + QLatin1Char(' ') + info); break;
     case 11:
+        if (transfer_.localFault() && !closing_) {
+            // Only this file is lost; the others still go.
+            log(QStringLiteral("IC error-%1-%2 ").arg(transfer_.errorNumber()).arg(transfer_.responseCode()) + info);
+            log(QStringLiteral("File not sent: ") + setup_.files[index_ - 1].localPath);
+            arm(*timerEndOfCmd_, 1000);
+            break;
+        }
         endOnError(QStringLiteral("IC error-%1-%2 ").arg(transfer_.errorNumber()).arg(transfer_.responseCode()) + info);
         break;
     case 12:

@@ -4,6 +4,7 @@
 # line. With --tls it offers explicit TLS with the given certificate.
 import argparse
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -17,6 +18,7 @@ ap.add_argument("--tls-cert")
 ap.add_argument("--tls-key")
 ap.add_argument("--drop-after", type=int, default=0,
                 help="drop the whole session after this many bytes of a file")
+ap.add_argument("--slow", action="store_true", help="take files in slowly")
 ap.add_argument("--no-passive", action="store_true", help="refuse PASV and EPSV")
 args = ap.parse_args()
 
@@ -35,12 +37,14 @@ if args.tls_cert:
     # the usual hosting servers speak anyway.
     from OpenSSL import SSL
     handler.ssl_protocol = SSL.TLSv1_2_METHOD
-if args.drop_after or args.no_passive:
+if args.drop_after or args.no_passive or args.slow:
     from pyftpdlib.handlers import DTPHandler
 
     class DroppingDTP(DTPHandler):
         def handle_read(self):
             DTPHandler.handle_read(self)
+            if args.slow:
+                time.sleep(0.02)
             if args.drop_after and self.tot_bytes_received >= args.drop_after:
                 cmd = self.cmd_channel
                 self.close()

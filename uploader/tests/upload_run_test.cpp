@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -346,5 +347,31 @@ TEST_F(UploadRunTest, RefusedPassiveModeEndsRunWithErrorLine)
     ASSERT_GE(err, 0) << log.join('\n').toStdString();
     EXPECT_GE(indexOf("Successful response - ", 0), 0);
     EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+    expectEndedWithClose();
+}
+
+TEST_F(UploadRunTest, FileCutWhileBeingSentFailsThatFileOnly)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start(false, {"--slow"}));
+    const QString big = localFile("big.png", pattern(32 * 1024 * 1024, 4));
+    const QByteArray small = pattern(1000, 6);
+    setup(server.url(), {big, localFile("small.png", small)}, "");
+    run.start();
+    runToEnd([&](int puts) {
+        if (puts == 1) {
+            // Cut it once its data has begun to arrive.
+            QElapsedTimer wait;
+            wait.start();
+            const QString part = server.root() + "/big.png.part";
+            while (QFileInfo(part).size() == 0 && wait.elapsed() < 10000) QThread::msleep(5);
+            ASSERT_GT(QFileInfo(part).size(), 0);
+            QFile f(big);
+            ASSERT_TRUE(f.resize(1000));
+        }
+    });
+    EXPECT_GE(indexOf("File not sent: " + big), 0) << log.join('\n').toStdString();
+    EXPECT_EQ(run.putCount(), 2);
+    EXPECT_EQ(QDir(server.root()).entryList(QDir::Files), QStringList({"small.png"}));
     expectEndedWithClose();
 }

@@ -225,33 +225,36 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         const std::string why = w.changed ? std::string("local file vanished or changed while being sent")
                               : w.errbuf[0]                ? std::string(w.errbuf)
                                                            : std::string(curl_easy_strerror(rc));
-        // Remove what may have arrived under the temporary name.
-        if (w.sending) {
-            curl_easy_reset(h);
-            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-            curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "ftp");
-            curl_easy_setopt(h, CURLOPT_USERNAME, s.username.toUtf8().constData());
-            curl_easy_setopt(h, CURLOPT_PASSWORD, s.password.toUtf8().constData());
-            curl_easy_setopt(h, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
-                                               : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
-                                                                           : long(CURLUSESSL_NONE));
-            if (!ca.isEmpty()) curl_easy_setopt(h, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
-            curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, t);
-            curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, t);
-            curl_easy_setopt(h, CURLOPT_TIMEOUT, t);
-            const QByteArray dirUrl = (s.url + encodePath(dir)).toUtf8();
-            curl_easy_setopt(h, CURLOPT_URL, dirUrl.constData());
-            curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-            const QByteArray dele = ("*DELE " + temp).toUtf8();
-            curl_slist* q = curl_slist_append(nullptr, dele.constData());
-            curl_easy_setopt(h, CURLOPT_POSTQUOTE, q);
-            curl_easy_perform(h);
-            curl_slist_free_all(q);
-        }
-        // Start afresh for whatever comes next.
+        // The connection that failed is of no more use.
         curl_easy_cleanup(h);
         w.h = nullptr;
         w.connected = false;
+        // Remove what may have arrived under the temporary name, over a
+        // connection of its own and within the same time-out.
+        if (w.sending) {
+            CURL* d = curl_easy_init();
+            curl_easy_setopt(d, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(d, CURLOPT_DEFAULT_PROTOCOL, "ftp");
+            curl_easy_setopt(d, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+            curl_easy_setopt(d, CURLOPT_USERNAME, s.username.toUtf8().constData());
+            curl_easy_setopt(d, CURLOPT_PASSWORD, s.password.toUtf8().constData());
+            curl_easy_setopt(d, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
+                                               : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
+                                                                           : long(CURLUSESSL_NONE));
+            if (!ca.isEmpty()) curl_easy_setopt(d, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
+            curl_easy_setopt(d, CURLOPT_FRESH_CONNECT, 1L);
+            curl_easy_setopt(d, CURLOPT_FORBID_REUSE, 1L);
+            curl_easy_setopt(d, CURLOPT_TIMEOUT, t);
+            const QByteArray dirUrl = (s.url + encodePath(dir)).toUtf8();
+            curl_easy_setopt(d, CURLOPT_URL, dirUrl.constData());
+            curl_easy_setopt(d, CURLOPT_NOBODY, 1L);
+            const QByteArray dele = ("*DELE " + temp).toUtf8();
+            curl_slist* q = curl_slist_append(nullptr, dele.constData());
+            curl_easy_setopt(d, CURLOPT_POSTQUOTE, q);
+            curl_easy_perform(d);
+            curl_easy_cleanup(d);
+            curl_slist_free_all(q);
+        }
         setInfo(why, int(code), int(rc));
         wLocal_ = w.changed;
         post(11, true);

@@ -18,6 +18,8 @@ ap.add_argument("--tls-cert")
 ap.add_argument("--tls-key")
 ap.add_argument("--drop-after", type=int, default=0,
                 help="drop the whole session after this many bytes of a file")
+ap.add_argument("--stall-after", type=int, default=0,
+                help="stop reading a file's data after this many bytes")
 ap.add_argument("--slow", action="store_true", help="take files in slowly")
 ap.add_argument("--no-passive", action="store_true", help="refuse PASV and EPSV")
 args = ap.parse_args()
@@ -37,7 +39,7 @@ if args.tls_cert:
     # the usual hosting servers speak anyway.
     from OpenSSL import SSL
     handler.ssl_protocol = SSL.TLSv1_2_METHOD
-if args.drop_after or args.no_passive or args.slow:
+if args.drop_after or args.no_passive or args.slow or args.stall_after:
     from pyftpdlib.handlers import DTPHandler
 
     class DroppingDTP(DTPHandler):
@@ -51,6 +53,11 @@ if args.drop_after or args.no_passive or args.slow:
                 cmd.close()
 
         handle_read_event = handle_read
+
+        def readable(self):
+            if args.stall_after and self.tot_bytes_received >= args.stall_after:
+                return False
+            return DTPHandler.readable(self)
 
     class Faulty(handler):
         dtp_handler = DroppingDTP

@@ -375,3 +375,23 @@ TEST_F(UploadRunTest, FileCutWhileBeingSentFailsThatFileOnly)
     EXPECT_EQ(QDir(server.root()).entryList(QDir::Files), QStringList({"small.png"}));
     expectEndedWithClose();
 }
+
+TEST_F(UploadRunTest, ServerThatStopsTakingDataIsGivenUpAfterTheTimeout)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start(false, {"--stall-after", "200000"}));
+    setup(server.url(), {localFile("big.png", pattern(32 * 1024 * 1024, 8)), localFile("b.png", "b")}, "",
+          FtpServer::password(), 2);
+    QElapsedTimer real;
+    real.start();
+    run.start();
+    runToEnd();
+    // The time-out is applied to the stall and then to the answers that
+    // close the failed transfer; a few seconds of slack on a busy machine.
+    EXPECT_LT(real.elapsed(), 4 * 2000 + 4000);
+    EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
+    EXPECT_EQ(run.putCount(), 1);
+    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty())
+        << QDir(server.root()).entryList(QDir::Files).join(' ').toStdString();
+    expectEndedWithClose();
+}

@@ -1,0 +1,70 @@
+// XOB_Uploader: sends the files the monitor listed in the uploader's settings
+// area to the FTP server, shows the log, and exits.
+//
+// SIGUSR1 is the stop key from outside: the monitor cannot type F6 into our
+// window, so it sends the signal and we do exactly what F6 does.
+
+#include "CurlTransfer.h"
+#include "UploadRun.h"
+#include "UploaderWindow.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace skyvane;
+
+namespace {
+int stopPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(stopPipe[1], &c, 1);
+}
+
+TlsMode tlsModeOf(const QString& text)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("required")) return TlsMode::Required;
+    if (t == QLatin1String("none")) return TlsMode::None;
+    return TlsMode::IfOffered;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(kUploaderApp);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SettingsStore store;
+    SystemClock clock;
+    CurlTransfer transfer;
+    transfer.setTlsMode(tlsModeOf(store.get(kUploaderApp, QStringLiteral("Setup"), QStringLiteral("TLS"))));
+    transfer.setCaFile(store.get(kUploaderApp, QStringLiteral("Setup"), QStringLiteral("CAFile")));
+    UploadRun run(store, clock, transfer);
+    UploaderWindow window(store, run);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, stopPipe) == 0) {
+        auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&run] {
+            char buf[16];
+            [[maybe_unused]] ssize_t n = ::read(stopPipe[0], buf, sizeof buf);
+            run.stopKey();
+        });
+        struct sigaction sa = {};
+        sa.sa_handler = onStopSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGUSR1, &sa, nullptr);
+    }
+
+    run.onClosed = [&app] { QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection); };
+    window.restoreAndShow();
+    run.start();
+    if (run.closed()) return 0;
+    return app.exec();
+}

@@ -1,0 +1,279 @@
+#include "CurlTransfer.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QPointer>
+#include <QUrl>
+#include <curl/curl.h>
+
+namespace skyvane {
+
+namespace {
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+QString encodePath(const QString& remote)
+{
+    QStringList parts = remote.split(QLatin1Char('/'));
+    for (QString& p : parts) p = QString::fromLatin1(QUrl::toPercentEncoding(p));
+    return parts.join(QLatin1Char('/'));
+}
+} // namespace
+
+struct CurlTransfer::Worker {
+    CURL* h = nullptr;
+    bool connected = false;
+    CurlTransfer* owner = nullptr;
+    std::string lastLine;
+    char errbuf[CURL_ERROR_SIZE] = {};
+    QFile* file = nullptr;
+    bool sending = false;     // the file's data has begun to flow
+    qint64 size = 0;          // the file's size when the command began
+    qint64 sent = 0;
+    bool changed = false;     // the file vanished or changed meanwhile
+
+    ~Worker() { if (h) curl_easy_cleanup(h); }
+};
+
+namespace {
+int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
+{
+    // Only the server's side is looked at: what we send includes PASS.
+    if (type != CURLINFO_HEADER_IN) return 0;
+    auto* w = static_cast<CurlTransfer::Worker*>(user);
+    std::string text(data, size);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    // Intermediate lines of a multi-line answer ("230-...") are not answers.
+    if (text.size() >= 4 && text[3] == '-') return 0;
+    w->lastLine = text;
+    w->owner->answer(text);
+    return 0;
+}
+
+size_t onRead(char* buf, size_t size, size_t n, void* user)
+{
+    auto* w = static_cast<CurlTransfer::Worker*>(user);
+    QFile* f = w->file;
+    w->sending = true;
+    const qint64 got = f->read(buf, qint64(size * n));
+    if (got < 0) {
+        w->changed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    w->sent += got;
+    // A file that is cut, grows or is deleted while we send it would arrive
+    // as something that never was on the disk: give it up before the rename.
+    if (w->sent > w->size || (got == 0 && (w->sent != w->size || !QFile::exists(f->fileName())))) {
+        w->changed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    return size_t(got);
+}
+
+} // namespace
+
+CurlTransfer::CurlTransfer(QObject* parent) : QObject(parent), w_(std::make_unique<Worker>())
+{
+    static CurlGlobal global;
+    w_->owner = this;
+}
+
+CurlTransfer::~CurlTransfer()
+{
+    if (thread_.joinable()) thread_.join();
+}
+
+void CurlTransfer::configure(const TransferSetup& setup)
+{
+    setup_ = setup;
+    if (!setup_.url.isEmpty() && !setup_.url.endsWith(QLatin1Char('/'))) setup_.url += QLatin1Char('/');
+}
+
+int CurlTransfer::responseCode() const { return code_; }
+QString CurlTransfer::responseInfo() const { return info_; }
+int CurlTransfer::errorNumber() const { return error_; }
+
+void CurlTransfer::answer(const std::string& line)
+{
+    Worker& w = *w_;
+    if (!w.connected) {
+        w.connected = true;
+        post(4);
+    }
+    int code = 0;
+    try { code = std::stoi(line.substr(0, 3)); } catch (...) {}
+    wInfo_ = QString::fromUtf8(line.c_str());
+    wCode_ = code;
+    post(8);
+}
+
+void CurlTransfer::post(int state, bool last)
+{
+    // The info text goes with the state, so each log line shows the answer
+    // that belongs to it.
+    QPointer<CurlTransfer> self(this);
+    QMetaObject::invokeMethod(this, [self, state, last, info = wInfo_, code = wCode_, err = wError_, local = wLocal_] {
+        if (!self) return;
+        self->info_ = info;
+        self->code_ = code;
+        self->error_ = err;
+        self->localFault_ = local;
+        if (last) self->busy_ = false;
+        if (self->onStateChanged) self->onStateChanged(state);
+    }, Qt::QueuedConnection);
+}
+
+void CurlTransfer::run(std::function<void()> job)
+{
+    if (thread_.joinable()) thread_.join();
+    busy_ = true;
+    thread_ = std::thread(std::move(job));
+}
+
+void CurlTransfer::put(const QString& localPath, const QString& remoteName)
+{
+    const TransferSetup s = setup_;
+    const TlsMode tls = tls_;
+    const QString ca = caFile_;
+    run([this, s, tls, ca, localPath, remoteName] {
+        Worker& w = *w_;
+        wLocal_ = false;
+        auto setInfo = [this](const std::string& line, int code, int err) {
+            wInfo_ = QString::fromUtf8(line.c_str());
+            wCode_ = code;
+            wError_ = err;
+        };
+        if (!w.h) {
+            w.h = curl_easy_init();
+            w.connected = false;
+        }
+        CURL* h = w.h;
+        curl_easy_reset(h);
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, w.errbuf);
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "ftp");
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+        curl_easy_setopt(h, CURLOPT_USERNAME, s.username.toUtf8().constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, s.password.toUtf8().constData());
+        const long t = s.timeoutSeconds;
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, t);
+        curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, t);
+        curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, t * 1000);
+        // A data connection that stops moving counts as a stalled server.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, t);
+        curl_easy_setopt(h, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
+                                           : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
+                                                                       : long(CURLUSESSL_NONE));
+        if (!ca.isEmpty()) curl_easy_setopt(h, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
+        curl_easy_setopt(h, CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_RETRY));
+        curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, onDebug);
+        curl_easy_setopt(h, CURLOPT_DEBUGDATA, &w);
+        curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+
+        const int slash = remoteName.lastIndexOf(QLatin1Char('/'));
+        const QString dir = remoteName.left(slash + 1);
+        const QString name = remoteName.mid(slash + 1);
+        const QString temp = name + QStringLiteral(".part");
+        const QByteArray url = (s.url + encodePath(dir + temp)).toUtf8();
+        curl_easy_setopt(h, CURLOPT_URL, url.constData());
+        const QByteArray rnfr = ("RNFR " + temp).toUtf8();
+        const QByteArray rnto = ("RNTO " + name).toUtf8();
+        curl_slist* renames = nullptr;
+        renames = curl_slist_append(renames, rnfr.constData());
+        renames = curl_slist_append(renames, rnto.constData());
+        curl_easy_setopt(h, CURLOPT_POSTQUOTE, renames);
+
+        QFile f(localPath);
+        if (!f.open(QIODevice::ReadOnly)) {
+            curl_slist_free_all(renames);
+            setInfo("cannot read " + localPath.toStdString(), 0, int(CURLE_READ_ERROR));
+            wLocal_ = true;
+            post(11, true);
+            return;
+        }
+        const qint64 size = f.size();
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
+        w.file = &f;
+        w.sending = false;
+        w.size = size;
+        w.sent = 0;
+        w.changed = false;
+        curl_easy_setopt(h, CURLOPT_READDATA, &w);
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
+
+        if (!w.connected) {
+            post(1);
+            post(2);
+            post(3);
+        }
+        w.lastLine.clear();
+        w.errbuf[0] = 0;
+        const CURLcode rc = curl_easy_perform(h);
+        curl_slist_free_all(renames);
+        long code = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+        w.file = nullptr;
+        if (rc == CURLE_OK) {
+            setInfo(w.lastLine, int(code), 0);
+            post(12, true);
+            return;
+        }
+        const std::string why = w.changed ? std::string("local file vanished or changed while being sent")
+                              : w.errbuf[0]                ? std::string(w.errbuf)
+                                                           : std::string(curl_easy_strerror(rc));
+        // The connection that failed is of no more use.
+        curl_easy_cleanup(h);
+        w.h = nullptr;
+        w.connected = false;
+        // Remove what may have arrived under the temporary name, over a
+        // connection of its own and within the same time-out.
+        if (w.sending) {
+            CURL* d = curl_easy_init();
+            curl_easy_setopt(d, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(d, CURLOPT_DEFAULT_PROTOCOL, "ftp");
+            curl_easy_setopt(d, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+            curl_easy_setopt(d, CURLOPT_USERNAME, s.username.toUtf8().constData());
+            curl_easy_setopt(d, CURLOPT_PASSWORD, s.password.toUtf8().constData());
+            curl_easy_setopt(d, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
+                                               : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
+                                                                           : long(CURLUSESSL_NONE));
+            if (!ca.isEmpty()) curl_easy_setopt(d, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
+            curl_easy_setopt(d, CURLOPT_FRESH_CONNECT, 1L);
+            curl_easy_setopt(d, CURLOPT_FORBID_REUSE, 1L);
+            curl_easy_setopt(d, CURLOPT_TIMEOUT, t);
+            const QByteArray dirUrl = (s.url + encodePath(dir)).toUtf8();
+            curl_easy_setopt(d, CURLOPT_URL, dirUrl.constData());
+            curl_easy_setopt(d, CURLOPT_NOBODY, 1L);
+            const QByteArray dele = ("*DELE " + temp).toUtf8();
+            curl_slist* q = curl_slist_append(nullptr, dele.constData());
+            curl_easy_setopt(d, CURLOPT_POSTQUOTE, q);
+            curl_easy_perform(d);
+            curl_easy_cleanup(d);
+            curl_slist_free_all(q);
+        }
+        setInfo(why, int(code), int(rc));
+        wLocal_ = w.changed;
+        post(11, true);
+    });
+}
+
+void CurlTransfer::close()
+{
+    run([this] {
+        Worker& w = *w_;
+        wError_ = 0;
+        post(9);
+        if (w.h) {
+            curl_easy_cleanup(w.h);
+            w.h = nullptr;
+        }
+        w.connected = false;
+        post(10, true);
+    });
+}
+
+} // namespace skyvane

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -32,6 +33,13 @@ inline long rssKb()
 inline double quantile(const std::vector<double>& sorted, double q)
 {
     return sorted[std::min(sorted.size() - 1, size_t(q * double(sorted.size())))];
+}
+
+// One line of timings: median, p90 and max.
+inline void printTimings(const char* what, std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    std::printf("%-22s median %7.3f ms   p90 %7.3f ms   max %7.3f ms\n", what, quantile(v, 0.5), quantile(v, 0.9), v.back());
 }
 
 } // namespace skyvane::bench

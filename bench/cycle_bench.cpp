@@ -24,15 +24,6 @@ using namespace skyvane;
 using bench::cpuMs;
 using bench::rssKb;
 
-namespace {
-void report(const char* what, std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return bench::quantile(v, q); };
-    std::printf("%-22s median %7.3f ms   p90 %7.3f ms   max %7.3f ms\n", what, at(0.5), at(0.9), v.back());
-}
-} // namespace
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -113,8 +104,8 @@ int main(int argc, char** argv)
     const long rssEnd = rssKb();
     std::printf("read cycles against the sensor stand-in: %d (sensor error: %s, station: %s)\n", cycles,
                 core.sensorError() ? "yes" : "no", qPrintable(core.state().status.text));
-    report("wall time per cycle", wall);
-    report("CPU time per cycle", cpu);
+    bench::printTimings("wall time per cycle", wall);
+    bench::printTimings("CPU time per cycle", cpu);
     std::printf("resident memory         cycle 100: %ld kB   cycle %d: %ld kB   growth %ld kB\n", rss100, cycles, rssEnd, rssEnd - rss100);
     core.stopProcedure();
     return 0;

@@ -39,12 +39,6 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-void report(const char* what, std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return bench::quantile(v, q); };
-    std::printf("%-22s median %7.3f ms   p90 %7.3f ms   max %7.3f ms\n", what, at(0.5), at(0.9), v.back());
-}
 } // namespace
 
 int main(int argc, char** argv)
@@ -155,14 +149,14 @@ int main(int argc, char** argv)
 
     std::printf("read cycles: %d without the record files and %d with both, interleaved; then %d with both "
                 "(sensor error: %s)\n", int(plain.size()), int(withFiles.size()), cycles, core.sensorError() ? "yes" : "no");
-    report("CPU, files off", plain);
-    report("CPU, files on", withFiles);
-    report("CPU, long run", longRun);
+    bench::printTimings("CPU, files off", plain);
+    bench::printTimings("CPU, files on", withFiles);
+    bench::printTimings("CPU, long run", longRun);
     const double diff = median(pairDiffs);
     std::printf("CPU added by the files  %+.3f ms per cycle, median over %d block pairs (limit +0.300 ms): %s\n", diff,
                 int(pairDiffs.size()), diff <= 0.3 ? "ok" : "OVER");
     std::printf("                        (difference of the overall medians %+.3f ms)\n", median(withFiles) - median(plain));
-    report("CPU, record step alone", step);
+    bench::printTimings("CPU, record step alone", step);
     QFile csv(home.filePath("data/Skyvane.csv"));
     std::printf("user data file          %lld bytes, CCDAutopilot file %lld bytes\n", qint64(csv.size()),
                 qint64(QFileInfo(home.filePath("XOB_CCDAP4_II.dat")).size()));

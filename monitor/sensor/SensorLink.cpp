@@ -204,14 +204,19 @@ void SensorLink::release(bool wait)
 
 // ---- the read cycle ----------------------------------------------------------
 
+void SensorLink::later(std::function<void()> fn)
+{
+    // Without an object there is nothing to ask: the answer ("nothing read")
+    // still comes from the event loop, as every other answer does, and not
+    // after this link is gone.
+    std::weak_ptr<int> alive = alive_;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [alive, fn = std::move(fn)] { if (!alive.expired()) fn(); }, Qt::QueuedConnection);
+}
+
 void SensorLink::read(const QString& letter, std::function<void(const SensorReadings&)> done)
 {
-    if (!object_) {
-        std::weak_ptr<int> alive = alive_;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, done] { if (!alive.expired()) done(SensorReadings{}); },
-                                  Qt::QueuedConnection);
-        return;
-    }
+    if (!object_) return later([done] { done(SensorReadings{}); });
     object_->resume();
     // Sent together: who owns the server's name now (the bus answers this
     // even when the server hangs), the server's unit letter and every value.
@@ -291,13 +296,8 @@ void SensorLink::reconnect(std::function<void(const std::optional<QString>&)> do
 
 void SensorLink::readValues(std::function<void(const SensorReadings&)> done)
 {
+    if (!object_) return later([done] { done(SensorReadings{}); });
     auto s = std::make_shared<SensorReadings>();
-    if (!object_) {
-        std::weak_ptr<int> alive = alive_;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, s, done] { if (!alive.expired()) done(*s); },
-                                  Qt::QueuedConnection);
-        return;
-    }
     auto all = std::make_shared<bool>(true);
     auto running = std::make_shared<std::optional<bool>>();
     auto xfer = std::make_shared<std::optional<bool>>();
@@ -362,13 +362,8 @@ void SensorLink::readValues(std::function<void(const SensorReadings&)> done)
 
 void SensorLink::report(bool unsafe, std::optional<double> switchValue, std::function<void(const SensorReport&)> done)
 {
+    if (!object_) return later([done] { done(SensorReport{}); });
     auto rep = std::make_shared<SensorReport>();
-    if (!object_) {
-        std::weak_ptr<int> alive = alive_;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, rep, done] { if (!alive.expired()) done(*rep); },
-                                  Qt::QueuedConnection);
-        return;
-    }
     auto g = Gather::make([rep, done] { done(*rep); });
     auto arrivedSet = g->expect(g);
     object_->callAsync(QStringLiteral("SetUnSafe"), {unsafe}, [this, arrivedSet](const CallResult& r, const QVariantList&) {

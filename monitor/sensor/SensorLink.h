@@ -145,6 +145,7 @@ private:
     void reconnect(std::function<void(const std::optional<QString>&)> done);
     void readValues(std::function<void(const SensorReadings&)> done);
     void noteFailure(const automation::CallResult& r);
+    void later(std::function<void()> fn);
 
     QDBusConnection bus_;
     Clock& clock_;

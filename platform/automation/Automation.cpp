@@ -501,6 +501,22 @@ int clampTimeout(int ms)
     return std::min(ms, kMaxTimeoutMs);
 }
 
+// Runs fn on this thread's event loop, after the caller has returned.
+void postLater(std::function<void()> fn)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
+}
+
+// Runs fn when the pending call has its answer (or its timeout has passed).
+void onAnswer(const QDBusPendingCall& pending, std::function<void(const QDBusMessage&)> fn)
+{
+    auto* w = new QDBusPendingCallWatcher(pending);
+    QObject::connect(w, &QDBusPendingCallWatcher::finished, w, [w, fn = std::move(fn)] {
+        w->deleteLater();
+        fn(w->reply());
+    });
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -664,19 +680,15 @@ struct LateBoundObject::Impl {
     void later(std::function<void()> fn)
     {
         std::weak_ptr<int> token = alive;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [token, fn = std::move(fn)] { if (!token.expired()) fn(); }, Qt::QueuedConnection);
+        postLater([token, fn = std::move(fn)] { if (!token.expired()) fn(); });
     }
 
     // Calls back with each answer, unless the Impl is gone by then.
     void whenAnswered(const QDBusPendingCall& pending, std::function<void(const QDBusMessage&)> fn)
     {
-        auto* w = new QDBusPendingCallWatcher(pending);
         std::weak_ptr<int> token = alive;
-        QObject::connect(w, &QDBusPendingCallWatcher::finished, w, [w, token, fn = std::move(fn)] {
-            w->deleteLater();
-            if (token.expired()) return;
-            fn(w->reply());
+        onAnswer(pending, [token, fn = std::move(fn)](const QDBusMessage& reply) {
+            if (!token.expired()) fn(reply);
         });
     }
 
@@ -906,22 +918,11 @@ void LateBoundObject::callAsync(const QString& member, const QVariantList& args,
 
 QString LateBoundObject::owner() const { return d->owner; }
 
-namespace {
-// Runs fn when the pending call has its answer (or its timeout has passed).
-void onAnswer(const QDBusPendingCall& pending, std::function<void(const QDBusMessage&)> fn)
-{
-    auto* w = new QDBusPendingCallWatcher(pending);
-    QObject::connect(w, &QDBusPendingCallWatcher::finished, w, [w, fn = std::move(fn)] {
-        w->deleteLater();
-        fn(w->reply());
-    });
-}
-} // namespace
 
 void LateBoundObject::createAsync(const QDBusConnection& bus, const QString& progId, int timeoutMs, CreateDone done)
 {
     auto fail = [done](const QString& text) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [done, text] { done(nullptr, text); }, Qt::QueuedConnection);
+        postLater([done, text] { done(nullptr, text); });
     };
     if (!bus.isConnected()) return fail(QStringLiteral("not connected to the bus"));
     static const QRegularExpression validName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_-]*(\\.[A-Za-z_][A-Za-z0-9_-]*)+$"));
@@ -942,7 +943,7 @@ void LateBoundObject::nameOwnerAsync(const QDBusConnection& bus, const QString& 
                                      std::function<void(const QString&)> done)
 {
     if (!bus.isConnected()) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [done] { done(QString()); }, Qt::QueuedConnection);
+        postLater([done] { done(QString()); });
         return;
     }
     QDBusMessage msg = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),

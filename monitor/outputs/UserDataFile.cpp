@@ -124,7 +124,7 @@ bool UserDataFile::open(const QString& path, bool append, const ColumnTable& tab
     close();
     path_ = path;
     const QByteArray native = QFile::encodeName(path);
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
     const int fd = ::open(native.constData(), flags, 0644);
     if (fd < 0) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
@@ -132,10 +132,31 @@ bool UserDataFile::open(const QString& path, bool append, const ColumnTable& tab
     }
     fd_ = fd;
     error_.clear();
+    if (append) dropUnfinishedLine();
     // a header line after every open, also when appending: an appended file
     // holds one header for each start of recording
     writeLine(headerLine(table).toLocal8Bit());
     return true;
+}
+
+void UserDataFile::dropUnfinishedLine()
+{
+    // A write cut by a crash or a kill (one crossing a page of the file can
+    // be) leaves a line without its end. Appending after it would glue the
+    // next header onto it; the cut line was lost anyway, so it goes.
+    const off_t size = ::lseek(fd_, 0, SEEK_END);
+    if (size <= 0) return;
+    const off_t span = std::min<off_t>(size, 64 * 1024);
+    QByteArray tail(qsizetype(span), '\0');
+    if (::pread(fd_, tail.data(), size_t(span), size - span) != ssize_t(span)) return;
+    if (tail.endsWith('\n')) return;
+    const qsizetype lastEnd = tail.lastIndexOf('\n');
+    if (lastEnd >= 0 || span == size) {
+        if (::ftruncate(fd_, size - span + off_t(lastEnd + 1)) == 0) return;
+    }
+    // No line end within reach (or the file could not be cut): end the line
+    // so that what follows starts a line of its own.
+    writeLine(QByteArrayLiteral("\r\n"));
 }
 
 void UserDataFile::close()

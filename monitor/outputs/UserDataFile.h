@@ -76,6 +76,7 @@ public:
     int cycleCounter() const { return counter_; }
 
 private:
+    void dropUnfinishedLine();
     bool writeLine(const QByteArray& line);
 
     int fd_ = -1;

@@ -332,6 +332,17 @@ TEST_F(DataFileFixture, AppendNoAndCancel)
     EXPECT_EQ(readAll(path()), QByteArray("\"Time\",\"Rain Value\",\r\n"));
 }
 
+TEST_F(DataFileFixture, AppendAfterACutLineDropsIt)
+{
+    // A kill during a write that crossed a page left half a line at the end.
+    const QByteArray whole = "\"Time\",\"Rain Value\",\r\n\"21:05:04\",\"1\",\r\n";
+    writeAll(path(), whole + "\"21:05:14\",\"");
+    ASSERT_EQ(startByUser(file, dir.path(), QStringLiteral("Skyvane"), table, [] { return AppendAnswer::Yes; }),
+              StartOutcome::Started);
+    file.close();
+    EXPECT_EQ(readAll(path()), whole + "\"Time\",\"Rain Value\",\r\n");
+}
+
 TEST_F(DataFileFixture, RefusedStarts)
 {
     EXPECT_EQ(startByUser(file, dir.path(), QStringLiteral("  "), table, {}), StartOutcome::NoName);

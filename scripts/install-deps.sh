@@ -14,6 +14,10 @@ packages=(
   python3-matplotlib gnuplot-nox
   clang libclang-rt-14-dev
   gstreamer1.0-plugins-base
+  qt6-httpserver-dev qt6-websockets-dev libsystemd-dev openssl
+  indi-bin libindi-dev
+  chromium
+  dpkg-dev fakeroot file lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -42,6 +42,11 @@ public:
     QString displayFormat() const { return m_displayFormat; }
     void setDisplayFormat(const QString& f) { m_displayFormat = f; }
 
+    // Whether the user has typed or pasted into the field since the program
+    // last set its value.
+    bool isUserEdited() const { return m_userEdited; }
+    void clearUserEdited() { m_userEdited = false; }
+
     skyvane::format::Separators separators() const { return m_sep; }
     // Replaces the regional separators (a field shown for another region).
     void setSeparators(const skyvane::format::Separators& sep);
@@ -53,6 +58,12 @@ signals:
     // The text changed (typed, pasted or set), raised again once the field
     // has brought the text within its limits.
     void changed();
+    // The user is leaving the field for another control of the window (Tab,
+    // a click elsewhere) or pressed Return. A handler that sets `cancel`
+    // keeps the focus in the field, with its text selected, so that a value
+    // the program can not take is corrected before anything else is done.
+    // Raised once the focus change has been handled, never from inside it.
+    void validate(bool& cancel);
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -65,6 +76,7 @@ private:
     void onTextChanged(const QString& text);
     void setTextKeepingSign(const QString& t);
     QChar decimalChar() const;
+    void runValidation(bool refocus);
 
     skyvane::format::Separators m_sep;
     bool m_allowNegative = false;
@@ -75,4 +87,5 @@ private:
     bool m_keepSign = false;    // the program is setting a (maybe negative) number
     QString m_settled;          // the text after the last change handling
     bool m_selectOnClick = false;
+    bool m_userEdited = false;
 };

@@ -60,9 +60,17 @@ double XOBGetNumber::toNumber(const QString& text, const Separators& sep)
 
 double XOBGetNumber::value() const { return toNumber(text(), m_sep); }
 
+void XOBGetNumber::showValue(double v)
+{
+    if (hasFocus() || m_userEdited) return;
+    if (v == m_lastSet && !text().isEmpty()) return;
+    setValue(v);
+}
+
 void XOBGetNumber::setValue(double v)
 {
     m_userEdited = false;
+    m_lastSet = v;
     if (!std::isfinite(v)) {
         setText(QString());
         return;
@@ -119,7 +127,9 @@ bool XOBGetNumber::acceptsCharacter(QChar c) const
     if (c.isDigit() && c.unicode() < 128) return !beforeSign && fits();
     if (c == QLatin1Char('-')) {
         if (!m_allowNegative) return false;
-        return !t.contains(QLatin1Char('-')) && s == 0;
+        // First only, and once: a sign already there may only be replaced
+        // by a selection that starts with it ("-5.0" selected, "-7" typed).
+        return s == 0 && (!t.contains(QLatin1Char('-')) || l > 0);
     }
     if (c == dec) {
         if (m_digitsDecimal < 1 || beforeSign) return false;

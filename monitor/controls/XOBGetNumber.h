@@ -12,6 +12,7 @@
 #include "Format.h"
 
 #include <QLineEdit>
+#include <limits>
 
 class XOBGetNumber : public QLineEdit {
     Q_OBJECT
@@ -31,6 +32,10 @@ public:
     // Shows v with DisplayFormat, or as its plain decimal text when the
     // format is empty. Not-a-number and infinities give an empty field.
     void setValue(double v);
+    // setValue for the program's redraws: left alone while the user is
+    // typing (the field has the focus, or holds typed text not yet taken),
+    // and when the field already shows v.
+    void showValue(double v);
 
     bool allowNegative() const { return m_allowNegative; }
     void setAllowNegative(bool on) { m_allowNegative = on; }
@@ -88,4 +93,5 @@ private:
     QString m_settled;          // the text after the last change handling
     bool m_selectOnClick = false;
     bool m_userEdited = false;
+    double m_lastSet = std::numeric_limits<double>::quiet_NaN();
 };

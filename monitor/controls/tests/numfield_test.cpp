@@ -140,6 +140,13 @@ TEST_P(NumField, MinusOnlyFirstOnceAndWhenAllowed)
     f.field->setCursorPosition(0);
     f.type(QStringLiteral("-"));
     EXPECT_EQ(f.field->text(), QStringLiteral("-3"));
+    // Typing over the whole text may start with a new sign.
+    f.field->selectAll();
+    f.type(QStringLiteral("-7"));
+    EXPECT_EQ(f.field->text(), QStringLiteral("-7"));
+    f.field->setSelection(1, 1);
+    f.type(QStringLiteral("-"));
+    EXPECT_EQ(f.field->text(), QStringLiteral("-7"));
 }
 
 TEST_P(NumField, SecondSeparatorOnlyReplacesASelectionOverTheFirst)

@@ -325,6 +325,13 @@ TEST(MainWindow, ScreenshotTour)
     save(msg, "message");
     SetupDialog setup(f.store, &w);
     save(setup, "first-run");
+    const char* const sectors[] = {"-090 090  05", "000  359  01", "045  135  10", "-300 0300 10", "200  205  00",
+                                   "350  359  02"};
+    int n = 0;
+    for (const char* text : sectors) {
+        conditions::XOBWindPars d(QString::fromLatin1(text), QStringLiteral("Wind, Windy"), &w);
+        save(d, QStringLiteral("sector-%1").arg(++n));
+    }
 }
 
 TEST(ConditionsTabs, EditsReachTheDecisionSettings)

@@ -75,9 +75,11 @@ void SectorDiagram::paintEvent(QPaintEvent*)
     p.drawLine(c, at(from_, r));
     p.setPen(QPen(QColor(200, 40, 0), 2));
     p.drawLine(c, at(to_, r));
-    auto label = [&](int a, const QColor& colour, bool nudge) {
+    // Each angle is written just outside its own edge, on the side away from
+    // the sector, so that two edges close together keep their texts apart.
+    auto label = [&](int a, double aside, const QColor& colour, bool nudge) {
         const QString t = QString::number(a) + QChar(0x00B0);
-        const QPointF q = at(a, r + margin / 2.0 + (nudge ? fm.height() : 0));
+        const QPointF q = at(a + aside, r + margin / 2.0 + (nudge ? fm.height() * 0.8 : 0));
         const QRectF box(q.x() - fm.horizontalAdvance(t) / 2.0 - 2, q.y() - fm.height() / 2.0,
                          fm.horizontalAdvance(t) + 4, fm.height());
         p.setPen(colour);
@@ -85,11 +87,10 @@ void SectorDiagram::paintEvent(QPaintEvent*)
                                   std::clamp(0.0, -box.top(), height() - box.bottom())),
                    Qt::AlignCenter, t);
     };
-    // Edges closer than a few degrees would write over each other.
     const int apart = std::abs(((to_ - from_) % 360 + 360) % 360);
-    const bool close = apart < 15 || apart > 345;
-    label(from_, QColor(0, 90, 200), false);
-    label(to_, QColor(200, 40, 0), close && from_ != to_);
+    const bool close = apart < 25 || apart > 335;
+    label(from_, -8, QColor(0, 90, 200), false);
+    label(to_, 8, QColor(200, 40, 0), close);
 }
 
 void SectorDiagram::mousePressEvent(QMouseEvent* e)

@@ -253,6 +253,49 @@ TEST_P(NumField, FocusSelectsAllAndLeavingAppliesTheFormat)
     EXPECT_EQ(f.other->text(), loc(QStringLiteral("3.")));
 }
 
+TEST_P(NumField, ARefusedValueKeepsTheFocusWithoutTakingItFromAnother)
+{
+    Form f(sep);
+    QTest::qWait(0);
+    int checksField = 0, checksOther = 0;
+    bool refuse = true;
+    QObject::connect(f.field, &XOBGetNumber::validate, f.field, [&](bool& cancel) {
+        ++checksField;
+        cancel = refuse;
+    });
+    // The other field refuses everything: when the first takes the focus
+    // back, the other must not check itself and take it back in turn.
+    QObject::connect(f.other, &XOBGetNumber::validate, f.other, [&](bool& cancel) {
+        ++checksOther;
+        cancel = true;
+    });
+    f.field->setFocus(Qt::TabFocusReason);
+    f.type(loc(QStringLiteral("1.5")));
+    QTest::keyClick(f.field, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(checksField, 1);
+    EXPECT_EQ(checksOther, 0);
+    EXPECT_TRUE(f.field->hasFocus());
+    EXPECT_EQ(f.field->selectedText(), loc(QStringLiteral("1.5")));
+    EXPECT_TRUE(f.field->isUserEdited());
+
+    // Return checks without moving anything.
+    QTest::keyClick(f.field, Qt::Key_Return);
+    EXPECT_EQ(checksField, 2);
+    EXPECT_TRUE(f.field->hasFocus());
+
+    // Accepted: the focus moves on.
+    refuse = false;
+    QTest::keyClick(f.field, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(checksField, 3);
+    EXPECT_TRUE(f.other->hasFocus());
+    // A value set by the program is not the user's.
+    f.field->setValue(2);
+    EXPECT_FALSE(f.field->isUserEdited());
+}
+
 INSTANTIATE_TEST_SUITE_P(Separators, NumField, ::testing::Values(kDot, kComma),
                          [](const ::testing::TestParamInfo<Separators>& p) { return p.param.decimal == QLatin1String(".") ? "Dot" : "Comma"; });
 

@@ -4,6 +4,7 @@
 #include "Levels.h"
 #include "MonitorCore.h"
 #include "Safety.h"
+#include "ThresholdRules.h"
 #include "Units.h"
 
 #include <QDBusObjectPath>
@@ -729,6 +730,14 @@ void NephorServer::addLocalLevels()
                 handlers_.onLet(name, [&core, q, i](Call& c) {
                     const double v = c.value().toDouble();
                     if (!std::isfinite(v)) return badValue(c, QStringLiteral("not a finite number"));
+                    // The same checks as the user's threshold field: a
+                    // value out of order (or a humidity above 100) is
+                    // refused with the field's message and nothing is kept.
+                    auto& levels = core.conditionsConfig().levels;
+                    conditions::PerLevel<double> limits = levels.thresholds[q];
+                    limits[i] = v;
+                    const QString refused = conditions::thresholdFieldMessage(q, limits, i, levels.descriptions(q));
+                    if (!refused.isEmpty()) return badValue(c, refused);
                     core.conditionsConfig().levels.thresholds[q][i] = v;
                     core.conditionsEdited();
                     return Reply::ok();

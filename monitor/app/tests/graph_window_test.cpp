@@ -8,13 +8,13 @@
 #include "GraphPipeline.h"
 #include "MainWindow.h"
 #include "MonitorRig.h"
+#include "XOBGetNumber.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QImageReader>
 #include <QLabel>
-#include <QSpinBox>
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -118,15 +118,17 @@ TEST(GraphWindow, ControlsFollowTheUser)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     // typed values are held and written back
-    panel->pointsField()->setFocus();
-    panel->pointsField()->setValue(5);
-    emit panel->pointsField()->editingFinished();
+    auto type = [](XOBGetNumber* f, const char* keys) {
+        f->setFocus();
+        f->selectAll();
+        QTest::keyClicks(f, QString::fromLatin1(keys));
+        QTest::keyClick(f, Qt::Key_Return);
+    };
+    type(panel->pointsField(), "5");
     EXPECT_EQ(panel->pointsField()->value(), 20);
-    panel->pointsField()->setValue(5000);
-    emit panel->pointsField()->editingFinished();
+    type(panel->pointsField(), "5000");
     EXPECT_EQ(panel->pointsField()->value(), 2000);
-    panel->freqField()->setValue(0);
-    emit panel->freqField()->editingFinished();
+    type(panel->freqField(), "0");
     EXPECT_EQ(panel->freqField()->value(), 1);
     EXPECT_EQ(panel->spanLabel()->text(), QStringLiteral("20000"));
 

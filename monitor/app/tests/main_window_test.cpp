@@ -4,14 +4,16 @@
 #include "MainWindow.h"
 #include "MonitorCore.h"
 #include "SettingsStore.h"
+#include "XOBGetNumber.h"
+#include "XOBWindPars.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDoubleSpinBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QRadioButton>
+#include <QSlider>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -60,6 +62,27 @@ struct Fixture {
         });
     }
 };
+// Replaces the text of a number field by typing, then presses Return.
+void typeAndReturn(XOBGetNumber* field, const char* keys)
+{
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QString::fromLatin1(keys));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();
+}
+
+// Runs `inside` on the modal dialog a right click opens, once it is up.
+template <typename Dialog, typename F>
+void onNextModal(F inside)
+{
+    QTimer::singleShot(0, [inside] {
+        auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        inside(*d);
+        if (d->isVisible()) d->reject();
+    });
+}
 } // namespace
 
 TEST(MainWindow, StatusLineIsCutAt60AndCodeLineIsNot)
@@ -302,6 +325,13 @@ TEST(MainWindow, ScreenshotTour)
     save(msg, "message");
     SetupDialog setup(f.store, &w);
     save(setup, "first-run");
+    const char* const sectors[] = {"-090 090  05", "000  359  01", "045  135  10", "-300 0300 10", "200  205  00",
+                                   "350  359  02"};
+    int n = 0;
+    for (const char* text : sectors) {
+        conditions::XOBWindPars d(QString::fromLatin1(text), QStringLiteral("Wind, Windy"), &w);
+        save(d, QStringLiteral("sector-%1").arg(++n));
+    }
 }
 
 TEST(ConditionsTabs, EditsReachTheDecisionSettings)
@@ -317,9 +347,9 @@ TEST(ConditionsTabs, EditsReachTheDecisionSettings)
     calmMark->click();
     EXPECT_TRUE(cfg.safety.unsafeMarks[Quantity::Wind][0]);
 
-    auto* calmLimit = w.findChild<QDoubleSpinBox*>("LimitWind_0");
+    auto* calmLimit = w.findChild<XOBGetNumber*>("LimitWind_0");
     ASSERT_NE(calmLimit, nullptr);
-    calmLimit->setValue(12.5);
+    typeAndReturn(calmLimit, "12.5");
     EXPECT_DOUBLE_EQ(cfg.levels.thresholds[Quantity::Wind][0], 12.5);
 
     // Switching the speed unit converts the thresholds and the field shows it.
@@ -336,8 +366,8 @@ TEST(ConditionsTabs, EditsReachTheDecisionSettings)
     EXPECT_FALSE(rainAlarm->isChecked());
     EXPECT_FALSE(cfg.alarms.boxes[Quantity::Rain][2].armed());
 
-    auto* delay = w.findChild<QDoubleSpinBox*>("SafeDelayVal");
-    delay->setValue(30);
+    auto* delay = w.findChild<XOBGetNumber*>("SafeDelayVal");
+    typeAndReturn(delay, "30");
     EXPECT_DOUBLE_EQ(cfg.safety.safeDelaySeconds, 30);
     // and all of it survives a restart
     f.core.save();
@@ -394,7 +424,7 @@ TEST(ConditionsTabs, TypingIntoANumberFieldIsNotRewrittenUnderTheCursor)
     struct Case { const char* field; const char* typed; double want; };
     const Case cases[] = {{"LimitWind_0", "12.5", 12.5}, {"LimitTemp_0", "-7.5", -7.5}, {"SafeDelayVal", "120", 120}};
     for (const Case& c : cases) {
-        auto* spin = w.findChild<QDoubleSpinBox*>(c.field);
+        auto* spin = w.findChild<XOBGetNumber*>(c.field);
         ASSERT_NE(spin, nullptr) << c.field;
         spin->setFocus();
         spin->selectAll();
@@ -405,7 +435,7 @@ TEST(ConditionsTabs, TypingIntoANumberFieldIsNotRewrittenUnderTheCursor)
             f.core.conditionsEdited();
             QCoreApplication::processEvents();
         }
-        EXPECT_TRUE(spin->cleanText().startsWith(QString::fromLatin1(c.typed))) << c.field << ": " << spin->text().toStdString();
+        EXPECT_EQ(spin->text(), QString::fromLatin1(c.typed)) << c.field;
         QTest::keyClick(spin, Qt::Key_Return);
         QCoreApplication::processEvents();
         const double stored = QString(c.field) == "SafeDelayVal" ? cfg.safety.safeDelaySeconds : QString(c.field) == "LimitWind_0"
@@ -413,13 +443,113 @@ TEST(ConditionsTabs, TypingIntoANumberFieldIsNotRewrittenUnderTheCursor)
         EXPECT_DOUBLE_EQ(stored, c.want) << c.field;
     }
     // Leaving the field counts too, and then it shows the formatted value.
-    auto* hum = w.findChild<QDoubleSpinBox*>("LimitHum_1");
+    auto* hum = w.findChild<XOBGetNumber*>("LimitHum_1");
     hum->setFocus();
     hum->selectAll();
-    QTest::keyClicks(hum, "85.5");
-    w.findChild<QDoubleSpinBox*>("LimitHum_2")->setFocus();
+    QTest::keyClicks(hum, "85");
+    w.findChild<XOBGetNumber*>("LimitHum_2")->setFocus(Qt::TabFocusReason);
     f.core.conditionsEdited();
     QCoreApplication::processEvents();
-    EXPECT_DOUBLE_EQ(cfg.levels.thresholds[Quantity::Humidity][1], 85.5);
-    EXPECT_EQ(hum->cleanText(), hum->textFromValue(85.5));
+    EXPECT_DOUBLE_EQ(cfg.levels.thresholds[Quantity::Humidity][1], 85);
+    EXPECT_EQ(hum->text(), QStringLiteral("85.0"));
+}
+
+TEST(ConditionsTabs, ThresholdOutOfOrderIsRefusedAndKeepsTheFocus)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    f.answerMessages();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 2000));
+    w.findChild<QTabWidget*>("SSTab1")->setCurrentIndex(1);
+    auto& limits = f.core.conditionsConfig().levels.thresholds;
+    using conditions::Quantity;
+    const QString caption = w.windowTitle();
+
+    // Leaving the field with Tab: message, focus kept, nothing stored.
+    auto* calm = w.findChild<XOBGetNumber*>("LimitWind_0");
+    calm->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(calm, "25");
+    QTest::keyClick(calm, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(f.messages.size(), 1);
+    EXPECT_EQ(f.messages.last(), caption + ": CALM value CANNOT be greater or equal than WINDY value");
+    EXPECT_TRUE(calm->hasFocus());
+    EXPECT_EQ(calm->selectedText(), QStringLiteral("25.0"));
+    EXPECT_DOUBLE_EQ(limits[Quantity::Wind][0], 10);
+    // A redraw does not undo what the user is correcting.
+    f.core.conditionsEdited();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calm->text(), QStringLiteral("25.0"));
+    // Corrected: stored, and the focus moves on.
+    QTest::keyClicks(calm, "15");
+    QTest::keyClick(calm, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.messages.size(), 1);
+    EXPECT_FALSE(calm->hasFocus());
+    EXPECT_DOUBLE_EQ(limits[Quantity::Wind][0], 15);
+
+    // Equal thresholds are refused too, on Return as well.
+    auto* gusty = w.findChild<XOBGetNumber*>("LimitGust_1");
+    typeAndReturn(gusty, "10");
+    EXPECT_EQ(f.messages.last(), caption + ": GUSTY value CANNOT be smaller or equal than CALM value");
+    EXPECT_DOUBLE_EQ(limits[Quantity::Gust][1], 20);
+    EXPECT_TRUE(gusty->hasFocus());
+    typeAndReturn(gusty, "25");
+    EXPECT_DOUBLE_EQ(limits[Quantity::Gust][1], 25);
+    EXPECT_EQ(f.messages.size(), 2);
+
+    // Humidity may reach 100 but not pass it.
+    auto* veryHumid = w.findChild<XOBGetNumber*>("LimitHum_2");
+    typeAndReturn(veryHumid, "100");
+    EXPECT_DOUBLE_EQ(limits[Quantity::Humidity][2], 100);
+    EXPECT_EQ(f.messages.size(), 2);
+    const int before = int(f.messages.size());
+    typeAndReturn(veryHumid, "100.5");
+    ASSERT_EQ(f.messages.size(), before + 1);
+    EXPECT_EQ(f.messages.last(), caption + ": VERY HUMID value CANNOT be greater than 100");
+    EXPECT_DOUBLE_EQ(limits[Quantity::Humidity][2], 100);
+}
+
+TEST(ConditionsTabs, RightClickOnASectorOpensTheEditor)
+{
+    Fixture f;
+    MainWindow w(f.core);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.findChild<QTabWidget*>("SSTab1")->setCurrentIndex(1);
+    auto& safety = f.core.conditionsConfig().safety;
+    safety.windSectors[1] = QStringLiteral("-090 090  05");
+    f.core.conditionsEdited();
+    QCoreApplication::processEvents();
+    auto* label = w.findChild<QLabel*>("DirectionWind_1");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textInteractionFlags(), Qt::NoTextInteraction);
+
+    onNextModal<conditions::XOBWindPars>([](conditions::XOBWindPars& d) {
+        EXPECT_EQ(d.sector().from(), -90);
+        d.sliderFrom()->setValue(-300);
+        EXPECT_EQ(d.sector().from(), -269);
+        d.accept();
+    });
+    QTest::mouseClick(label, Qt::RightButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(safety.windSectors[1], QStringLiteral("-269 090  05 "));
+    EXPECT_EQ(label->text(), QStringLiteral("-269 090  05 "));
+
+    // A text stored badly by hand opens clamped, and stays as stored (and
+    // so as the safety decision reads it) unless the editor is confirmed.
+    safety.gustSectors[2] = QStringLiteral("300  060  05");
+    f.core.conditionsEdited();
+    QCoreApplication::processEvents();
+    onNextModal<conditions::XOBWindPars>([](conditions::XOBWindPars& d) {
+        EXPECT_EQ(d.sector().from(), 60);
+        EXPECT_EQ(d.sector().to(), 60);
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    QTest::mouseClick(w.findChild<QLabel*>("DirectionGust_2"), Qt::RightButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(safety.gustSectors[2], QStringLiteral("300  060  05"));
+    EXPECT_EQ(f.core.conditionsConfig().safety.sectors(conditions::Quantity::Gust)[2], QStringLiteral("300  060  05"));
 }

@@ -2,13 +2,15 @@
 
 #include "LampWidget.h"
 #include "MonitorCore.h"
+#include "ThresholdRules.h"
 #include "XOBCardinalPoints.h"
 #include "XOBColor.h"
+#include "XOBGetNumber.h"
 #include "XOBSoundForm.h"
 #include "XOBUnitSymbols.h"
+#include "XOBWindPars.h"
 
 #include <QCheckBox>
-#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,6 +27,7 @@ using conditions::XOBCardinalPoints;
 using conditions::XOBColor;
 using conditions::XOBSoundForm;
 using conditions::XOBUnitSymbols;
+using conditions::XOBWindPars;
 
 namespace {
 struct QuantityInfo {
@@ -50,14 +53,20 @@ const QuantityInfo& info(Quantity q)
     return table[size_t(q)];
 }
 
-// Shows v in a number field, unless the user is typing into it: setValue
-// rewrites the text (and so the number being typed) under the cursor. Each
-// read cycle redraws the tabs; what is typed counts when the field is left.
-void showValue(QDoubleSpinBox* s, double v)
+// Threshold fields: whole numbers of up to four digits and one decimal
+// (speeds and temperatures converted to another unit stay within them), three
+// for humidity, which may not pass 100. Temperatures and the dew-point spread
+// may be negative.
+XOBGetNumber* thresholdField(Quantity q)
 {
-    const bool typing = s->hasFocus() || s->cleanText() != s->textFromValue(s->value());
-    if (typing) return;
-    if (s->value() != v) s->setValue(v);
+    auto* f = new XOBGetNumber;
+    f->setDigitsMostSignificant(q == Quantity::Humidity ? 3 : 4);
+    f->setDigitsDecimal(1);
+    f->setAllowNegative(q == Quantity::Temperature || q == Quantity::DewPoint);
+    f->setDisplayFormat(QStringLiteral("0.0"));
+    f->setMaximumWidth(64);
+    f->setAlignment(Qt::AlignRight);
+    return f;
 }
 
 } // namespace
@@ -87,20 +96,14 @@ QWidget* ConditionsTabs::buildConditions()
             auto* cell = new QHBoxLayout;
             cell->setSpacing(3);
             if (conditions::isLocallyClassified(q)) {
-                auto* spin = new QDoubleSpinBox;
+                XOBGetNumber* spin = thresholdField(q);
                 spin->setObjectName(QStringLiteral("Limit%1_%2").arg(QString::fromLatin1(qi.suffix)).arg(i));
-                spin->setRange(-999, 9999);
-                spin->setDecimals(1);
-                spin->setMaximumWidth(72);
                 spin->setToolTip(QStringLiteral("Upper limit of this level"));
                 // The value counts when the field is left or Enter is pressed,
-                // not on every key: "12.5" passes through "12." on its way.
-                spin->setKeyboardTracking(false);
-                connect(spin, &QDoubleSpinBox::valueChanged, this, [this, q, i](double v) {
-                    if (rendering_) return;
-                    core_.conditionsConfig().levels.thresholds[q][i] = v;
-                    core_.conditionsEdited();
-                });
+                // not on every key: "12.5" passes through "12." on its way,
+                // and a limit out of order is refused there.
+                connect(spin, &XOBGetNumber::validate, this,
+                        [this, q, i](bool& cancel) { checkThreshold(q, i, cancel); });
                 limits_[size_t(q)][i] = spin;
                 editors_ << spin;
                 cell->addWidget(spin);
@@ -148,6 +151,11 @@ QWidget* ConditionsTabs::buildConditions()
             l->setFont(QFont(QStringLiteral("monospace")));
             l->setFrameShape(QFrame::Panel);
             l->setFrameShadow(QFrame::Sunken);
+            l->setTextInteractionFlags(Qt::NoTextInteraction);
+            l->setToolTip(QStringLiteral("Right-click to edit the sector"));
+            l->setProperty("xobSector", l == windSectors_[i] ? int(Quantity::Wind) : int(Quantity::Gust));
+            l->setProperty("xobIndex", i);
+            l->installEventFilter(this);
         }
         sg->addWidget(windSectors_[i], 0, 1 + i);
         sg->addWidget(gustSectors_[i], 1, 1 + i);
@@ -206,20 +214,22 @@ QWidget* ConditionsTabs::buildConditions()
 
     auto* delayBox = new QGroupBox(QStringLiteral("Safe delay"));
     auto* dl = new QHBoxLayout(delayBox);
-    safeDelay_ = new QDoubleSpinBox;
+    safeDelay_ = new XOBGetNumber;
     safeDelay_->setObjectName(QStringLiteral("SafeDelayVal"));
-    safeDelay_->setRange(0, 99999);
-    safeDelay_->setDecimals(0);
-    safeDelay_->setSuffix(QStringLiteral(" s"));
+    safeDelay_->setDigitsMostSignificant(5);
+    safeDelay_->setDigitsDecimal(0);
+    safeDelay_->setMaximumWidth(64);
+    safeDelay_->setAlignment(Qt::AlignRight);
     safeDelay_->setToolTip(QStringLiteral("How long the sky must stay safe before SAFE is reported"));
-    safeDelay_->setKeyboardTracking(false);
-    connect(safeDelay_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
-        if (rendering_) return;
-        core_.conditionsConfig().safety.safeDelaySeconds = v;
+    connect(safeDelay_, &XOBGetNumber::validate, this, [this](bool&) {
+        if (!safeDelay_->isUserEdited()) return;
+        safeDelay_->clearUserEdited();
+        core_.conditionsConfig().safety.safeDelaySeconds = safeDelay_->value();
         core_.conditionsEdited();
     });
     editors_ << safeDelay_;
     dl->addWidget(safeDelay_);
+    dl->addWidget(new QLabel(QStringLiteral("s")));
     bottom->addWidget(delayBox);
     root->addLayout(bottom);
     root->addStretch();
@@ -309,6 +319,11 @@ bool ConditionsTabs::eventFilter(QObject* o, QEvent* e)
         if (o == alarmNp_) { chooseStaleSound(false); return true; }
         const QVariant q = o->property("xobQuantity");
         const int i = o->property("xobIndex").toInt();
+        const QVariant sector = o->property("xobSector");
+        if (sector.isValid()) {
+            if (!core_.isRunning()) editSector(Quantity(sector.toInt()), i);
+            return true;
+        }
         if (q.isValid()) {
             if (qobject_cast<QCheckBox*>(o)) chooseSound(Quantity(q.toInt()), i);
             else if (!core_.isRunning()) editStyle(Quantity(q.toInt()), i);
@@ -326,6 +341,39 @@ void ConditionsTabs::editStyle(Quantity q, int i)
         style = d.result();
         core_.conditionsEdited();
     }
+}
+
+void ConditionsTabs::editSector(Quantity q, int i)
+{
+    auto& safety = core_.conditionsConfig().safety;
+    QString& text = q == Quantity::Gust ? safety.gustSectors[i] : safety.windSectors[i];
+    const QString level = core_.conditionsConfig().levels.styles[q][i].description;
+    XOBWindPars d(text, QStringLiteral("%1, %2").arg(QString::fromLatin1(info(q).caption), level), owner_);
+    // Only OK writes the label: until then the safety decision goes on
+    // reading the stored text as it is, even one the editor showed clamped.
+    if (d.exec() == QDialog::Accepted) {
+        text = d.sectorText();
+        core_.conditionsEdited();
+    }
+}
+
+void ConditionsTabs::checkThreshold(Quantity q, int i, bool& cancel)
+{
+    XOBGetNumber* field = limits_[size_t(q)][i];
+    auto& levels = core_.conditionsConfig().levels;
+    conditions::PerLevel<double> limits = levels.thresholds[q];
+    const bool edited = field->isUserEdited();
+    if (edited) limits[i] = field->value();
+    const QString message = conditions::thresholdFieldMessage(q, limits, i, levels.descriptions(q));
+    if (!message.isEmpty()) {
+        core_.showMessage(message, MessageOk, QString());
+        cancel = true;
+        return;
+    }
+    if (!edited) return;
+    field->clearUserEdited();
+    levels.thresholds[q][i] = limits[i];
+    core_.conditionsEdited();
 }
 
 void ConditionsTabs::chooseSound(Quantity q, int i)
@@ -358,7 +406,7 @@ void ConditionsTabs::render()
     for (Quantity q : conditions::kAllQuantities) {
         const QuantityInfo& qi = info(q);
         for (int i = 0; i < 3; ++i) {
-            if (QDoubleSpinBox* s = limits_[size_t(q)][i]) showValue(s, c.levels.thresholds[q][i]);
+            if (XOBGetNumber* s = limits_[size_t(q)][i]) s->showValue(c.levels.thresholds[q][i]);
             QLabel* l = styles_[size_t(q)][i];
             if (conditions::isLocallyClassified(q)) {
                 const auto& st = c.levels.styles[q][i];
@@ -383,7 +431,9 @@ void ConditionsTabs::render()
     }
     unitsTemp_[int(c.units.temperature)]->setChecked(true);
     unitsSpeed_[int(c.units.speed)]->setChecked(true);
-    showValue(safeDelay_, c.safety.safeDelaySeconds);
+    // Each read cycle redraws the tabs: a field the user is typing into is
+    // left alone; what is typed counts when the field is left.
+    safeDelay_->showValue(c.safety.safeDelaySeconds);
     wsDataOldUnsafe_->setChecked(c.safety.wsDataOldUnsafe);
     npDataOldUnsafe_->setChecked(c.safety.npDataOldUnsafe);
     alarmWs_->setChecked(c.alarms.stationData.armed());

@@ -10,11 +10,11 @@
 #include <array>
 
 class QCheckBox;
-class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QRadioButton;
 class QWidget;
+class XOBGetNumber;
 
 namespace skyvane {
 
@@ -43,6 +43,11 @@ private:
     QWidget* buildConditions();
     QWidget* buildAlarms();
     void editStyle(conditions::Quantity q, int index);
+    void editSector(conditions::Quantity q, int index);
+    // The check of a threshold field as the user leaves it: a value out of
+    // order is refused with the message and the focus stays in the field;
+    // an accepted value is stored.
+    void checkThreshold(conditions::Quantity q, int index, bool& cancel);
     void chooseSound(conditions::Quantity q, int index);
     void chooseStaleSound(bool station);
     bool eventFilter(QObject* o, QEvent* e) override;
@@ -55,7 +60,7 @@ private:
     QWidget* alarmsTab_ = nullptr;
     QGroupBox* frame3_ = nullptr;
 
-    using Row3Spin = std::array<QDoubleSpinBox*, 3>;
+    using Row3Spin = std::array<XOBGetNumber*, 3>;
     using Row3Label = std::array<QLabel*, 3>;
     using Row3Check = std::array<QCheckBox*, 3>;
     std::array<Row3Spin, conditions::kQuantityCount> limits_{};
@@ -66,7 +71,7 @@ private:
     std::array<QLabel*, 3> gustSectors_{};
     std::array<QRadioButton*, 2> unitsTemp_{};
     std::array<QRadioButton*, 4> unitsSpeed_{};
-    QDoubleSpinBox* safeDelay_ = nullptr;
+    XOBGetNumber* safeDelay_ = nullptr;
     QCheckBox* wsDataOldUnsafe_ = nullptr;
     QCheckBox* npDataOldUnsafe_ = nullptr;
     QCheckBox* alarmWs_ = nullptr;

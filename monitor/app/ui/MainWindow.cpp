@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "LampWidget.h"
 #include "MonitorCore.h"
+#include "XOBGetNumber.h"
 
 #include <QAction>
 #include <QApplication>
@@ -348,10 +349,10 @@ QWidget* MainWindow::buildSensorTab()
 
     auto* conn = new QGroupBox(QStringLiteral("Connection"));
     auto* f = new QFormLayout(conn);
-    npTimeout_ = new QDoubleSpinBox;
+    npTimeout_ = new XOBGetNumber;
     npTimeout_->setObjectName(QStringLiteral("NPTimeout"));
-    npTimeout_->setDecimals(0);
-    npTimeout_->setRange(0, 999);
+    npTimeout_->setDigitsMostSignificant(3);
+    npTimeout_->setDigitsDecimal(0);
     npTimeout_->setMaximumWidth(100);
     f->addRow(QStringLiteral("(sec) reading XOB_Nephor"), npTimeout_);
     emulatorFlag_ = new QCheckBox(QStringLiteral("Connect to XOB_Skyvane"));
@@ -411,10 +412,11 @@ QWidget* MainWindow::buildFilesTab()
         }
     });
 
-    timeoutRead_ = new QDoubleSpinBox;
+    timeoutRead_ = new XOBGetNumber;
     timeoutRead_->setObjectName(QStringLiteral("TimeoutREAD"));
-    timeoutRead_->setDecimals(0);
-    timeoutRead_->setRange(0, 999);
+    timeoutRead_->setDigitsMostSignificant(3);
+    timeoutRead_->setDigitsDecimal(0);
+    timeoutRead_->setMaximumWidth(100);
     g->addWidget(new QLabel(QStringLiteral("Data too old after (min)")), r, 0);
     g->addWidget(timeoutRead_, r++, 1);
     dateFormat_[0] = new QRadioButton(QStringLiteral("dd/mm/yy"));
@@ -489,9 +491,11 @@ QWidget* MainWindow::buildRecordFiles()
     fileName_->setObjectName(QStringLiteral("FileName"));
     fileName_->setMinimumWidth(140);
     fileName_->installEventFilter(this);
-    saveFreq_ = new QSpinBox;
+    saveFreq_ = new XOBGetNumber;
     saveFreq_->setObjectName(QStringLiteral("SaveFreq"));
-    saveFreq_->setRange(1, 9999);
+    saveFreq_->setDigitsMostSignificant(4);
+    saveFreq_->setDigitsDecimal(0);
+    saveFreq_->setMaximumWidth(100);
     buttFileStructure_ = new QPushButton(QStringLiteral("File Structure..."));
     buttFileStructure_->setObjectName(QStringLiteral("ButtFileStructure"));
     ug->addWidget(record, 0, 0, 1, 3);
@@ -538,8 +542,11 @@ QWidget* MainWindow::buildRecordFiles()
             [this] { core_.outputsConfig().fileName = fileName_->text(); });
     connect(fileNameCcdap4_, &QLineEdit::editingFinished, this,
             [this] { core_.outputsConfig().fileNameCcdap4 = fileNameCcdap4_->text(); });
-    connect(saveFreq_, &QSpinBox::valueChanged, this, [this](int v) {
-        if (!rendering_) core_.outputsConfig().freqSave = std::max(1, v);
+    // Typed numbers count when the field is left or Return is pressed.
+    connect(saveFreq_, &XOBGetNumber::validate, this, [this](bool&) {
+        if (!saveFreq_->isUserEdited()) return;
+        core_.outputsConfig().freqSave = std::max(1, int(saveFreq_->value()));
+        saveFreq_->setValue(core_.outputsConfig().freqSave);
     });
     connect(buttFileStructure_, &QPushButton::clicked, this, &MainWindow::chooseRecordColumns);
     connect(buttCcdap4_, &QPushButton::clicked, this, [this] {
@@ -563,7 +570,7 @@ void MainWindow::renderRecordFiles()
     recOption_[rec ? 0 : 1]->setChecked(true);
     if (!fileName_->hasFocus() && fileName_->text() != o.fileName) fileName_->setText(o.fileName);
     if (!fileNameCcdap4_->hasFocus() && fileNameCcdap4_->text() != o.fileNameCcdap4) fileNameCcdap4_->setText(o.fileNameCcdap4);
-    if (saveFreq_->value() != o.freqSave) saveFreq_->setValue(o.freqSave);
+    saveFreq_->showValue(o.freqSave);
     lblPathNameCcdap4_->setText(o.pathNameCcdap4);
     // the layout of the file never changes while it is written
     fileName_->setEnabled(!rec);
@@ -620,8 +627,8 @@ void MainWindow::bindConfig()
     connect(flgReadStation_, &QCheckBox::toggled, this, changed);
     connect(flgUpload_, &QCheckBox::toggled, this, changed);
     connect(refreshRead_, &QComboBox::currentIndexChanged, this, changed);
-    connect(npTimeout_, &QDoubleSpinBox::valueChanged, this, changed);
-    connect(timeoutRead_, &QDoubleSpinBox::valueChanged, this, changed);
+    connect(npTimeout_, &XOBGetNumber::validate, this, changed);
+    connect(timeoutRead_, &XOBGetNumber::validate, this, changed);
     for (QRadioButton* b : {swRole_[0], swRole_[1], dateFormat_[0], dateFormat_[1]}) connect(b, &QRadioButton::toggled, this, changed);
     for (QCheckBox* b : graphImage_) connect(b, &QCheckBox::toggled, this, changed);
     connect(swRole_[0], &QRadioButton::toggled, this, [this] { if (!rendering_) core_.dispSwitchLabels(); });
@@ -661,8 +668,8 @@ void MainWindow::render()
     flgReadStation_->setChecked(c.readStation);
     flgUpload_->setChecked(c.upload);
     refreshRead_->setCurrentIndex(c.refreshRead);
-    npTimeout_->setValue(c.npTimeout);
-    timeoutRead_->setValue(c.timeoutRead);
+    npTimeout_->showValue(c.npTimeout);
+    timeoutRead_->showValue(c.timeoutRead);
     swRole_[c.swRole == 1 ? 1 : 0]->setChecked(true);
     dateFormat_[c.dateFormat == 1 ? 1 : 0]->setChecked(true);
     emulatorFlag_->setChecked(c.emulator);

@@ -18,6 +18,7 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class QGroupBox;
+class XOBGetNumber;
 
 namespace skyvane {
 
@@ -138,7 +139,7 @@ private:
     std::array<QLabel*, 13> wsDesc_{};
     std::array<QLabel*, 13> wsValue_{};
     // sensor tab
-    QDoubleSpinBox* npTimeout_ = nullptr;
+    XOBGetNumber* npTimeout_ = nullptr;
     QRadioButton* swRole_[2] = {};
     QCheckBox* emulatorFlag_ = nullptr;
     QGroupBox* frameCom_ = nullptr;
@@ -148,7 +149,7 @@ private:
     // files tab
     QLabel* htmFile_ = nullptr;
     QPushButton* buttHtmPath_ = nullptr;
-    QDoubleSpinBox* timeoutRead_ = nullptr;
+    XOBGetNumber* timeoutRead_ = nullptr;
     QRadioButton* dateFormat_[2] = {};
     QLabel* lblPathName_ = nullptr;
     QLabel* graphImagePath_ = nullptr;
@@ -159,7 +160,7 @@ private:
     // record files: the Record frame, the user data file and the CCDAutopilot file
     QRadioButton* recOption_[2] = {};
     QLineEdit* fileName_ = nullptr;
-    QSpinBox* saveFreq_ = nullptr;
+    XOBGetNumber* saveFreq_ = nullptr;
     QPushButton* buttPath_ = nullptr;
     QPushButton* buttFileStructure_ = nullptr;
     QPushButton* buttCcdap4_ = nullptr;

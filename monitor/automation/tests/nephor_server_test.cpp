@@ -200,6 +200,7 @@ TEST(NephorServer, SpeedAndTemperatureUnitCodes)
     ASSERT_TRUE(rig.ready()) << rig.why().toStdString();
     auto c = rig.client();
     ASSERT_EQ(c->get("XOB_SpeedUnits").value.toString(), "K");
+    ASSERT_TRUE(c->let("ThreshWindWindy", 30.0).ok());
     ASSERT_TRUE(c->let("ThreshWindCalm", 20.0).ok());
 
     c->let("XOB_SpeedUnits", "k");

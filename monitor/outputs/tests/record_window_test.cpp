@@ -8,6 +8,7 @@
 #include "MainWindow.h"
 #include "MonitorCore.h"
 #include "SettingsStore.h"
+#include "XOBGetNumber.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -98,7 +98,7 @@ TEST(RecordWindow, RecordFrameLocksTheLayoutWhileRecording)
     auto* start = w.findChild<QRadioButton*>("RecOption_0");
     auto* stop = w.findChild<QRadioButton*>("RecOption_1");
     auto* name = w.findChild<QLineEdit*>("FileName");
-    auto* freq = w.findChild<QSpinBox*>("SaveFreq");
+    auto* freq = w.findChild<XOBGetNumber*>("SaveFreq");
     auto* structure = w.findChild<QPushButton*>("ButtFileStructure");
     auto* path = w.findChild<QPushButton*>("ButtPATH");
     auto* ccdName = w.findChild<QLineEdit*>("FileNameCCDAP4");
@@ -110,9 +110,16 @@ TEST(RecordWindow, RecordFrameLocksTheLayoutWhileRecording)
     // the fields reach the settings
     name->setText(QStringLiteral("night"));
     emit name->editingFinished();
-    freq->setValue(0); // below 1 is not taken
+    auto type = [freq](const char* keys) {
+        freq->setFocus();
+        freq->selectAll();
+        QTest::keyClicks(freq, QString::fromLatin1(keys));
+        QTest::keyClick(freq, Qt::Key_Return);
+    };
+    type("0"); // below 1 is not taken
     EXPECT_EQ(freq->value(), 1);
-    freq->setValue(4);
+    EXPECT_EQ(f.core.outputsConfig().freqSave, 1);
+    type("4");
     EXPECT_EQ(f.core.outputsConfig().fileName, QStringLiteral("night"));
     EXPECT_EQ(f.core.outputsConfig().freqSave, 4);
     ccdName->setText(QString());

@@ -3,6 +3,7 @@
 #include "GraphRenderer.h"
 #include "MonitorCore.h"
 #include "XOBColor.h"
+#include "XOBGetNumber.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -46,14 +47,16 @@ GraphPanel::GraphPanel(MonitorCore& core, QWidget* parent) : QWidget(parent), co
     root->setSpacing(4);
 
     auto* settingsRow = new QHBoxLayout;
-    points_ = new QSpinBox;
+    points_ = new XOBGetNumber;
     points_->setObjectName(QStringLiteral("GraphNoPoints"));
-    points_->setRange(0, 99999); // what is typed is held to 20..2000 when the field is left
-    points_->setKeyboardTracking(false);
-    freq_ = new QSpinBox;
+    points_->setDigitsMostSignificant(4); // what is typed is held to 20..2000 when the field is left
+    points_->setDigitsDecimal(0);
+    points_->setMaximumWidth(64);
+    freq_ = new XOBGetNumber;
     freq_->setObjectName(QStringLiteral("GraphFreq"));
-    freq_->setRange(0, 9999);
-    freq_->setKeyboardTracking(false);
+    freq_->setDigitsMostSignificant(4);
+    freq_->setDigitsDecimal(0);
+    freq_->setMaximumWidth(64);
     span_ = new QLabel;
     span_->setObjectName(QStringLiteral("GraphSpan"));
     spanDesc_ = new QLabel;
@@ -124,11 +127,14 @@ GraphPanel::GraphPanel(MonitorCore& core, QWidget* parent) : QWidget(parent), co
     root->addLayout(grid);
     root->addStretch();
 
-    connect(points_, &QSpinBox::editingFinished, this, [this] {
+    // Typed numbers count when the field is left or Return is pressed.
+    connect(points_, &XOBGetNumber::validate, this, [this](bool&) {
+        if (!points_->isUserEdited()) return;
         points_->setValue(core_.graphs().setPoints(points_->value()));
         showSpan();
     });
-    connect(freq_, &QSpinBox::editingFinished, this, [this] {
+    connect(freq_, &XOBGetNumber::validate, this, [this](bool&) {
+        if (!freq_->isUserEdited()) return;
         freq_->setValue(core_.graphs().setFreq(freq_->value()));
         showSpan();
     });
@@ -150,8 +156,8 @@ void GraphPanel::render()
     const MonitorConfig& c = core_.config();
     const bool editable = core_.state().setupEnabled;
     for (QWidget* w : locked_) w->setEnabled(editable);
-    if (!points_->hasFocus()) points_->setValue(s.points);
-    if (!freq_->hasFocus()) freq_->setValue(s.freq);
+    points_->showValue(s.points);
+    freq_->showValue(s.freq);
     for (GraphId g : kAllGraphs) {
         generate_[g]->setChecked(s.generate[g]);
         image_[g]->setChecked(c.graphImage[size_t(configImageIndex(g))]);

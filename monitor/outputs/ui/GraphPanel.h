@@ -12,7 +12,7 @@
 class QCheckBox;
 class QLabel;
 class QRadioButton;
-class QSpinBox;
+class XOBGetNumber;
 
 namespace skyvane {
 class MonitorCore;
@@ -33,8 +33,8 @@ public:
     QCheckBox* generateBox(GraphId g) const { return generate_[g]; }
     QCheckBox* imageBox(GraphId g) const { return image_[g]; }
     QLabel* colourBox(GraphId g, int i) const { return colours_[g][size_t(i)]; }
-    QSpinBox* pointsField() const { return points_; }
-    QSpinBox* freqField() const { return freq_; }
+    XOBGetNumber* pointsField() const { return points_; }
+    XOBGetNumber* freqField() const { return freq_; }
     QLabel* spanLabel() const { return span_; }
     QLabel* spanDescLabel() const { return spanDesc_; }
     QCheckBox* imageTypeBox() const { return imageType_; }
@@ -63,8 +63,8 @@ private:
     std::array<QCheckBox*, GraphCount> generate_{};
     std::array<QCheckBox*, GraphCount> image_{};
     std::array<std::array<QLabel*, 3>, GraphCount> colours_{};
-    QSpinBox* points_ = nullptr;
-    QSpinBox* freq_ = nullptr;
+    XOBGetNumber* points_ = nullptr;
+    XOBGetNumber* freq_ = nullptr;
     QLabel* span_ = nullptr;
     QLabel* spanDesc_ = nullptr;
     QCheckBox* imageType_ = nullptr;

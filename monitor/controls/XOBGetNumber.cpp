@@ -4,14 +4,24 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QTimer>
 #include <cmath>
 
 using skyvane::format::Separators;
+
+namespace {
+// Set while a field puts the focus back into itself after a refused value:
+// the field that loses the focus then must not check its own value, or two
+// fields that both refuse would take the focus from each other forever.
+bool g_refocusing = false;
+} // namespace
 
 XOBGetNumber::XOBGetNumber(QWidget* parent)
     : QLineEdit(parent), m_sep(skyvane::format::regional())
 {
     connect(this, &QLineEdit::textChanged, this, &XOBGetNumber::onTextChanged);
+    connect(this, &QLineEdit::textEdited, this, [this] { m_userEdited = true; });
 }
 
 QChar XOBGetNumber::decimalChar() const
@@ -50,8 +60,17 @@ double XOBGetNumber::toNumber(const QString& text, const Separators& sep)
 
 double XOBGetNumber::value() const { return toNumber(text(), m_sep); }
 
+void XOBGetNumber::showValue(double v)
+{
+    if (hasFocus() || m_userEdited) return;
+    if (v == m_lastSet && !text().isEmpty()) return;
+    setValue(v);
+}
+
 void XOBGetNumber::setValue(double v)
 {
+    m_userEdited = false;
+    m_lastSet = v;
     if (!std::isfinite(v)) {
         setText(QString());
         return;
@@ -108,7 +127,9 @@ bool XOBGetNumber::acceptsCharacter(QChar c) const
     if (c.isDigit() && c.unicode() < 128) return !beforeSign && fits();
     if (c == QLatin1Char('-')) {
         if (!m_allowNegative) return false;
-        return !t.contains(QLatin1Char('-')) && s == 0;
+        // First only, and once: a sign already there may only be replaced
+        // by a selection that starts with it ("-5.0" selected, "-7" typed).
+        return s == 0 && (!t.contains(QLatin1Char('-')) || l > 0);
     }
     if (c == dec) {
         if (m_digitsDecimal < 1 || beforeSign) return false;
@@ -130,6 +151,11 @@ void XOBGetNumber::keyPressEvent(QKeyEvent* e)
     // Control characters (Backspace, Delete, Return, Escape) keep their
     // usual meaning, so a dialog still sees Return and Escape.
     const bool control = typed.size() == 1 && (typed.at(0).unicode() < 0x20 || typed.at(0).unicode() == 0x7f);
+    if (!shortcut && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        runValidation(false);
+        QLineEdit::keyPressEvent(e);
+        return;
+    }
     if (typed.isEmpty() || shortcut || control) {
         QLineEdit::keyPressEvent(e);
         return;
@@ -234,4 +260,31 @@ void XOBGetNumber::focusOutEvent(QFocusEvent* e)
     if (e->reason() == Qt::PopupFocusReason) return;
     if (!m_displayFormat.trimmed().isEmpty())
         setTextKeepingSign(skyvane::format::number(value(), m_displayFormat.trimmed(), m_sep));
+    // Only a move to another control of the window is checked: switching to
+    // another window, a menu or the message dialog itself is not leaving.
+    switch (e->reason()) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::MouseFocusReason:
+    case Qt::ShortcutFocusReason:
+    case Qt::OtherFocusReason:
+        break;
+    default:
+        return;
+    }
+    if (g_refocusing) return;
+    // The check may show a modal message: it runs once the focus change is
+    // over, not inside it.
+    QTimer::singleShot(0, this, [this] { runValidation(true); });
+}
+
+void XOBGetNumber::runValidation(bool refocus)
+{
+    bool cancel = false;
+    emit validate(cancel);
+    if (!cancel || !refocus) return;
+    g_refocusing = true;
+    setFocus(Qt::OtherFocusReason);
+    g_refocusing = false;
+    selectAll();
 }

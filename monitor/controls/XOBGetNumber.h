@@ -12,6 +12,7 @@
 #include "Format.h"
 
 #include <QLineEdit>
+#include <limits>
 
 class XOBGetNumber : public QLineEdit {
     Q_OBJECT
@@ -31,6 +32,10 @@ public:
     // Shows v with DisplayFormat, or as its plain decimal text when the
     // format is empty. Not-a-number and infinities give an empty field.
     void setValue(double v);
+    // setValue for the program's redraws: left alone while the user is
+    // typing (the field has the focus, or holds typed text not yet taken),
+    // and when the field already shows v.
+    void showValue(double v);
 
     bool allowNegative() const { return m_allowNegative; }
     void setAllowNegative(bool on) { m_allowNegative = on; }
@@ -41,6 +46,11 @@ public:
     void setDigitsDecimal(int n);
     QString displayFormat() const { return m_displayFormat; }
     void setDisplayFormat(const QString& f) { m_displayFormat = f; }
+
+    // Whether the user has typed or pasted into the field since the program
+    // last set its value.
+    bool isUserEdited() const { return m_userEdited; }
+    void clearUserEdited() { m_userEdited = false; }
 
     skyvane::format::Separators separators() const { return m_sep; }
     // Replaces the regional separators (a field shown for another region).
@@ -53,6 +63,12 @@ signals:
     // The text changed (typed, pasted or set), raised again once the field
     // has brought the text within its limits.
     void changed();
+    // The user is leaving the field for another control of the window (Tab,
+    // a click elsewhere) or pressed Return. A handler that sets `cancel`
+    // keeps the focus in the field, with its text selected, so that a value
+    // the program can not take is corrected before anything else is done.
+    // Raised once the focus change has been handled, never from inside it.
+    void validate(bool& cancel);
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -65,6 +81,7 @@ private:
     void onTextChanged(const QString& text);
     void setTextKeepingSign(const QString& t);
     QChar decimalChar() const;
+    void runValidation(bool refocus);
 
     skyvane::format::Separators m_sep;
     bool m_allowNegative = false;
@@ -75,4 +92,6 @@ private:
     bool m_keepSign = false;    // the program is setting a (maybe negative) number
     QString m_settled;          // the text after the last change handling
     bool m_selectOnClick = false;
+    bool m_userEdited = false;
+    double m_lastSet = std::numeric_limits<double>::quiet_NaN();
 };

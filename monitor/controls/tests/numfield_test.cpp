@@ -140,6 +140,13 @@ TEST_P(NumField, MinusOnlyFirstOnceAndWhenAllowed)
     f.field->setCursorPosition(0);
     f.type(QStringLiteral("-"));
     EXPECT_EQ(f.field->text(), QStringLiteral("-3"));
+    // Typing over the whole text may start with a new sign.
+    f.field->selectAll();
+    f.type(QStringLiteral("-7"));
+    EXPECT_EQ(f.field->text(), QStringLiteral("-7"));
+    f.field->setSelection(1, 1);
+    f.type(QStringLiteral("-"));
+    EXPECT_EQ(f.field->text(), QStringLiteral("-7"));
 }
 
 TEST_P(NumField, SecondSeparatorOnlyReplacesASelectionOverTheFirst)
@@ -244,6 +251,49 @@ TEST_P(NumField, FocusSelectsAllAndLeavingAppliesTheFormat)
     QTest::keyClicks(f.other, loc(QStringLiteral("3.")));
     f.field->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(f.other->text(), loc(QStringLiteral("3.")));
+}
+
+TEST_P(NumField, ARefusedValueKeepsTheFocusWithoutTakingItFromAnother)
+{
+    Form f(sep);
+    QTest::qWait(0);
+    int checksField = 0, checksOther = 0;
+    bool refuse = true;
+    QObject::connect(f.field, &XOBGetNumber::validate, f.field, [&](bool& cancel) {
+        ++checksField;
+        cancel = refuse;
+    });
+    // The other field refuses everything: when the first takes the focus
+    // back, the other must not check itself and take it back in turn.
+    QObject::connect(f.other, &XOBGetNumber::validate, f.other, [&](bool& cancel) {
+        ++checksOther;
+        cancel = true;
+    });
+    f.field->setFocus(Qt::TabFocusReason);
+    f.type(loc(QStringLiteral("1.5")));
+    QTest::keyClick(f.field, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(checksField, 1);
+    EXPECT_EQ(checksOther, 0);
+    EXPECT_TRUE(f.field->hasFocus());
+    EXPECT_EQ(f.field->selectedText(), loc(QStringLiteral("1.5")));
+    EXPECT_TRUE(f.field->isUserEdited());
+
+    // Return checks without moving anything.
+    QTest::keyClick(f.field, Qt::Key_Return);
+    EXPECT_EQ(checksField, 2);
+    EXPECT_TRUE(f.field->hasFocus());
+
+    // Accepted: the focus moves on.
+    refuse = false;
+    QTest::keyClick(f.field, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(checksField, 3);
+    EXPECT_TRUE(f.other->hasFocus());
+    // A value set by the program is not the user's.
+    f.field->setValue(2);
+    EXPECT_FALSE(f.field->isUserEdited());
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, NumField, ::testing::Values(kDot, kComma),

@@ -180,6 +180,10 @@ TEST(Reset, WindowShowsItsRowsAndVersion)
     auto* exit = form.findChild<QPushButton*>("Command0");
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->text(), "Exit");
+    form.centre();
+    form.show();
+    const QString shots = qEnvironmentVariable("SKYVANE_SHOT_DIR");
+    if (!shots.isEmpty()) form.grab().save(shots + "/reset-tool.png");
 }
 
 TEST(ResetProgram, CommandLineDoesTheSameDeletionsAndPrintsTheMessages)

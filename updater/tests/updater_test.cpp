@@ -369,3 +369,28 @@ TEST(UpdateRun, WithoutAHandOverFileNothingHappens)
     EXPECT_EQ(rig.run->programToStart(), QString());
     EXPECT_TRUE(rig.messages.isEmpty());
 }
+
+TEST(UpdateRun, PlainHttpFromThisMachineIsAccepted)
+{
+    // The demo's local server.
+    Rig rig;
+    UpdateServer plain(rig.serverRoot.path(), false);
+    ASSERT_TRUE(plain.isRunning());
+    rig.handOver(rig.record("XOB_Skyvane", plain.url("/XOB_Skyvane"), "XOB_Skyvane_new", "XOB_Skyvane", "XOB_Skyvane.old"));
+    ASSERT_TRUE(rig.go());
+    EXPECT_EQ(rig.lastUpdateMsg(), "");
+    EXPECT_EQ(readFile(rig.at("XOB_Skyvane")), rig.newMonitor);
+}
+
+TEST(UpdateRun, GarbageHandOverFileDownloadsNothing)
+{
+    Rig rig;
+    QByteArray garbage;
+    for (int i = 0; i < 20000; ++i) garbage += char(i * 131 % 256);
+    writeFile(rig.at(kHandOverFile), garbage);
+    ASSERT_TRUE(rig.go());
+    EXPECT_EQ(rig.lastUpdateMsg(), failedMessage());
+    EXPECT_FALSE(rig.messages.filter("Downloading").size());
+    EXPECT_FALSE(QFileInfo::exists(rig.at(kHandOverFile)));
+    EXPECT_EQ(readFile(rig.at("XOB_Skyvane")), rig.oldMonitor);
+}

@@ -25,6 +25,7 @@ XOBDispNews::XOBDispNews(SettingsStore& store, QWidget* parent)
     lblMsg_->setWordWrap(true);
     lblMsg_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblMsg_->setMargin(6);
+    lblMsg_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(lblMsg_);
     scroll->setWidgetResizable(true);

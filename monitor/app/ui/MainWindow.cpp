@@ -601,7 +601,9 @@ void MainWindow::buildMenus()
     connect(mnuUpdate_, &QAction::triggered, this, [this] {
         // The updater replaces our files: once it runs, this program ends.
         const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-        if (update::runUpdateCheck(this, core_.store(), core_.config().programDir, self)) exitProgram();
+        if (update::runUpdateCheck(this, core_.store(), core_.config().programDir, self, {},
+                                   [this] { return core_.requestClose(); }))
+            exitProgram();
     });
     QAction* about = help->addAction(QStringLiteral("&About"), this, [this] { AboutDialog(this).exec(); });
     about->setObjectName(QStringLiteral("mnuAbout"));

@@ -191,6 +191,26 @@ TEST(UpdateCheck, CancelDeletesTheHandOverFile)
     EXPECT_FALSE(QFile::exists(rig.handOver()));
 }
 
+TEST(UpdateCheck, AMonitorThatMayNotEndStartsNoUpdater)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.server.isRunning());
+    bool launched = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* f = qobject_cast<XOBUpdateForm*>(w)) {
+                rig.hook(*f);
+                ASSERT_TRUE(Rig::check(*f));
+                QTest::mouseClick(f->findChild<QPushButton*>("Command5"), Qt::LeftButton);
+            }
+    });
+    EXPECT_FALSE(runUpdateCheck(
+        nullptr, rig.store, rig.program.path(), "XOB_Skyvane", [&](const QString&) { return launched = true; },
+        [] { return false; }));
+    EXPECT_FALSE(launched);
+    EXPECT_FALSE(QFile::exists(rig.handOver()));
+}
+
 TEST(UpdateCheck, NewsOfTwoCharactersIsSavedButNotShown)
 {
     Rig rig("ok");

@@ -134,7 +134,7 @@ void XOBUpdateForm::cancel()
 }
 
 bool runUpdateCheck(QWidget* mainWindow, SettingsStore& store, const QString& programDir, const QString& programFile,
-                    std::function<bool(const QString&)> launch)
+                    std::function<bool(const QString&)> launch, const std::function<bool()>& mayEnd)
 {
     XOBUpdateForm form(store, programDir, programFile, mainWindow);
     form.adjustSize();
@@ -144,7 +144,7 @@ bool runUpdateCheck(QWidget* mainWindow, SettingsStore& store, const QString& pr
     }
     form.exec();
     const QString handOver = form.check().handOverFile();
-    if (form.updateRequested() && QFile::exists(handOver)) {
+    if (form.updateRequested() && QFile::exists(handOver) && (!mayEnd || mayEnd())) {
         if (!launch) launch = [&](const QString& p) { return QProcess::startDetached(p, {}, programDir); };
         if (launch(QDir(programDir).filePath(QStringLiteral("XOB_Updater")))) return true;
         qWarning("XOB_Skyvane: the updater could not be started");

@@ -58,9 +58,11 @@ private:
 // The menu entry: the form centred on the main window, shown modally; when
 // it closes either the updater is started (true: the monitor must now end so
 // that its files can be replaced) or the hand-over file is removed.
-// launch starts a program (detached); the default does so for real.
+// launch starts a program (detached); the default does so for real. mayEnd
+// is asked first: a monitor that may not end now (clients attached) starts
+// no updater.
 bool runUpdateCheck(QWidget* mainWindow, SettingsStore& store, const QString& programDir, const QString& programFile,
-                    std::function<bool(const QString&)> launch = {});
+                    std::function<bool(const QString&)> launch = {}, const std::function<bool()>& mayEnd = {});
 
 // The start-up tick: pending news in its window, then the last update's
 // result once (lastUpdateMsg is cleared, so the empty text is saved).

@@ -117,7 +117,7 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     render();
     // Timer6: right after the load, the pending news and the last update's
     // result (shown once; the cleared text is saved at unload).
-    QTimer::singleShot(300, this, [this] {
+    QTimer::singleShot(0, this, [this] {
         update::startupTick(this, core_.store(), core_.config().later.news, core_.config().later.lastUpdateMsg,
                             [this](const QString& m) { core_.showMessage(m, MessageOk, QStringLiteral("Last Update Status")); });
     });

@@ -327,3 +327,40 @@ TEST(StartupTick, ShowsNewsUntilDiscardedAndTheLastUpdateOnce)
     EXPECT_TRUE(newsWindows().isEmpty());
     EXPECT_EQ(shown.size(), 1);
 }
+
+TEST(UpdateCheck, CheckThenUpdateHandsOverToTheUpdaterWhichRestartsTheNewMonitor)
+{
+    Rig rig("", "5.03.000\n");
+    ASSERT_TRUE(rig.server.isRunning());
+    const auto script = [](const char* version) {
+        return QByteArray("#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"XOB_Skyvane ") + version
+               + "\"; exit 0; fi\necho \"" + version + "\" >> \"$(dirname \"$0\")/started.log\"\n";
+    };
+    rig.serve("XOB_Skyvane", script("5.03.000"));
+    rig.serve("XOB_SkyvaneUpdater.txt",
+              updater::quoteField("XOB_Skyvane") + "," + updater::quoteField(rig.server.url("/xob/skyvane220/XOB_Skyvane"))
+                  + ",\"XOB_Skyvane_new\",\"XOB_Skyvane\",\"XOB_Skyvane.old\"\r\n");
+    writeFile(rig.program.filePath("XOB_Skyvane"), script("5.02.015"));
+    QFile::setPermissions(rig.program.filePath("XOB_Skyvane"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Updater", rig.program.filePath("XOB_Updater")));
+    // The updater finds the monitor's settings where the monitor does.
+    qputenv("SKYVANE_SETTINGS_DIR", rig.settings.path().toLocal8Bit());
+
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* f = qobject_cast<XOBUpdateForm*>(w)) {
+                rig.hook(*f);
+                ASSERT_TRUE(Rig::check(*f));
+                QTest::mouseClick(f->findChild<QPushButton*>("Command5"), Qt::LeftButton);
+            }
+    });
+    // The real start of the updater.
+    EXPECT_TRUE(runUpdateCheck(nullptr, rig.store, rig.program.path(), "XOB_Skyvane"));
+    EXPECT_TRUE(waitFor([&] { return readFile(rig.program.filePath("started.log")) == "5.03.000\n"; }, 60000))
+        << readFile(rig.program.filePath("started.log")).toStdString();
+    qunsetenv("SKYVANE_SETTINGS_DIR");
+    EXPECT_EQ(readFile(rig.program.filePath("XOB_Skyvane.old")), script("5.02.015"));
+    SettingsStore after(rig.settings.path());
+    EXPECT_EQ(after.get("XOB_Skyvane", "Window", "LastUpdateMsg", "<absent>"), "");
+    EXPECT_FALSE(QFile::exists(rig.handOver()));
+}

@@ -70,6 +70,26 @@ if ! dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedes
   pids+=($!)
 fi
 
+# A local update server for Help -> Check update: news, a "newer" version
+# (this same build) and the updater's description. Plain http is accepted
+# from 127.0.0.1 only.
+upd="$demo/update/xob/skyvane220"
+mkdir -p "$upd"
+cp "$bin/XOB_Skyvane" "$upd/XOB_Skyvane"
+echo "5.99.000" >"$upd/XOB_Skyvane.txt"
+echo "Demo news: this text came from the local update server. Tick the box below to discard it." >"$upd/XOB_SkyvaneNews.txt"
+python3 updater/tests/update_server.py --root "$demo/update" >"$demo/update-server.port" 2>"$demo/update-server.log" &
+pids+=($!)
+for _ in $(seq 50); do grep -q '^PORT' "$demo/update-server.port" && break; sleep 0.1; done
+uport=$(sed -n 's/^PORT //p' "$demo/update-server.port")
+printf '"XOB_Skyvane","http://127.0.0.1:%s/xob/skyvane220/XOB_Skyvane","XOB_Skyvane_new","XOB_Skyvane","XOB_Skyvane.old"\r\n' \
+  "$uport" >"$upd/XOB_SkyvaneUpdater.txt"
+sed -i '/^UpdateServer=/d' "$ini"
+sed -i "s|^\[Setup\]\$|[Setup]\nUpdateServer=http://127.0.0.1:$uport|" "$ini"
+
 echo "Starting XOB_Skyvane; press Start in its window to see live values."
 echo "Other programs can read it meanwhile, e.g.:  $bin/skyvane-cli get Safe"
-SKYVANE_SETTINGS_DIR="$demo/settings" "$bin/XOB_Skyvane"
+SKYVANE_SETTINGS_DIR="$demo/settings" "$bin/XOB_Skyvane" || true
+# After Help -> Check update -> Update the updater and the restarted monitor
+# still need the servers: keep them until asked.
+if [ -t 0 ]; then read -r -p "XOB_Skyvane has ended. Press Enter to stop the demo servers. " _ || true; fi

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QSessionManager>
 #include <cstdio>
+#include <cstring>
 
 using namespace skyvane;
 
@@ -29,6 +30,11 @@ bool hasVisibleDisplay()
 
 int main(int argc, char** argv)
 {
+    // The updater runs a downloaded monitor this way before it installs it.
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("XOB_Skyvane %d.%02d.%03d\n", SKYVANE_VERSION_MAJOR, SKYVANE_VERSION_MINOR, SKYVANE_VERSION_REVISION);
+        return 0;
+    }
     // Without a display there is nothing to show: say what is needed rather
     // than failing inside the platform plugin.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")

@@ -7,6 +7,7 @@
 #include "LampWidget.h"
 #include "MonitorCore.h"
 #include "XOBGetNumber.h"
+#include "XOBUpdateForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 #include "SettingsStore.h"
 #include <QFileDialog>
@@ -114,6 +116,12 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
         return d.answer() == 0 ? (flags == MessageOk ? int(AnswerOk) : int(AnswerCancel)) : d.answer();
     });
     render();
+    // Timer6: right after the load, the pending news and the last update's
+    // result (shown once; the cleared text is saved at unload).
+    QTimer::singleShot(0, this, [this] {
+        update::startupTick(this, core_.store(), core_.config().later.news, core_.config().later.lastUpdateMsg,
+                            [this](const QString& m) { core_.showMessage(m, MessageOk, QStringLiteral("Last Update Status")); });
+    });
 }
 
 MainWindow::~MainWindow() { core_.setBeforeSave({}); }
@@ -597,6 +605,13 @@ void MainWindow::buildMenus()
     contents->setObjectName(QStringLiteral("mnuHelp1"));
     mnuUpdate_ = help->addAction(QStringLiteral("Check &update"));
     mnuUpdate_->setObjectName(QStringLiteral("mnuUpdate"));
+    connect(mnuUpdate_, &QAction::triggered, this, [this] {
+        // The updater replaces our files: once it runs, this program ends.
+        const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        if (update::runUpdateCheck(this, core_.store(), core_.config().programDir, self, {},
+                                   [this] { return core_.requestClose(); }))
+            exitProgram();
+    });
     QAction* about = help->addAction(QStringLiteral("&About"), this, [this] { AboutDialog(this).exec(); });
     about->setObjectName(QStringLiteral("mnuAbout"));
 

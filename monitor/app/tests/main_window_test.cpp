@@ -293,6 +293,18 @@ TEST(MessageDialog, ButtonsAndAnswers)
     EXPECT_EQ(LegendDialog::lines().size(), 14);
 }
 
+// A message quotes text from outside (a file name, a server's answer): a
+// "<img>" or "<a>" in it is shown as typed, never followed or drawn.
+TEST(MessageDialog, QuotedTextIsNeverMarkup)
+{
+    const QString text = QStringLiteral("<b>news</b> <img src=\"/etc/passwd\"> <a href=\"file:///\">x</a>");
+    MessageDialog d(text, MessageOk, "title", nullptr);
+    auto* label = d.findChild<QLabel*>(QStringLiteral("Label1"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text(), text);
+}
+
 // Not a check: with SKYVANE_SCREENSHOT_DIR set, saves a picture of every tab
 // and dialog so that a person can look at them.
 TEST(MainWindow, ScreenshotTour)

@@ -35,6 +35,9 @@ MessageDialog::MessageDialog(const QString& text, int flags, const QString& titl
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* label = new QLabel(text);
     label->setObjectName(QStringLiteral("Label1"));
+    // Messages quote file names, server answers and settings; none of them
+    // may be read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setMinimumWidth(280);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);

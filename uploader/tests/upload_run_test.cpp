@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -266,6 +267,25 @@ TEST_F(UploadRunTest, SilentServerIsGivenUpAfterTheTimeout)
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     setup(QStringLiteral("ftp://127.0.0.1:%1/").arg(silent.serverPort()), {localFile("a.png", "abc")}, "",
+          FtpServer::password(), 2);
+    QElapsedTimer real;
+    real.start();
+    run.start();
+    runToEnd();
+    EXPECT_LT(real.elapsed(), 2000 + 5000);
+    EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
+    expectEndedWithClose();
+}
+
+TEST_F(UploadRunTest, ServerAnsweringGarbageEndsRunWithErrorLine)
+{
+    // Something that is not an FTP server listens on the port.
+    QTcpServer garbage;
+    ASSERT_TRUE(garbage.listen(QHostAddress::LocalHost));
+    QObject::connect(&garbage, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = garbage.nextPendingConnection()) s->write("HTTP/1.1 400 Bad Request\r\n\r\n<html>");
+    });
+    setup(QStringLiteral("ftp://127.0.0.1:%1/").arg(garbage.serverPort()), {localFile("a.png", "abc")}, "",
           FtpServer::password(), 2);
     QElapsedTimer real;
     real.start();

@@ -114,9 +114,40 @@ TEST(UploadFrame, ServerFieldChecksAndLocking)
     rig.rows();
     EXPECT_FALSE(server->isEnabled());
     EXPECT_FALSE(tls->isEnabled());
+    EXPECT_FALSE(rig.child<QLineEdit>("UploadCAFile")->isEnabled());
+    EXPECT_FALSE(rig.child<QLineEdit>("PassWord")->isEnabled());
     EXPECT_FALSE(rig.child<QPushButton>("ButtFileADD")->isEnabled());
     rig.up().stop();
     rig.rows();
     EXPECT_TRUE(server->isEnabled());
     EXPECT_TRUE(rig.child<QPushButton>("ButtFileADD")->isEnabled());
+}
+
+// Not a check: with SKYVANE_SCREENSHOT_DIR set, saves the frame with a list,
+// open and locked, so that a person can look at it.
+TEST(UploadFrame, ScreenshotTour)
+{
+    const QString out = qEnvironmentVariable("SKYVANE_SCREENSHOT_DIR");
+    if (out.isEmpty()) GTEST_SKIP() << "set SKYVANE_SCREENSHOT_DIR to save pictures";
+    QDir().mkpath(out);
+    FrameRig rig;
+    rig.up().config().server = "ftp://ftp.example.org/";
+    rig.up().config().serverPath = "www/sky/";
+    rig.up().config().username = "observer";
+    rig.up().config().password = "secret";
+    rig.frame.addFiles({"/home/observer/skyvane/images/XOB_Wind.png", "/home/observer/skyvane/images/XOB_Temp.png",
+                        "/home/observer/www/index.htm"});
+    rig.child<QListWidget>("XOBFileList")->setCurrentRow(2);
+    rig.child<QCheckBox>("UploadOnce")->click();
+    rig.frame.refresh();
+    rig.frame.adjustSize();
+    rig.frame.show();
+    QCoreApplication::processEvents();
+    rig.frame.grab().save(out + "/upload-frame.png");
+    rig.up().setUploaderProgram(rig.dir.filePath("no-such-uploader"));
+    rig.up().start();
+    rig.frame.refresh();
+    QCoreApplication::processEvents();
+    rig.frame.grab().save(out + "/upload-frame-locked.png");
+    rig.up().stop();
 }

@@ -186,7 +186,9 @@ public:
     outputs::GraphOutputs& graphs() { return graphs_; }
     const outputs::GraphOutputs& graphs() const { return graphs_; }
 
-    // The upload list, its timer and the uploader it starts.
+    // The upload list, its timer and the uploader it starts. Between load()
+    // and save() the upload settings live here, not in config().later: the
+    // window edits them here, and a save copies them back.
     outputs::Uploads& uploads() { return *uploads_; }
     const outputs::Uploads& uploads() const { return *uploads_; }
 

@@ -99,7 +99,7 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
 
     timeout_ = new QSpinBox(this);
     timeout_->setObjectName(QStringLiteral("TimeoutUPLOAD"));
-    timeout_->setRange(1, 3600);
+    timeout_->setRange(1, 99999);
     timeout_->setSuffix(QStringLiteral(" s"));
     refresh_ = new QComboBox(this);
     refresh_->setObjectName(QStringLiteral("RefreshUpload"));
@@ -111,7 +111,7 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
 
     uploadOnSec_ = new QSpinBox(this);
     uploadOnSec_->setObjectName(QStringLiteral("UploadOnSec"));
-    uploadOnSec_->setRange(0, 59);
+    uploadOnSec_->setRange(0, 99999);
     tls_ = new QComboBox(this);
     tls_->setObjectName(QStringLiteral("UploadTLS"));
     for (UploadTls t : {UploadTls::Required, UploadTls::IfOffered, UploadTls::None}) tls_->addItem(uploadTlsItem(t));

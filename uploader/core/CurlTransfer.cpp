@@ -4,11 +4,16 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QUrl>
+#include <chrono>
 #include <curl/curl.h>
 
 namespace skyvane {
 
 namespace {
+// Seconds allowed for tidying up after a failure (QUIT of the broken
+// connection, removing the temporary file over a fresh one).
+constexpr long kCleanupSeconds = 3;
+
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlGlobal() { curl_global_cleanup(); }
@@ -33,6 +38,13 @@ struct CurlTransfer::Worker {
     qint64 size = 0;          // the file's size when the command began
     qint64 sent = 0;
     bool changed = false;     // the file vanished or changed meanwhile
+    // The watch on the data: once it flows, a server that takes nothing
+    // more for the time-out is given up.
+    using Steady = std::chrono::steady_clock;
+    curl_off_t lastUp = 0;
+    Steady::time_point lastMove;
+    long timeoutMs = 60000;
+    bool stalled = false;
 
     ~Worker() { if (h) curl_easy_cleanup(h); }
 };
@@ -56,6 +68,7 @@ size_t onRead(char* buf, size_t size, size_t n, void* user)
 {
     auto* w = static_cast<CurlTransfer::Worker*>(user);
     QFile* f = w->file;
+    if (!w->sending) w->lastMove = CurlTransfer::Worker::Steady::now();
     w->sending = true;
     const qint64 got = f->read(buf, qint64(size * n));
     if (got < 0) {
@@ -70,6 +83,23 @@ size_t onRead(char* buf, size_t size, size_t n, void* user)
         return CURL_READFUNC_ABORT;
     }
     return size_t(got);
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t upNow)
+{
+    auto* w = static_cast<CurlTransfer::Worker*>(user);
+    if (!w->sending) return 0; // before the data: the answer time-out watches
+    const auto now = CurlTransfer::Worker::Steady::now();
+    if (upNow != w->lastUp) {
+        w->lastUp = upNow;
+        w->lastMove = now;
+        return 0;
+    }
+    if (now - w->lastMove >= std::chrono::milliseconds(w->timeoutMs)) {
+        w->stalled = true;
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -162,8 +192,14 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, t);
         curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, t * 1000);
         // A data connection that stops moving counts as a stalled server.
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, t);
+        // libcurl's own low-speed check averages over several seconds and
+        // so gives up late; this watch counts from the last byte taken.
+        w.timeoutMs = t * 1000;
+        w.lastUp = 0;
+        w.stalled = false;
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &w);
         curl_easy_setopt(h, CURLOPT_USE_SSL, tls == TlsMode::Required ? long(CURLUSESSL_ALL)
                                            : tls == TlsMode::IfOffered ? long(CURLUSESSL_TRY)
                                                                        : long(CURLUSESSL_NONE));
@@ -223,9 +259,12 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
             return;
         }
         const std::string why = w.changed ? std::string("local file vanished or changed while being sent")
-                              : w.errbuf[0]                ? std::string(w.errbuf)
-                                                           : std::string(curl_easy_strerror(rc));
-        // The connection that failed is of no more use.
+                              : w.stalled ? "server took no data for " + std::to_string(t) + " s"
+                              : w.errbuf[0] ? std::string(w.errbuf)
+                                            : std::string(curl_easy_strerror(rc));
+        // The connection that failed is of no more use. Its QUIT is not
+        // worth a long wait: the server may be the one that stalled.
+        curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::min(t, kCleanupSeconds));
         curl_easy_cleanup(h);
         w.h = nullptr;
         w.connected = false;
@@ -244,7 +283,9 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
             if (!ca.isEmpty()) curl_easy_setopt(d, CURLOPT_CAINFO, ca.toLocal8Bit().constData());
             curl_easy_setopt(d, CURLOPT_FRESH_CONNECT, 1L);
             curl_easy_setopt(d, CURLOPT_FORBID_REUSE, 1L);
-            curl_easy_setopt(d, CURLOPT_TIMEOUT, t);
+            // What is left of a broken file is worth a short try only: the
+            // run has waited its time-out already.
+            curl_easy_setopt(d, CURLOPT_TIMEOUT, std::min(t, kCleanupSeconds));
             const QByteArray dirUrl = (s.url + encodePath(dir)).toUtf8();
             curl_easy_setopt(d, CURLOPT_URL, dirUrl.constData());
             curl_easy_setopt(d, CURLOPT_NOBODY, 1L);

@@ -22,6 +22,8 @@ ap.add_argument("--stall-after", type=int, default=0,
                 help="stop reading a file's data after this many bytes")
 ap.add_argument("--slow", action="store_true", help="take files in slowly")
 ap.add_argument("--no-passive", action="store_true", help="refuse PASV and EPSV")
+ap.add_argument("--disk-full-after", type=int, default=0,
+                help="fail writes with 'no space left' after this many bytes of a file")
 args = ap.parse_args()
 
 with open(args.password_file) as f:
@@ -29,22 +31,62 @@ with open(args.password_file) as f:
 
 auth = DummyAuthorizer()
 auth.add_user(args.user, password, args.dir, perm="elradfmwMT")
+from pyftpdlib.handlers import DTPHandler
+
 handler = FTPHandler
+base_dtp = DTPHandler
 if args.tls_cert:
-    from pyftpdlib.handlers import TLS_FTPHandler
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class PatientTlsDtp(TLS_DTPHandler):
+        # A client may connect the data channel and make its TLS handshake
+        # before it sends STOR (curl does). The library takes a data channel
+        # that is readable before the transfer command for one that was
+        # closed, and closes it; here the handshake is served and the
+        # channel then waits for the command.
+        def readable(self):
+            if self._ssl_accepting or self._ssl_want_read:
+                return True
+            if not self.receive and not self._initialized:
+                return False
+            return super().readable()
+
     handler = TLS_FTPHandler
     handler.certfile = args.tls_cert
     handler.keyfile = args.tls_key
-    # This server's TLS 1.3 data connections are unreliable; 1.2 is what
-    # the usual hosting servers speak anyway.
-    from OpenSSL import SSL
-    handler.ssl_protocol = SSL.TLSv1_2_METHOD
-if args.drop_after or args.no_passive or args.slow or args.stall_after:
-    from pyftpdlib.handlers import DTPHandler
+    handler.dtp_handler = PatientTlsDtp
+    base_dtp = PatientTlsDtp
 
-    class DroppingDTP(DTPHandler):
+
+class FullDisk:
+    """A file that takes so many bytes and then fails as a full disk does."""
+
+    def __init__(self, f, limit):
+        self._f = f
+        self._left = limit
+
+    def write(self, data):
+        import errno
+        if len(data) > self._left:
+            self._f.write(data[:self._left])
+            self._left = 0
+            raise OSError(errno.ENOSPC, "No space left on device")
+        self._left -= len(data)
+        return self._f.write(data)
+
+    def __getattr__(self, name):
+        return getattr(self._f, name)
+
+
+if args.drop_after or args.no_passive or args.slow or args.stall_after or args.disk_full_after:
+    class DroppingDTP(base_dtp):
+        def enable_receiving(self, type, cmd):
+            base_dtp.enable_receiving(self, type, cmd)
+            if args.disk_full_after:
+                self.file_obj = FullDisk(self.file_obj, args.disk_full_after)
+
         def handle_read(self):
-            DTPHandler.handle_read(self)
+            base_dtp.handle_read(self)
             if args.slow:
                 time.sleep(0.02)
             if args.drop_after and self.tot_bytes_received >= args.drop_after:
@@ -52,12 +94,15 @@ if args.drop_after or args.no_passive or args.slow or args.stall_after:
                 self.close()
                 cmd.close()
 
-        handle_read_event = handle_read
+        # (The TLS data channel reads through its own handshake-aware
+        # handle_read_event.)
+        if base_dtp is DTPHandler:
+            handle_read_event = handle_read
 
         def readable(self):
             if args.stall_after and self.tot_bytes_received >= args.stall_after:
                 return False
-            return DTPHandler.readable(self)
+            return base_dtp.readable(self)
 
     class Faulty(handler):
         dtp_handler = DroppingDTP

@@ -93,6 +93,14 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     schema_.add(monitorConfigLists(), config_);
     schema_.add(conditions::conditionSettingRows(), cond_);
     declareRecordFileKeys();
+    uploads_ = std::make_unique<outputs::Uploads>(clock_, store_);
+    declareUploadKeys();
+    connect(uploads_.get(), &outputs::Uploads::changed, this, [this] {
+        const int lamp = uploads_->lamp();
+        state_.ledUpload = uploads_->armed() ? LampPair{lamp, lamp == colour::Grey ? 65280 : colour::Grey}
+                                             : LampPair{colour::Grey, colour::Grey};
+        notify();
+    });
     saveTimer_ = clock_.createTimer();
     saveTimer_->setSingleShot(true);
     saveTimer_->setInterval(1000);
@@ -114,6 +122,7 @@ void MonitorCore::load()
     savedSettings_ = schema_.snapshot();
     settingsLoaded_ = true;
     graphSettingsFromConfig();
+    uploadsFromConfig();
     safety_.evaluator().setCloudAlarmDelay(0);
     // A settings file that could not be used is no reason not to monitor:
     // the defaults are in place, and the user is told.
@@ -126,6 +135,7 @@ void MonitorCore::save()
 {
     if (beforeSave_) beforeSave_();
     configFromGraphSettings();
+    configFromUploads();
     saveTimer_->stop();
     schema_.save(store_);
     const bool ok = store_.sync();
@@ -202,6 +212,60 @@ void MonitorCore::declareRecordFileKeys()
     }
 }
 
+void MonitorCore::declareUploadKeys()
+{
+    // The upload keys of old are kept with the window's configuration and
+    // copied to and from the uploads object; its own newer keys (the TLS
+    // choice, the CA file) are bound to it here.
+    for (const outputs::UploadKey& k : outputs::uploadKeys()) {
+        SettingsSchema::Entry e;
+        e.stage = LoadStage::Setup;
+        e.section = k.section;
+        e.key = k.key;
+        e.kind = k.key == QLatin1String("UploadTLS") ? SettingKind::Integer : SettingKind::Text;
+        e.saveRule = SaveRule::AtSave;
+        e.defaultText = [def = k.def] { return def; };
+        e.apply = [this, set = k.set](const QString& v) { set(uploads_->config(), v); };
+        e.text = [this, get = k.get] { return get(uploads_->config()); };
+        schema_.addEntry(std::move(e));
+    }
+}
+
+void MonitorCore::uploadsFromConfig()
+{
+    const LaterFeatures& l = config_.later;
+    outputs::UploadConfig& u = uploads_->config();
+    u.server = l.server;
+    u.serverPath = l.serverPath;
+    u.username = l.username;
+    u.password = l.password;
+    u.timeoutUpload = l.timeoutUpload;
+    u.uploadOnSec = l.uploadOnSec;
+    u.uploadDir = l.uploadDir;
+    u.refreshUpload = config_.refreshUpload;
+    outputs::XOBFileList& list = uploads_->list();
+    list.Clear();
+    for (const LaterFeatures::UploadEntry& e : l.uploadList) list.Add(e.fileName, e.filePath, {}, e.uploadOnce);
+    list.setDisplayFullName(!outputs_.dispFileNameOnly);
+}
+
+void MonitorCore::configFromUploads()
+{
+    LaterFeatures& l = config_.later;
+    const outputs::UploadConfig& u = uploads_->config();
+    l.server = u.server;
+    l.serverPath = u.serverPath;
+    l.username = u.username;
+    l.password = u.password;
+    l.timeoutUpload = u.timeoutUpload;
+    l.uploadOnSec = u.uploadOnSec;
+    l.uploadDir = u.uploadDir;
+    config_.refreshUpload = u.refreshUpload;
+    l.uploadList.clear();
+    for (const outputs::FileItem& it : uploads_->list().items()) l.uploadList.push_back({it.fName, it.fPath, it.fUploadOnce});
+    outputs_.dispFileNameOnly = !uploads_->list().DisplayFullName();
+}
+
 void MonitorCore::settingsTouched()
 {
     if (settingsLoaded_ && !saveTimer_->isActive()) saveTimer_->start();
@@ -211,6 +275,7 @@ void MonitorCore::saveIfChanged()
 {
     if (beforeSave_) beforeSave_();
     configFromGraphSettings();
+    configFromUploads();
     if (schema_.snapshot() != savedSettings_) save();
 }
 
@@ -390,10 +455,7 @@ void MonitorCore::sensorConnected(const ConnectResult& r)
 
 void MonitorCore::finishStart()
 {
-    if (config_.upload) {
-        // The uploader hand-over arrives with the upload list; the upload
-        // timer is armed here so that Stop has something to disarm.
-    }
+    if (config_.upload) uploads_->start();
     if (!config_.readStation && !config_.upload) {
         starting_ = false;
         stopProcedure();
@@ -455,8 +517,9 @@ void MonitorCore::stopProcedure()
         stopReading();
         releaseSensor();
     }
-    // No uploader run outlives Stop (none is started yet), so nothing else
-    // would hand the controls back: with "Upload" ticked they stayed locked.
+    // The uploader finishes the file in hand and ends; the settings are
+    // free again at once.
+    if (uploads_->armed()) uploads_->stop();
     enableSetupControls(true);
     state_.stopEnabled = true;
     alarmStop();

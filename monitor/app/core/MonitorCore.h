@@ -16,6 +16,7 @@
 #include "SensorLink.h"
 #include "SettingsSchema.h"
 #include "StationReader.h"
+#include "Uploads.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -185,6 +186,12 @@ public:
     outputs::GraphOutputs& graphs() { return graphs_; }
     const outputs::GraphOutputs& graphs() const { return graphs_; }
 
+    // The upload list, its timer and the uploader it starts. Between load()
+    // and save() the upload settings live here, not in config().later: the
+    // window edits them here, and a save copies them back.
+    outputs::Uploads& uploads() { return *uploads_; }
+    const outputs::Uploads& uploads() const { return *uploads_; }
+
     // Weather-station flags of the last cycle.
     bool stationFileAbsent() const { return station_.fileAbsent; }
     bool stationTooOld() const { return station_.tooOld; }
@@ -257,6 +264,10 @@ private:
     bool settingsLoaded_ = false;
     void saveIfChanged();
     void declareRecordFileKeys();
+    std::unique_ptr<outputs::Uploads> uploads_;
+    void declareUploadKeys();
+    void uploadsFromConfig();
+    void configFromUploads();
     outputs::GraphOutputs graphs_;
     void graphSettingsFromConfig();
     void configFromGraphSettings();

@@ -83,7 +83,7 @@ TEST(SettingsPersistence, EveryStoreKeyIsDeclaredOnceAndLoadsInOrder)
     for (int i = 1; i <= 16; ++i) expected << idOf("Window", QStringLiteral("Cadinal%1").arg(i, 2, 10, QLatin1Char('0')));
     add("Setup", {"ReadStation", "Upload", "HTMFile", "Server", "ServerPath", "Username", "Password", "UploadOnSec",
                   "TimeoutUPLOAD", "NoFiles", "NPTimeout", "RefreshUpload", "RefreshRead", "TimeoutREAD", "UploadDir",
-                  "SuspendAlarm", "Emulator", "SWRole0", "SWRole1"});
+                  "SuspendAlarm", "Emulator", "SWRole0", "SWRole1", "UploadTLS", "UploadCAFile"});
     add("Limit", {"UnitsTemp0", "UnitsTemp1", "UnitsSpeed0", "UnitsSpeed1", "UnitsSpeed2", "UnitsSpeed3", "DateFormat0",
                   "DateFormat1"});
     const QStringList levelKeys{"WindCalm", "WindWindy", "WindVWindy", "GustCalm", "GustGusty", "GustVGusty",

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "UploadFrame.h"
 
 #include "ConditionsTabs.h"
 #include "GraphPanel.h"
@@ -471,6 +472,7 @@ QWidget* MainWindow::buildFilesTab()
     g->addWidget(new QLabel(QStringLiteral("Save graph images")), r, 0);
     g->addLayout(images, r++, 1, 1, 3);
     g->addWidget(buildRecordFiles(), r++, 0, 1, 4);
+    g->addWidget(new outputs::UploadFrame(core_), r++, 0, 1, 4);
     g->setRowStretch(r, 1);
     g->setColumnStretch(3, 1);
     return w;

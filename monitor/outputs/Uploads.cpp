@@ -1,0 +1,213 @@
+#include "Uploads.h"
+
+#include "SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <csignal>
+
+namespace skyvane::outputs {
+
+namespace {
+constexpr int kLampGrey = 12632256;
+constexpr int kLampGreen = 65280;
+const QString kSetup = QStringLiteral("Setup");
+
+// The modification time, or an invalid time when it can not be read.
+QDateTime modified(const QString& path)
+{
+    const QFileInfo fi(path);
+    if (!fi.exists() || !fi.isFile()) return {};
+    return fi.lastModified();
+}
+
+bool later(const QDateTime& mtime, const QDateTime& stamp)
+{
+    return mtime.isValid() && (!stamp.isValid() || mtime > stamp);
+}
+} // namespace
+
+QString uploadTlsText(UploadTls t)
+{
+    switch (t) {
+    case UploadTls::Required: return QStringLiteral("required");
+    case UploadTls::None: return QStringLiteral("none");
+    case UploadTls::IfOffered: break;
+    }
+    return QStringLiteral("if offered");
+}
+
+QString uploadTlsItem(UploadTls t)
+{
+    switch (t) {
+    case UploadTls::Required: return QStringLiteral("TLS required");
+    case UploadTls::None: return QStringLiteral("no TLS");
+    case UploadTls::IfOffered: break;
+    }
+    return QStringLiteral("TLS if offered");
+}
+
+qint64 UploadConfig::intervalMs() const
+{
+    static const int seconds[4] = {5, 10, 30, 60};
+    return qint64(seconds[std::clamp(refreshUpload, 0, 3)]) * 1000;
+}
+
+std::vector<UploadKey> uploadKeys()
+{
+    return {
+        {kSetup, QStringLiteral("UploadTLS"), QStringLiteral("1"),
+         [](UploadConfig& c, const QString& v) {
+             bool ok = false;
+             const int i = v.trimmed().toInt(&ok);
+             c.tls = ok && i >= 0 && i <= 2 ? UploadTls(i) : UploadTls::IfOffered;
+         },
+         [](const UploadConfig& c) { return QString::number(int(c.tls)); }},
+        {kSetup, QStringLiteral("UploadCAFile"), QString(),
+         [](UploadConfig& c, const QString& v) { c.caFile = v; }, [](const UploadConfig& c) { return c.caFile; }},
+    };
+}
+
+Uploads::Uploads(Clock& clock, SettingsStore& store, QObject* parent)
+    : QObject(parent), clock_(clock), store_(store), lamp_(kLampGrey)
+{
+    timer_ = clock_.createTimer();
+    timer_->setCallback([this] { tick(); });
+}
+
+Uploads::~Uploads()
+{
+    // Our uploader outlives us only to finish the file in hand: it is told
+    // to stop, and the process object lets it go instead of killing it.
+    if (process_ && process_->state() != QProcess::NotRunning) {
+        ::kill(pid_t(process_->processId()), SIGUSR1);
+        if (!process_->waitForFinished(3000)) {
+            process_->setParent(nullptr);
+            process_.clear();
+        }
+    }
+}
+
+QString Uploads::uploaderProgram() const
+{
+    if (!program_.isEmpty()) return program_;
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("XOB_Uploader"));
+}
+
+bool Uploads::timerActive() const { return timer_->isActive(); }
+qint64 Uploads::timerInterval() const { return timer_->interval(); }
+
+bool Uploads::uploaderRunning() const { return process_ && process_->state() != QProcess::NotRunning; }
+qint64 Uploads::uploaderPid() const { return uploaderRunning() ? process_->processId() : 0; }
+
+void Uploads::start()
+{
+    armed_ = true;
+    force_ = true;
+    startUploader();
+    timer_->setInterval(config_.intervalMs());
+    timer_->start();
+    emit changed();
+}
+
+void Uploads::stop()
+{
+    timer_->setInterval(0);
+    timer_->stop();
+    armed_ = false;
+    locked_ = false;
+    force_ = false;
+    lamp_ = kLampGrey;
+    if (uploaderRunning()) ::kill(pid_t(process_->processId()), SIGUSR1);
+    emit changed();
+}
+
+void Uploads::tick()
+{
+    lamp_ = lamp_ == kLampGrey ? kLampGreen : kLampGrey;
+    emit changed();
+    if (ready() && armed_) startUploader();
+}
+
+bool Uploads::ready() const
+{
+    for (int i = 1; i <= list_.ListCount(); ++i) {
+        const QDateTime m = modified(list_.ItemPathName(i));
+        if (!m.isValid()) return false;
+        if (!list_.ItemUploadOnce(i) && !later(m, list_.ItemDateTimeStamp(i))) return false;
+    }
+    return true;
+}
+
+void Uploads::startUploader()
+{
+    locked_ = true;
+    emit changed();
+    // Still running from the last launch: let it finish.
+    if (uploaderRunning()) return;
+    // The uploader keeps "Running" at "1" while it works; one that crashed
+    // leaves it there. When the process we started is gone we know better
+    // than that value; only without a process of ours to go by is it
+    // believed (and then the first launch after a start goes anyway).
+    store_.reload(kUploaderApplication);
+    const bool saysRunning = store_.get(kUploaderApplication, QStringLiteral("Window"), QStringLiteral("Running"),
+                                        QStringLiteral("0")) != QLatin1String("0");
+    if (saysRunning && !force_ && !ownStarted_) return;
+    if (!writeHandOver()) return;
+
+    auto* p = new QProcess(this);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The uploader reads the same store we have just written.
+    env.insert(QStringLiteral("SKYVANE_SETTINGS_DIR"), store_.root());
+    p->setProcessEnvironment(env);
+    p->setProgram(uploaderProgram());
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->setStandardOutputFile(QProcess::nullDevice());
+    connect(p, &QProcess::finished, this, [this, p] {
+        p->deleteLater();
+        emit uploaderFinished();
+        emit changed();
+    });
+    p->start();
+    if (!p->waitForStarted(5000)) {
+        // Nothing to remember: the next tick tries again.
+        p->deleteLater();
+        return;
+    }
+    process_ = p;
+    ownStarted_ = true;
+    force_ = false;
+    ++launches_;
+    emit uploaderStarted();
+    emit changed();
+}
+
+bool Uploads::writeHandOver()
+{
+    const QString& app = kUploaderApplication;
+    store_.save(app, kSetup, QStringLiteral("Server"), config_.server);
+    store_.save(app, kSetup, QStringLiteral("ServerPath"), config_.serverPath);
+    store_.save(app, kSetup, QStringLiteral("Username"), config_.username);
+    store_.save(app, kSetup, QStringLiteral("Password"), config_.password);
+    store_.save(app, kSetup, QStringLiteral("TimeoutUPLOAD"), QString::number(config_.timeoutUpload));
+    store_.save(app, kSetup, QStringLiteral("UploadDir"), config_.uploadDir);
+    store_.save(app, kSetup, QStringLiteral("TLS"), uploadTlsText(config_.tls));
+    store_.save(app, kSetup, QStringLiteral("CAFile"), config_.caFile);
+    int n = 0;
+    for (int i = 1; i <= list_.ListCount(); ++i) {
+        const QString full = list_.ItemPathName(i);
+        const QDateTime m = modified(full);
+        if (list_.ItemUploadOnce(i) && !later(m, list_.ItemDateTimeStamp(i))) continue;
+        ++n;
+        store_.save(app, kSetup, QStringLiteral("File%1").arg(n), full);
+        // Stamped when handed over, not when it arrives: a failed upload
+        // of an upload-once file waits for its next change.
+        if (m.isValid()) list_.setItemDateTimeStamp(i, m);
+    }
+    store_.save(app, kSetup, QStringLiteral("NoFiles"), QString::number(n));
+    return store_.sync();
+}
+
+} // namespace skyvane::outputs

@@ -1,0 +1,127 @@
+#pragma once
+// The monitor's side of uploading: the upload list, its settings, the upload
+// timer and its lamp, the readiness test, the hand-over through the
+// uploader's settings area and the uploader process itself. GUI-free: the
+// main window's upload frame edits config() and list() and draws what this
+// object says; a monitor without a window uploads all the same.
+//
+// The uploader is stopped the way its F6 key stops it: by SIGUSR1, which the
+// uploader treats as that key (see docs/uploader.md).
+
+#include "Clock.h"
+#include "UploadList.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QProcess;
+
+namespace skyvane {
+class SettingsStore;
+}
+
+namespace skyvane::outputs {
+
+inline const QString kUploaderApplication = QStringLiteral("XOB_Uploader");
+
+// How the uploader protects the login: the items of the TLS choice, in the
+// order of the stored index.
+enum class UploadTls { Required = 0, IfOffered = 1, None = 2 };
+QString uploadTlsText(UploadTls t);  // the value written for the uploader
+QString uploadTlsItem(UploadTls t);  // the text of the choice
+
+struct UploadConfig {
+    QString server;          // "Setup"/"Server"
+    QString serverPath;      // "Setup"/"ServerPath"
+    QString username;        // "Setup"/"Username"
+    QString password;        // "Setup"/"Password"
+    double timeoutUpload = 60;
+    double uploadOnSec = 15;
+    int refreshUpload = 3;   // " 5 sec", "10 sec", "30 sec", "60 sec"
+    QString uploadDir;       // the folder last used for adding files
+    UploadTls tls = UploadTls::IfOffered; // "Setup"/"UploadTLS"
+    QString caFile;          // "Setup"/"UploadCAFile": trust this CA besides the system's
+
+    qint64 intervalMs() const;
+};
+
+// The keys this object adds to the program's settings (the older upload
+// keys are kept with the window's configuration).
+struct UploadKey {
+    QString section;
+    QString key;
+    QString def;
+    std::function<void(UploadConfig&, const QString&)> set;
+    std::function<QString(const UploadConfig&)> get;
+};
+std::vector<UploadKey> uploadKeys();
+
+class Uploads : public QObject {
+    Q_OBJECT
+public:
+    Uploads(Clock& clock, SettingsStore& store, QObject* parent = nullptr);
+    ~Uploads() override;
+
+    UploadConfig& config() { return config_; }
+    const UploadConfig& config() const { return config_; }
+    XOBFileList& list() { return list_; }
+    const XOBFileList& list() const { return list_; }
+
+    // The uploader program; by default XOB_Uploader beside this program.
+    void setUploaderProgram(const QString& path) { program_ = path; }
+    QString uploaderProgram() const;
+
+    // Monitoring starts with uploading on: the uploader is started at once
+    // (no readiness test), then the timer is armed.
+    void start();
+    // Monitoring stops: timer off, settings unlocked, the uploader told to stop.
+    void stop();
+    bool armed() const { return armed_; }
+    bool timerActive() const;
+    qint64 timerInterval() const;
+
+    // One tick of the upload timer (also what the timer runs).
+    void tick();
+    // Every listed file exists and is upload-once or changed since its hand-over.
+    bool ready() const;
+    // Hands the list over and starts the uploader, unless one of ours is
+    // still running (or, with nothing of ours to go by, the settings area
+    // says one is).
+    void startUploader();
+
+    // From the first launch until monitoring stops the upload settings stay
+    // as they were handed over.
+    bool locked() const { return locked_; }
+    // The upload lamp: grey or green, changed by each tick.
+    int lamp() const { return lamp_; }
+    bool uploaderRunning() const;
+    qint64 uploaderPid() const;
+    int launches() const { return launches_; }
+
+signals:
+    void changed();
+    void uploaderStarted();
+    void uploaderFinished();
+
+private:
+    bool writeHandOver();
+
+    Clock& clock_;
+    SettingsStore& store_;
+    UploadConfig config_;
+    XOBFileList list_;
+    QString program_;
+    std::unique_ptr<ClockTimer> timer_;
+    QPointer<QProcess> process_;
+    bool ownStarted_ = false; // a process of ours has been started
+    bool force_ = false;
+    bool armed_ = false;
+    bool locked_ = false;
+    int lamp_;
+    int launches_ = 0;
+};
+
+} // namespace skyvane::outputs

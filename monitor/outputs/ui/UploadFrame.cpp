@@ -1,5 +1,7 @@
 #include "UploadFrame.h"
 
+#include "XOBGetNumber.h"
+
 #include "MonitorCore.h"
 #include "Uploads.h"
 
@@ -18,7 +20,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -97,10 +98,13 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
     g->addWidget(new QLabel(QStringLiteral("Password"), this), r, 2);
     g->addWidget(password_, r++, 3);
 
-    timeout_ = new QSpinBox(this);
+    // Whole seconds: three digits hold any sensible time-out (0 would mean
+    // "wait for ever" to the transfer, so 1 is the least taken).
+    timeout_ = new XOBGetNumber(this);
     timeout_->setObjectName(QStringLiteral("TimeoutUPLOAD"));
-    timeout_->setRange(1, 99999);
-    timeout_->setSuffix(QStringLiteral(" s"));
+    timeout_->setDigitsMostSignificant(3);
+    timeout_->setDigitsDecimal(0);
+    timeout_->setMaximumWidth(64);
     refresh_ = new QComboBox(this);
     refresh_->setObjectName(QStringLiteral("RefreshUpload"));
     refresh_->addItems({QStringLiteral(" 5 sec"), QStringLiteral("10 sec"), QStringLiteral("30 sec"), QStringLiteral("60 sec")});
@@ -109,9 +113,11 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
     g->addWidget(new QLabel(QStringLiteral("Check every"), this), r, 2);
     g->addWidget(refresh_, r++, 3);
 
-    uploadOnSec_ = new QSpinBox(this);
+    uploadOnSec_ = new XOBGetNumber(this);
     uploadOnSec_->setObjectName(QStringLiteral("UploadOnSec"));
-    uploadOnSec_->setRange(0, 99999);
+    uploadOnSec_->setDigitsMostSignificant(2);
+    uploadOnSec_->setDigitsDecimal(0);
+    uploadOnSec_->setMaximumWidth(64);
     tls_ = new QComboBox(this);
     tls_->setObjectName(QStringLiteral("UploadTLS"));
     for (UploadTls t : {UploadTls::Required, UploadTls::IfOffered, UploadTls::None}) tls_->addItem(uploadTlsItem(t));
@@ -170,8 +176,13 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
     connect(server_, &QLineEdit::editingFinished, this, [this] { checkServerField(server_, false); });
     connect(serverPath_, &QLineEdit::editingFinished, this, [this] { checkServerField(serverPath_, true); });
     for (QLineEdit* e : {user_, password_, caFile_}) connect(e, &QLineEdit::editingFinished, this, &UploadFrame::pull);
-    connect(timeout_, &QSpinBox::valueChanged, this, &UploadFrame::pull);
-    connect(uploadOnSec_, &QSpinBox::valueChanged, this, &UploadFrame::pull);
+    // Typed numbers count when the field is left or Return is pressed.
+    connect(timeout_, &XOBGetNumber::validate, this, [this](bool&) {
+        if (timeout_->isUserEdited()) pull();
+    });
+    connect(uploadOnSec_, &XOBGetNumber::validate, this, [this](bool&) {
+        if (uploadOnSec_->isUserEdited()) pull();
+    });
     connect(refresh_, &QComboBox::currentIndexChanged, this, &UploadFrame::pull);
     connect(tls_, &QComboBox::currentIndexChanged, this, &UploadFrame::pull);
     connect(caButton_, &QPushButton::clicked, this, [this] {
@@ -253,8 +264,8 @@ void UploadFrame::pull()
     c.serverPath = serverPath_->text();
     c.username = user_->text();
     c.password = password_->text();
-    c.timeoutUpload = timeout_->value();
-    c.uploadOnSec = uploadOnSec_->value();
+    c.timeoutUpload = std::max(1, int(timeout_->value()));
+    c.uploadOnSec = std::max(0, int(uploadOnSec_->value()));
     c.refreshUpload = refresh_->currentIndex();
     c.tls = UploadTls(std::clamp(tls_->currentIndex(), 0, 2));
     c.caFile = caFile_->text();
@@ -285,8 +296,8 @@ void UploadFrame::refresh()
     setText(user_, c.username);
     setText(password_, c.password);
     setText(caFile_, c.caFile);
-    if (!timeout_->hasFocus()) timeout_->setValue(int(c.timeoutUpload));
-    if (!uploadOnSec_->hasFocus()) uploadOnSec_->setValue(int(c.uploadOnSec));
+    timeout_->showValue(double(c.timeoutUpload));
+    uploadOnSec_->showValue(double(c.uploadOnSec));
     refresh_->setCurrentIndex(std::clamp(c.refreshUpload, 0, 3));
     tls_->setCurrentIndex(int(c.tls));
     const bool open = !u.locked();

@@ -16,7 +16,7 @@ class QListWidget;
 class QMenu;
 class QAction;
 class QPushButton;
-class QSpinBox;
+class XOBGetNumber;
 
 namespace skyvane {
 class MonitorCore;
@@ -66,8 +66,8 @@ private:
     QLineEdit* serverPath_;
     QLineEdit* user_;
     QLineEdit* password_;
-    QSpinBox* timeout_;
-    QSpinBox* uploadOnSec_;
+    XOBGetNumber* timeout_;
+    XOBGetNumber* uploadOnSec_;
     QComboBox* refresh_;
     QComboBox* tls_;
     QLineEdit* caFile_;

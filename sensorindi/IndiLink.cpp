@@ -50,26 +50,40 @@ IndiProperty copyOf(const INDI::Property& p)
 } // namespace
 
 // libindi's client. Its callbacks run on libindi's reading thread: they only
-// copy and emit.
+// copy and post to the link, tagged with the client's generation, so that
+// news from a client already given up never counts for the current one.
 class IndiClient final : public INDI::BaseClient {
 public:
-    explicit IndiClient(IndiLink* link) : link_(link) {}
+    IndiClient(IndiLink* link, int generation) : link_(link), gen_(generation) {}
 
 protected:
-    void newProperty(INDI::Property p) override { emit link_->propertyUpdated(copyOf(p)); }
-    void updateProperty(INDI::Property p) override { emit link_->propertyUpdated(copyOf(p)); }
+    void newProperty(INDI::Property p) override { post(copyOf(p)); }
+    void updateProperty(INDI::Property p) override { post(copyOf(p)); }
     void removeProperty(INDI::Property p) override
     {
-        emit link_->propertyRemoved(QString::fromUtf8(p.getDeviceName()), QString::fromUtf8(p.getName()));
+        const QString d = QString::fromUtf8(p.getDeviceName()), n = QString::fromUtf8(p.getName());
+        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, d, n] { if (l->current(g)) emit l->propertyRemoved(d, n); },
+                                  Qt::QueuedConnection);
     }
-    void removeDevice(INDI::BaseDevice d) override { emit link_->deviceRemoved(QString::fromUtf8(d.getDeviceName())); }
+    void removeDevice(INDI::BaseDevice dev) override
+    {
+        const QString d = QString::fromUtf8(dev.getDeviceName());
+        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, d] { if (l->current(g)) emit l->deviceRemoved(d); },
+                                  Qt::QueuedConnection);
+    }
     void serverDisconnected(int) override
     {
-        QMetaObject::invokeMethod(link_, [l = link_] { emit l->connectionChanged(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(link_, [l = link_, g = gen_] { l->lost(g); }, Qt::QueuedConnection);
     }
 
 private:
+    void post(IndiProperty p)
+    {
+        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, p = std::move(p)] { if (l->current(g)) emit l->propertyUpdated(p); },
+                                  Qt::QueuedConnection);
+    }
     IndiLink* link_;
+    int gen_;
 };
 
 // Owns the client; its slots run on the worker thread.
@@ -81,12 +95,11 @@ public:
     }
     ~IndiWorker() override { drop(); }
 
-    // One connection attempt; true when connected.
-    bool connectOnce()
+    // One connection attempt with a new client; true when connected.
+    bool connectOnce(int generation)
     {
-        if (client_ && client_->isServerConnected()) return true;
         drop();
-        client_ = std::make_unique<IndiClient>(link_);
+        client_ = std::make_unique<IndiClient>(link_, generation);
         client_->setServer(host_.toUtf8().constData(), unsigned(port_));
         client_->setConnectionTimeout(uint32_t(timeoutMs_ / 1000), uint32_t(timeoutMs_ % 1000) * 1000);
         for (const QString& d : devices_) client_->watchDevice(d.toUtf8().constData());
@@ -137,7 +150,6 @@ IndiLink::IndiLink(const QString& host, int port, const QStringList& devices, in
     thread_.start();
     retry_.setInterval(reconnectMs);
     connect(&retry_, &QTimer::timeout, this, &IndiLink::attempt);
-    connect(this, &IndiLink::connectionChanged, this, [this](bool up) { connected_ = up; });
 }
 
 IndiLink::~IndiLink()
@@ -160,13 +172,28 @@ void IndiLink::attempt()
 {
     if (connected_ || attempting_) return;
     attempting_ = true;
-    QMetaObject::invokeMethod(worker_, [this, w = worker_] {
-        const bool ok = w->connectOnce();
-        QMetaObject::invokeMethod(this, [this, ok] {
+    const int gen = ++generation_;
+    QMetaObject::invokeMethod(worker_, [this, w = worker_, gen] {
+        const bool ok = w->connectOnce(gen);
+        QMetaObject::invokeMethod(this, [this, ok, gen] {
             attempting_ = false;
-            if (ok && !connected_) emit connectionChanged(true);
+            if (!ok || gen != generation_ || connected_ || lostEarly_ == gen) return;
+            connected_ = true;
+            emit connectionChanged(true);
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
+}
+
+void IndiLink::lost(int generation)
+{
+    if (generation != generation_) return;
+    if (!connected_) {
+        lostEarly_ = generation;
+        return;
+    }
+    connected_ = false;
+    emit connectionChanged(false);
+    attempt();
 }
 
 void IndiLink::connectDevice(const QString& device)

@@ -35,6 +35,11 @@ public:
     void connectDevice(const QString& device);
     void setSwitch(const QString& device, const QString& property, const QString& element);
 
+    // For the client's callbacks, on this object's thread: whether news of
+    // that client still counts, and its loss of the server.
+    bool current(int generation) const { return generation == generation_; }
+    void lost(int generation);
+
 signals:
     void connectionChanged(bool up);
     void propertyUpdated(const skyvane::sensorindi::IndiProperty& property);
@@ -43,13 +48,14 @@ signals:
 
 private:
     void attempt();
-    void onConnection(bool up);
 
     QThread thread_;
     IndiWorker* worker_ = nullptr; // lives on thread_
     QTimer retry_;
     bool connected_ = false;
     bool attempting_ = false;
+    int generation_ = 0; // of the newest client
+    int lostEarly_ = 0;  // a client that lost the server before its connection was reported
 };
 
 } // namespace skyvane::sensorindi

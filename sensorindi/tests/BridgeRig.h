@@ -47,7 +47,9 @@ struct BridgeRig {
     static constexpr const char* kDev = "Weather Simulator";
 
     // extraIni is appended to the example configuration (later keys win).
-    explicit BridgeRig(const QString& extraIni = {}, double maxAgeSeconds = 3.0)
+    explicit BridgeRig(const QString& extraIni = {}, double maxAgeSeconds = 3.0,
+                       const QStringList& drivers = {QStringLiteral("indi_simulator_weather")})
+        : indi(drivers)
     {
         configPath = rig.dir.filePath(QStringLiteral("XOB_Nephor_indi.ini"));
         QFile f(configPath);

@@ -164,3 +164,45 @@ TEST(IndiBridge, EveryMemberAnswersAtOnceWhileIndiIsDown)
     EXPECT_LT(b.cycle(), 400);
     EXPECT_EQ(b.rig.core->state().codes.text, "a31");
 }
+
+TEST(IndiBridge, SkyQualityMeterForBrightnessAndDomeParkAsTheSwitch)
+{
+    SKIP_WITHOUT_INDI();
+    // A weather device for cloud and rain, a separate sky-quality meter for
+    // brightness (mag/arcsec², larger is darker), a dome whose park the
+    // switch drives.
+    BridgeRig b(QStringLiteral("[BrightnessValue]\nDevice=SQM Simulator\nProperty=SKY_QUALITY\nElement=SKY_BRIGHTNESS\n"
+                               "[Levels]\nBrightnessDirection=down\nThreshBrightnessDark=16\nThreshBrightnessLigth=10\n"
+                               "ThreshBrightnessVLigth=0\n"
+                               "[Switch]\nDevice=Dome Simulator\nProperty=DOME_PARK\nSafeElement=UNPARK\nUnsafeElement=PARK\n"),
+                3.0,
+                {QStringLiteral("indi_simulator_weather"), QStringLiteral("indi_simulator_sqm"),
+                 QStringLiteral("indi_simulator_dome")});
+    QString why;
+    ASSERT_TRUE(b.indi.isRunning()) << b.indi.error().toStdString();
+    ASSERT_TRUE(b.startBridge(&why)) << why.toStdString();
+    ASSERT_TRUE(b.fastUpdates());
+    ASSERT_TRUE(b.indi.waitProp("SQM Simulator.CONNECTION.CONNECT", "On", 8000)) << "the bridge connects every device";
+    ASSERT_TRUE(b.indi.waitProp("Dome Simulator.CONNECTION.CONNECT", "On", 8000));
+    ASSERT_TRUE(pollUntil([&] { return b.bridgeGood(); }, 8000));
+
+    const double sqm = b.indi.getProp("SQM Simulator.SKY_QUALITY.SKY_BRIGHTNESS").toDouble();
+    ASSERT_GT(sqm, 10.0);
+    EXPECT_NEAR(b.ask("BrightnessValue").toDouble(), sqm, 1e-9);
+    EXPECT_EQ(b.ask("Condition_Brightness").toInt(), sqm >= 16 ? 1 : 2);
+    ASSERT_TRUE(b.probe->let("ThreshBrightnessDark", sqm + 0.5).ok());
+    EXPECT_EQ(b.ask("Condition_Brightness").toInt(), 2) << "brighter than the dark limit: light";
+
+    // The monitor goes unsafe on rain and closes: the dome parks, and the
+    // switch status is what the dome reports.
+    EXPECT_EQ(b.ask("SwitchStatus").toDouble(), 1.0);
+    b.rig.start();
+    ASSERT_TRUE(b.rig.core->isRunning());
+    ASSERT_TRUE(b.rig.core->switchControl());
+    ASSERT_TRUE(b.setControl("Precip", 5));
+    ASSERT_TRUE(pollUntil([&] { return b.ask("Condition_Rain").toInt() == 3; }, 5000));
+    b.cycle();
+    ASSERT_TRUE(b.rig.core->unsafe());
+    EXPECT_TRUE(b.indi.waitProp("Dome Simulator.DOME_PARK.PARK", "On", 20000));
+    EXPECT_TRUE(pollUntil([&] { return b.ask("SwitchStatus").toDouble() == 2.0; }, 5000));
+}

@@ -144,6 +144,7 @@ int main(int argc, char** argv)
     arm();
 
     sensorserve::NephorService service(bus, sensor);
+    service.setServerName(QStringLiteral("the INDI bridge"));
     QString err;
     if (!service.publish(&err)) {
         std::fprintf(stderr, "XOB_Nephor_indi: %s\n", qPrintable(err));

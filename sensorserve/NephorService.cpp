@@ -290,7 +290,7 @@ Reply NephorService::nephor(Call& call)
                                        QStringLiteral("XOB_GraphArrayDay"), QStringLiteral("XOB_GraphArrayTemp")};
     if (int g = int(arrays.indexOf(name)); g >= 0) return Reply::ok(backend_.history(g + 1));
     if (name == QLatin1String("MForm")) return Reply::ok(QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kFormPath))));
-    return Reply::fail(Failure::UnknownMember, QStringLiteral("%1 is not served by this sensor server").arg(call.member->dbusName()));
+    return Reply::fail(Failure::UnknownMember, QStringLiteral("%1 is not served by %2").arg(call.member->dbusName(), serverName_));
 }
 
 Reply NephorService::form(Call& call)

@@ -55,6 +55,8 @@ public:
     // Takes the bus name; prepare() first.
     bool publish(QString* error = nullptr);
     automation::AutomationServer* server() { return server_.get(); }
+    // How the program names itself in the error for a member it does not serve.
+    void setServerName(const QString& name) { serverName_ = name; }
 
     const Received& received() const { return received_; }
     void clearCallLog() { received_.callLog.clear(); }
@@ -81,6 +83,7 @@ private:
     SensorBackend& backend_;
     std::unique_ptr<automation::AutomationServer> server_;
     Received received_;
+    QString serverName_ = QStringLiteral("this sensor server");
 };
 
 } // namespace skyvane::sensorserve

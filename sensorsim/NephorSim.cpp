@@ -88,6 +88,7 @@ QString NephorSim::introspectionDocument()
 NephorSim::NephorSim(const QDBusConnection& bus, const Options& options, QObject* parent)
     : QObject(parent), bus_(bus), options_(options), service_(bus, *this)
 {
+    service_.setServerName(QStringLiteral("the stand-in"));
     readyTimer_.setSingleShot(true);
     connect(&readyTimer_, &QTimer::timeout, this, [this] { ready_ = true; });
     connect(&readTimer_, &QTimer::timeout, this, &NephorSim::takeReading);

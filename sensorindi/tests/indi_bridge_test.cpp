@@ -206,3 +206,39 @@ TEST(IndiBridge, SkyQualityMeterForBrightnessAndDomeParkAsTheSwitch)
     EXPECT_TRUE(b.indi.waitProp("Dome Simulator.DOME_PARK.PARK", "On", 20000));
     EXPECT_TRUE(pollUntil([&] { return b.ask("SwitchStatus").toDouble() == 2.0; }, 5000));
 }
+
+TEST(IndiBridgeProgram, ReadsItsConfigurationFromTheSettingsFolderAndReportsProblems)
+{
+    QTemporaryDir dir;
+    auto run = [&](const QStringList& args, QString* err = nullptr) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SKYVANE_SETTINGS_DIR", dir.path());
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
+        p.setProcessEnvironment(env);
+        p.start(skyvane::testing::bridgeProgram(), args);
+        EXPECT_TRUE(p.waitForFinished(10000));
+        if (err) *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitCode();
+    };
+    QString err;
+    EXPECT_EQ(run({"--check-config"}, &err), 1);
+    EXPECT_TRUE(err.contains(dir.filePath("XOB_Nephor_indi.ini"))) << err.toStdString();
+
+    QProcess example;
+    example.start(skyvane::testing::bridgeProgram(), {"--print-example-config"});
+    ASSERT_TRUE(example.waitForFinished(10000));
+    QFile f(dir.filePath("XOB_Nephor_indi.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(example.readAllStandardOutput());
+    f.close();
+    EXPECT_EQ(run({"--check-config"}, &err), 0) << err.toStdString();
+
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("\n[Levels]\nThreshRainDri=1\n");
+    f.close();
+    EXPECT_EQ(run({"--check-config"}, &err), 1);
+    EXPECT_TRUE(err.contains("ThreshRainDri")) << err.toStdString();
+    // Without a bus it does not start serving.
+    EXPECT_EQ(run({}, &err), 2) << err.toStdString();
+}

@@ -91,6 +91,8 @@ bool loadConfig(QSettings& ini, BridgeConfig* c, QStringList* problems)
             if (name != QLatin1String("RainHeaterStatus"))
                 s.fixed = readNumber(ini, QStringLiteral("Fixed"), 0.0, -1e12, 1e12, problems);
         }
+        if (ini.contains(QStringLiteral("MaxAgeSeconds")))
+            s.maxAgeMs = int(1000 * readNumber(ini, QStringLiteral("MaxAgeSeconds"), -0.001, 0, 86400, problems));
         if (name == QLatin1String("SkyTemperature")) {
             s.cloudCover = readBool(ini, QStringLiteral("CloudCover"), false, problems);
             s.clearSky = readNumber(ini, QStringLiteral("ClearSky"), s.clearSky, -100, 100, problems);

@@ -30,6 +30,10 @@ struct ReadingSource {
     double clearSky = -25.0;
     double overcastSky = 0.0;
 
+    // How old its value may get: -1 the [Data] MaxAgeSeconds, 0 no limit
+    // (for a driver that sends a value only when it changes).
+    int maxAgeMs = -1;
+
     bool fromDevice() const { return !device.isEmpty() && !property.isEmpty() && !element.isEmpty(); }
     bool present() const { return fromDevice() || hasFixed; }
     QString label() const { return device + QLatin1Char('.') + property + QLatin1Char('.') + element; }

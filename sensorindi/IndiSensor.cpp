@@ -207,10 +207,16 @@ QString IndiSensor::fault() const
         if (!s.fromDevice()) continue;
         const Value x = values_.value(r);
         if (!x.has) return QStringLiteral("%1 (%2): no value yet").arg(r, s.label());
-        if (now - x.atMs > config_.maxAgeMs)
+        if (tooOld(s, x.atMs, now))
             return QStringLiteral("%1 (%2): not updated for %3 s").arg(r, s.label()).arg((now - x.atMs) / 1000);
     }
     return {};
+}
+
+bool IndiSensor::tooOld(const ReadingSource& s, qint64 atMs, qint64 nowMs) const
+{
+    const int limit = s.maxAgeMs < 0 ? config_.maxAgeMs : s.maxAgeMs;
+    return limit > 0 && nowMs - atMs > limit;
 }
 
 bool IndiSensor::transferError() const
@@ -221,7 +227,7 @@ bool IndiSensor::transferError() const
         const ReadingSource s = config_.readings.value(r);
         if (!s.fromDevice()) continue;
         const Value x = values_.value(r);
-        if (!x.has || now - x.atMs > config_.maxAgeMs) return true;
+        if (!x.has || tooOld(s, x.atMs, now)) return true;
     }
     return false;
 }

@@ -96,6 +96,7 @@ private:
     std::optional<double> value(const QString& reading) const;
     void take(const QString& reading, const ReadingSource& s, const IndiProperty& p);
     void requestConnect(const QString& device);
+    bool tooOld(const ReadingSource& s, qint64 atMs, qint64 nowMs) const;
     double toUnit(double celsius) const { return units_ == QLatin1String("F") ? celsius * 9.0 / 5.0 + 32.0 : celsius; }
 
     BridgeConfig config_;

@@ -14,6 +14,7 @@
 #include <QDBusError>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTextStream>
 #include <QTimer>
@@ -42,7 +43,9 @@ Settings), or the file given with --config. Sections and keys:
              ConnectTimeoutSeconds (2), ConnectDevices (true: a configured
              device found disconnected is asked to connect)
   [Data]     MaxAgeSeconds (120): a value the device has not sent again for
-             this long makes the data faulty; Role (MASTER)
+             this long makes the data faulty (a reading's own MaxAgeSeconds
+             overrides it; 0: no limit, for drivers that send only changes);
+             Role (MASTER)
   [SkyTemperature] [RainValue] [BrightnessValue] [AmbientTemperature]
   [SkySensorTemperature] [RainHeaterPercent] [RainHeaterTemperature]
   [RainHeaterStatus]
@@ -132,7 +135,9 @@ int main(int argc, char** argv)
     QObject::connect(&samples, &QTimer::timeout, &samples, [&] {
         sensor.sample();
         const QString f = sensor.fault();
-        if (f != lastFault) {
+        // Logged once per cause, not again as its age grows.
+        static const QRegularExpression age(QStringLiteral("\\d+ s$"));
+        if (QString(f).remove(age) != QString(lastFault).remove(age)) {
             if (f.isEmpty()) qCInfo(lcSensor) << "data good";
             else qCWarning(lcSensor) << "data faulty:" << qPrintable(f);
             lastFault = f;

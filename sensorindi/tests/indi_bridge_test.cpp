@@ -172,6 +172,8 @@ TEST(IndiBridge, SkyQualityMeterForBrightnessAndDomeParkAsTheSwitch)
     // brightness (mag/arcsec², larger is darker), a dome whose park the
     // switch drives.
     BridgeRig b(QStringLiteral("[BrightnessValue]\nDevice=SQM Simulator\nProperty=SKY_QUALITY\nElement=SKY_BRIGHTNESS\n"
+                               // the simulated meter sends its value only once
+                               "MaxAgeSeconds=0\n"
                                "[Levels]\nBrightnessDirection=down\nThreshBrightnessDark=16\nThreshBrightnessLigth=10\n"
                                "ThreshBrightnessVLigth=0\n"
                                "[Switch]\nDevice=Dome Simulator\nProperty=DOME_PARK\nSafeElement=UNPARK\nUnsafeElement=PARK\n"),

@@ -237,3 +237,28 @@ TEST(IndiSensor, SwitchIsDrivenOnChangeAndReadBack)
     rig.sensor.setSwitch(3.0); // not a switch position
     EXPECT_EQ(rig.switches.size(), 2);
 }
+
+TEST(IndiSensor, AReadingMayHaveAnAgeOfItsOwnOrNone)
+{
+    BridgeConfig c = weatherConfig();
+    c.readings["RainValue"].maxAgeMs = 0;           // sent only on change
+    c.readings["AmbientTemperature"].maxAgeMs = 30000;
+    FakeClock clock;
+    IndiSensor s(c, clock, "5.2.015");
+    s.setServerConnected(true);
+    s.propertyUpdated(connection(kDev, true));
+    s.propertyUpdated(connection("Dome", true));
+    s.propertyUpdated(weather(0, 10, 0));
+    IndiProperty sky = weather(0, 10, 0);
+    sky.numbers.remove("WEATHER_RAIN_HOUR");
+    sky.numbers.remove("WEATHER_TEMPERATURE");
+    for (int i = 0; i < 2; ++i) {
+        clock.advance(10000);
+        s.propertyUpdated(sky); // the sky keeps coming
+    }
+    EXPECT_FALSE(s.transferError()) << s.fault().toStdString();
+    clock.advance(10001);
+    s.propertyUpdated(sky);
+    EXPECT_TRUE(s.transferError()) << "the temperature's own 30 s";
+    EXPECT_NE(s.fault().indexOf("AmbientTemperature"), -1);
+}

@@ -3,9 +3,13 @@
 # simulated sensor, a station file rewritten every few seconds, and the
 # monitor with a settings folder of its own (./.demo), so your own settings
 # are never touched. Uses your session bus, or starts a private one.
+# With --indi the sensor server is XOB_Nephor_indi in front of indiserver
+# running Debian's indi_simulator_weather (package indi-bin).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+indi=0
+[ "${1:-}" = "--indi" ] && indi=1
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "The demo opens the monitor's window and needs a graphical display." >&2
@@ -66,8 +70,20 @@ fi
 
 # The sensor server stand-in (unless a sensor server already runs).
 if ! dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner string:XOB_Nephor.Nephor 2>/dev/null | grep -q true; then
-  "$bin/XOB_Nephor_sim" >"$demo/standin.log" 2>&1 &
-  pids+=($!)
+  if [ "$indi" = 1 ]; then
+    # indiserver on a free port with the weather simulator, and the bridge.
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    indiserver -p "$port" -u "$demo/indiserver.sock" indi_simulator_weather >"$demo/indiserver.log" 2>&1 &
+    pids+=($!)
+    "$bin/XOB_Nephor_indi" --print-example-config | sed "s/^Port=.*/Port=$port/" >"$demo/settings/XOB_Nephor_indi.ini"
+    SKYVANE_SETTINGS_DIR="$demo/settings" "$bin/XOB_Nephor_indi" >"$demo/bridge.log" 2>&1 &
+    pids+=($!)
+    echo "INDI weather simulator on port $port; make it rain with:"
+    echo "  indi_setprop -p $port 'Weather Simulator.WEATHER_CONTROL.Precip=5'"
+  else
+    "$bin/XOB_Nephor_sim" >"$demo/standin.log" 2>&1 &
+    pids+=($!)
+  fi
 fi
 
 # A local update server for Help -> Check update: news, a "newer" version

@@ -21,101 +21,6 @@ using automation::Reply;
 
 namespace {
 
-// Member order: first what the monitor reads and sends on every connection and
-// read cycle, in the order it uses them; then the settings that the monitor's
-// own class passes through to clients, in that class's order; then the graph
-// members and the main window.
-const char* const kNephorDecl = R"(
-get    Version : s
-get    XOB_DeviceRole : s
-prop   XOB_DeviceSwitchCtrl : b
-method XOB_LocalControl(vData b, sLabel s)
-method Device_Start
-get    DataReady : b
-prop   XOB_TemperatureUnits : s
-get    Condition_Cloud : i
-get    Condition_Rain : i
-get    Condition_Brightness : i
-get    SkyTemperature : d
-get    RainValue : d
-get    BrightnessValue : d
-get    SkySensorTemperature : d
-get    AmbientTemperature : d
-get    RainHeaterPercent : d
-get    RainHeaterTemperature : d
-get    RainHeaterStatus : s
-get    LastReading : date
-get    DeviceIsRunning : b
-get    XOB_XFERFileErr : b
-get    XFERFileErr : b
-method XOB_AlarmStop
-method SetUnSafe(ref iP b)
-method XOB_SetSwitch(ref vData d)
-get    SwitchStatus : d
-prop   ThreshBrightnessDark : d
-prop   ThreshBrightnessLigth : d
-prop   ThreshBrightnessVLigth : d
-prop   BrightnessUnknowConditionValue : i
-prop   ThreshRainDry : d
-prop   ThreshRainWet : d
-prop   ThreshRainRain : d
-prop   RainUnknowConditionValue : i
-prop   ThreshTempClear : d
-prop   ThreshTempCloudy : d
-prop   ThreshTempVCloudy : d
-prop   CloudUnknowConditionValue : i
-prop   ColorClear : i
-prop   ColorCloudy : i
-prop   ColorVCloudy : i
-prop   ColorDry : i
-prop   ColorWet : i
-prop   ColorRain : i
-prop   ColorDark : i
-prop   ColorLight : i
-prop   ColorVLight : i
-prop   DescriptionClear : s
-prop   DescriptionCloudy : s
-prop   DescriptionVCloudy : s
-prop   DescriptionDry : s
-prop   DescriptionWet : s
-prop   DescriptionRain : s
-prop   DescriptionDark : s
-prop   DescriptionLight : s
-prop   DescriptionVLight : s
-prop   TempFactorON : b
-prop   TempFactorK1 : i
-prop   TempFactorK2 : i
-prop   TempFactorK3 : i
-prop   TempFactorK4 : i
-prop   TempFactorK5 : i
-prop   NoConsecutiveUnknownReads : i
-prop   NoConsecutiveRS232Errors : i
-prop   XOB_CloudAlarmDelay : i
-prop   ReadCycle : i
-method GetGraphFreq(iP i) : i
-method GraphTemperatureMax(ref iP i) : i
-method GraphTemperatureMin(ref iP i) : i
-method XOB_GraphArrayFirstElem(GraphNo i) : i
-method XOB_GraphArrayLastElem(GraphNo i) : i
-method XOB_GraphArrayCloud : av
-method XOB_GraphArrayRain : av
-method XOB_GraphArrayDay : av
-method XOB_GraphArrayTemp : av
-method MForm : o
-)";
-
-const char* const kFormDecl = R"(
-get    UnknowRainLT : o
-get    UnknowCloudGT : o
-get    RainLimit(Index i) : o
-get    CloudLimit(Index i) : o
-method CloudTempSet(ref Value d)
-)";
-
-const char* const kNumberBoxDecl = R"(
-prop   Value : d
-)";
-
 const char* const kControlDecl = R"(
 # steering the simulation
 method SetReading(name s, value v)        # freeze a reading at a value
@@ -161,71 +66,32 @@ std::shared_ptr<ClassSpec> build(const char* iface, const char* decl)
     return spec;
 }
 
-const QStringList kLimitNames = {QStringLiteral("RainLimit"), QStringLiteral("CloudLimit")};
-
-// The setting behind each control of the stand-in's main window.
-QString settingOfControl(const QString& key)
-{
-    static const QHash<QString, QString> map = {
-        {QStringLiteral("UnknowRainLT"), QStringLiteral("ThreshRainRain")},
-        {QStringLiteral("UnknowCloudGT"), QStringLiteral("ThreshTempVCloudy")},
-        {QStringLiteral("RainLimit_0"), QStringLiteral("ThreshRainDry")},
-        {QStringLiteral("RainLimit_1"), QStringLiteral("ThreshRainWet")},
-        {QStringLiteral("RainLimit_2"), QStringLiteral("RainUnknowConditionValue")},
-        {QStringLiteral("CloudLimit_0"), QStringLiteral("ThreshTempClear")},
-        {QStringLiteral("CloudLimit_1"), QStringLiteral("ThreshTempCloudy")},
-        {QStringLiteral("CloudLimit_2"), QStringLiteral("CloudUnknowConditionValue")},
-    };
-    return map.value(key);
-}
-
-QString controlPath(const QString& key)
-{
-    // "RainLimit_2" -> /MForm/RainLimit/2
-    QString p = QLatin1String(kFormPath) + QLatin1Char('/') + key;
-    return p.replace(QLatin1Char('_'), QLatin1Char('/'));
-}
-
 } // namespace
 
-std::shared_ptr<ClassSpec> NephorSim::nephorClass() { return build(kProgId, kNephorDecl); }
-std::shared_ptr<ClassSpec> NephorSim::formClass() { return build(kFormInterface, kFormDecl); }
-std::shared_ptr<ClassSpec> NephorSim::numberBoxClass() { return build(kNumberBoxInterface, kNumberBoxDecl); }
+std::shared_ptr<ClassSpec> NephorSim::nephorClass() { return sensorserve::NephorService::nephorClass(); }
+std::shared_ptr<ClassSpec> NephorSim::formClass() { return sensorserve::NephorService::formClass(); }
+std::shared_ptr<ClassSpec> NephorSim::numberBoxClass() { return sensorserve::NephorService::numberBoxClass(); }
 std::shared_ptr<ClassSpec> NephorSim::controlClass() { return build(kControlInterface, kControlDecl); }
 
 QString NephorSim::introspectionDocument()
 {
-    QString x = ClassSpec::documentHead(QStringLiteral(
-        "The sensor-server stand-in XOB_Nephor_sim, bus name \"XOB_Nephor.Nephor\".\n"
-        "     \"/\" is the class factory; every instance it hands out (paths /Instances/I<n>_<run>)\n"
-        "     serves the interface XOB_Nephor.Nephor; MForm returns /MForm, whose controls sit\n"
-        "     below it; /Control steers the stand-in. Every object also answers\n"
-        "     org.freedesktop.DBus.Introspectable."));
-    x += nephorClass()->interfaceXml(6);
-    x += QStringLiteral("    </node>\n  </node>\n  <node name=\"MForm\">\n");
-    x += formClass()->interfaceXml(4);
-    const QString box = numberBoxClass()->interfaceXml(8);
-    for (const char* c : {"UnknowRainLT", "UnknowCloudGT"})
-        x += QStringLiteral("    <node name=\"%1\">\n").arg(QLatin1String(c)) + numberBoxClass()->interfaceXml(6)
-            + QStringLiteral("    </node>\n");
-    for (const QString& l : kLimitNames) {
-        x += QStringLiteral("    <node name=\"%1\">\n").arg(l);
-        for (int i = 0; i < 3; ++i)
-            x += QStringLiteral("      <node name=\"%1\">\n").arg(i) + box + QStringLiteral("      </node>\n");
-        x += QStringLiteral("    </node>\n");
-    }
-    x += QStringLiteral("  </node>\n  <node name=\"Control\">\n");
-    x += controlClass()->interfaceXml(4);
-    x += QStringLiteral("  </node>\n</node>\n");
-    return x;
+    return sensorserve::NephorService::introspectionDocument(
+        QStringLiteral(
+            "The sensor-server stand-in XOB_Nephor_sim, bus name \"XOB_Nephor.Nephor\".\n"
+            "     \"/\" is the class factory; every instance it hands out (paths /Instances/I<n>_<run>)\n"
+            "     serves the interface XOB_Nephor.Nephor; MForm returns /MForm, whose controls sit\n"
+            "     below it; /Control steers the stand-in. Every object also answers\n"
+            "     org.freedesktop.DBus.Introspectable."),
+        QStringLiteral("  <node name=\"Control\">\n") + controlClass()->interfaceXml(4) + QStringLiteral("  </node>\n"));
 }
 
 NephorSim::NephorSim(const QDBusConnection& bus, const Options& options, QObject* parent)
-    : QObject(parent), bus_(bus), options_(options)
+    : QObject(parent), bus_(bus), options_(options), service_(bus, *this)
 {
+    service_.setServerName(QStringLiteral("the stand-in"));
     readyTimer_.setSingleShot(true);
     connect(&readyTimer_, &QTimer::timeout, this, [this] { ready_ = true; });
-    connect(&readTimer_, &QTimer::timeout, this, &NephorSim::reading);
+    connect(&readTimer_, &QTimer::timeout, this, &NephorSim::takeReading);
     model_.step(QDateTime::currentDateTime());
 }
 
@@ -233,21 +99,10 @@ NephorSim::~NephorSim() = default;
 
 bool NephorSim::start(QString* error)
 {
-    server_ = std::make_unique<automation::AutomationServer>(bus_, QString::fromLatin1(kProgId), nephorClass(),
-                                                             [this](Call& c) { return nephor(c); });
-    server_->setOnCreated([](int id) { qCDebug(lcSim) << "instance" << id << "created"; });
-    server_->setOnReleased([](int id) { qCDebug(lcSim) << "instance" << id << "released"; });
-    bool ok = server_->addObject(QString::fromLatin1(kControlPath), controlClass(), [this](Call& c) { return control(c); }, error)
-        && server_->addObject(QString::fromLatin1(kFormPath), formClass(), [this](Call& c) { return form(c); }, error);
-    const auto box = numberBoxClass();
-    QStringList keys = {QStringLiteral("UnknowRainLT"), QStringLiteral("UnknowCloudGT")};
-    for (const QString& l : kLimitNames)
-        for (int i = 0; i < 3; ++i) keys << QStringLiteral("%1_%2").arg(l).arg(i);
-    for (const QString& key : keys) {
-        if (!ok) break;
-        ok = server_->addObject(controlPath(key), box, [this, key](Call& c) { return numberBox(key, c); }, error);
-    }
-    if (!ok || !server_->publish(error)) return false;
+    if (!service_.prepare(error)
+        || !service_.server()->addObject(QString::fromLatin1(kControlPath), controlClass(), [this](Call& c) { return control(c); }, error)
+        || !service_.publish(error))
+        return false;
     armReadingTimer();
     return true;
 }
@@ -258,14 +113,19 @@ void NephorSim::armReadingTimer()
     readTimer_.start(seconds * 1000);
 }
 
-void NephorSim::reading()
+void NephorSim::takeReading()
 {
     if (running_) model_.step(QDateTime::currentDateTime());
 }
 
+void NephorSim::setSetting(const QString& name, const QVariant& value)
+{
+    model_.setSetting(name, value);
+    if (name == QLatin1String("ReadCycle")) armReadingTimer();
+}
+
 void NephorSim::deviceStart()
 {
-    ++deviceStartCount_;
     running_ = true;
     model_.step(QDateTime::currentDateTime());
     if (ready_ || readyTimer_.isActive()) return;
@@ -273,111 +133,10 @@ void NephorSim::deviceStart()
     else if (options_.readyDelayMs > 0) readyTimer_.start(options_.readyDelayMs);
 }
 
-Reply NephorSim::nephor(Call& call)
-{
-    if (callLog_.size() < 10000) callLog_ << call.member->dbusName();
-    const QString& name = call.member->name;
-    const MemberKind kind = call.member->kind;
-
-    if (kind == MemberKind::Get && SensorModel::isReading(name)) return Reply::ok(model_.reading(name));
-    if (model_.hasSetting(name) && call.member->args.size() <= 1) {
-        if (kind == MemberKind::Get) return Reply::ok(model_.setting(name));
-        if (kind == MemberKind::Let) {
-            model_.setSetting(name, call.value());
-            if (name == QLatin1String("ReadCycle")) armReadingTimer();
-            return Reply::ok();
-        }
-    }
-    if (name == QLatin1String("Version")) return Reply::ok(options_.version);
-    if (name == QLatin1String("XOB_DeviceRole")) return Reply::ok(options_.role);
-    if (name == QLatin1String("XOB_DeviceSwitchCtrl")) {
-        if (kind == MemberKind::Get) return Reply::ok(switchCtrl_);
-        switchCtrl_ = call.value().toBool();
-        ++switchCtrlCount_;
-        return Reply::ok();
-    }
-    if (name == QLatin1String("XOB_LocalControl")) {
-        localControl_ = call.arg(0).toBool();
-        localControlLabel_ = call.arg(1).toString();
-        if (localControlCalls_.size() < 1000) localControlCalls_ << QVariant(QVariantList{localControl_, localControlLabel_});
-        return Reply::ok();
-    }
-    if (name == QLatin1String("Device_Start")) {
-        deviceStart();
-        return Reply::ok();
-    }
-    if (name == QLatin1String("DataReady")) return Reply::ok(ready_);
-    if (name == QLatin1String("XOB_TemperatureUnits")) {
-        if (kind == MemberKind::Get) return Reply::ok(model_.temperatureUnits());
-        model_.setTemperatureUnits(call.value().toString());
-        return Reply::ok();
-    }
-    if (name == QLatin1String("DeviceIsRunning")) return Reply::ok(running_);
-    if (name == QLatin1String("XOB_XFERFileErr") || name == QLatin1String("XFERFileErr")) return Reply::ok(xferError_);
-    if (name == QLatin1String("XOB_AlarmStop")) {
-        ++alarmStopCount_;
-        return Reply::ok();
-    }
-    if (name == QLatin1String("SetUnSafe")) {
-        lastUnsafe_ = call.arg(0).toBool();
-        ++unsafeCount_;
-        return Reply::ok();
-    }
-    if (name == QLatin1String("XOB_SetSwitch")) {
-        lastSwitch_ = call.arg(0).toDouble();
-        ++switchCount_;
-        model_.setSwitchStatus(lastSwitch_);
-        return Reply::ok();
-    }
-    if (name == QLatin1String("GetGraphFreq")) return Reply::ok(model_.setting(QStringLiteral("GraphFreq")));
-    if (name == QLatin1String("GraphTemperatureMax") || name == QLatin1String("GraphTemperatureMin"))
-        return Reply::ok(model_.setting(name));
-    if (name == QLatin1String("XOB_GraphArrayFirstElem") || name == QLatin1String("XOB_GraphArrayLastElem")) {
-        const int graph = call.arg(0).toInt();
-        if (graph < 1 || graph > 4) return Reply::fail(Failure::BadArguments, QStringLiteral("graph number %1 is not 1 to 4").arg(graph));
-        return Reply::ok(name.endsWith(QLatin1String("FirstElem")) ? model_.firstSlot() : model_.lastSlot());
-    }
-    static const QStringList arrays = {QStringLiteral("XOB_GraphArrayCloud"), QStringLiteral("XOB_GraphArrayRain"),
-                                       QStringLiteral("XOB_GraphArrayDay"), QStringLiteral("XOB_GraphArrayTemp")};
-    if (int g = int(arrays.indexOf(name)); g >= 0) return Reply::ok(model_.history(g + 1));
-    if (name == QLatin1String("MForm")) return Reply::ok(QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kFormPath))));
-    return Reply::fail(Failure::UnknownMember, QStringLiteral("%1 is not served by the stand-in").arg(call.member->dbusName()));
-}
-
-Reply NephorSim::form(Call& call)
-{
-    const QString& name = call.member->name;
-    if (callLog_.size() < 10000) callLog_ << QStringLiteral("MForm.") + call.member->dbusName();
-    if (name == QLatin1String("UnknowRainLT") || name == QLatin1String("UnknowCloudGT"))
-        return Reply::ok(QVariant::fromValue(QDBusObjectPath(controlPath(name))));
-    if (kLimitNames.contains(name)) {
-        const int i = call.arg(0).toInt();
-        if (i < 0 || i > 2) return Reply::fail(Failure::BadArguments, QStringLiteral("%1(%2): index is not 0 to 2").arg(name).arg(i));
-        return Reply::ok(QVariant::fromValue(QDBusObjectPath(controlPath(QStringLiteral("%1_%2").arg(name).arg(i)))));
-    }
-    if (name == QLatin1String("CloudTempSet")) {
-        cloudTempSet_ = call.arg(0).toDouble();
-        model_.setSetting(QStringLiteral("TempFactorON"), cloudTempSet_ != 0.0);
-        return Reply::ok();
-    }
-    return Reply::fail(Failure::UnknownMember, name);
-}
-
-Reply NephorSim::numberBox(const QString& key, Call& call)
-{
-    if (callLog_.size() < 10000) callLog_ << QStringLiteral("MForm.%1.%2").arg(key, call.member->dbusName());
-    const QString setting = settingOfControl(key);
-    if (call.member->kind == MemberKind::Get) return Reply::ok(model_.setting(setting).toDouble());
-    const QVariant old = model_.setting(setting);
-    const double v = call.value().toDouble();
-    // Integer settings stay integers.
-    model_.setSetting(setting, old.metaType().id() == QMetaType::Int ? QVariant(qRound(v)) : QVariant(v));
-    return Reply::ok();
-}
-
 Reply NephorSim::control(Call& call)
 {
     const QString& name = call.member->name;
+    const sensorserve::Received& got = service_.received();
     QString err;
     if (name == QLatin1String("SetReading")) {
         if (!model_.freeze(call.arg(0).toString(), call.arg(1), &err)) return Reply::fail(Failure::BadArguments, err);
@@ -437,38 +196,38 @@ Reply NephorSim::control(Call& call)
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         return Reply::ok();
     }
-    if (name == QLatin1String("LastUnsafe")) return Reply::ok(lastUnsafe_);
-    if (name == QLatin1String("UnsafeCount")) return Reply::ok(unsafeCount_);
-    if (name == QLatin1String("LastSwitch")) return Reply::ok(lastSwitch_);
-    if (name == QLatin1String("SwitchCount")) return Reply::ok(switchCount_);
-    if (name == QLatin1String("LocalControl")) return Reply::ok(localControl_);
-    if (name == QLatin1String("LocalControlLabel")) return Reply::ok(localControlLabel_);
-    if (name == QLatin1String("LocalControlCalls")) return Reply::ok(localControlCalls_);
+    if (name == QLatin1String("LastUnsafe")) return Reply::ok(got.lastUnsafe);
+    if (name == QLatin1String("UnsafeCount")) return Reply::ok(got.unsafeCount);
+    if (name == QLatin1String("LastSwitch")) return Reply::ok(got.lastSwitch);
+    if (name == QLatin1String("SwitchCount")) return Reply::ok(got.switchCount);
+    if (name == QLatin1String("LocalControl")) return Reply::ok(got.localControl);
+    if (name == QLatin1String("LocalControlLabel")) return Reply::ok(got.localControlLabel);
+    if (name == QLatin1String("LocalControlCalls")) return Reply::ok(got.localControlCalls);
     if (name == QLatin1String("TemperatureUnits")) return Reply::ok(model_.temperatureUnits());
-    if (name == QLatin1String("SwitchCtrl")) return Reply::ok(switchCtrl_);
-    if (name == QLatin1String("SwitchCtrlCount")) return Reply::ok(switchCtrlCount_);
-    if (name == QLatin1String("DeviceStartCount")) return Reply::ok(deviceStartCount_);
-    if (name == QLatin1String("AlarmStopCount")) return Reply::ok(alarmStopCount_);
+    if (name == QLatin1String("SwitchCtrl")) return Reply::ok(got.switchCtrl);
+    if (name == QLatin1String("SwitchCtrlCount")) return Reply::ok(got.switchCtrlCount);
+    if (name == QLatin1String("DeviceStartCount")) return Reply::ok(got.deviceStartCount);
+    if (name == QLatin1String("AlarmStopCount")) return Reply::ok(got.alarmStopCount);
     if (name == QLatin1String("FormValue")) {
         const QString key = call.arg(0).toString();
-        if (key == QLatin1String("CloudTempSet")) return Reply::ok(cloudTempSet_);
+        if (key == QLatin1String("CloudTempSet")) return Reply::ok(got.cloudTempSet);
         // "RainLimit(2)" and "RainLimit_2" both name the control
         QString k = key;
         k.replace(QLatin1Char('('), QLatin1Char('_')).remove(QLatin1Char(')'));
-        const QString setting = settingOfControl(k);
+        const QString setting = sensorserve::NephorService::settingOfControl(k);
         if (setting.isEmpty()) return Reply::fail(Failure::BadArguments, QStringLiteral("no control %1").arg(key));
         return Reply::ok(model_.setting(setting).toDouble());
     }
     if (name == QLatin1String("CallLog")) {
         QVariantList out;
-        for (const QString& s : std::as_const(callLog_)) out << s;
+        for (const QString& s : got.callLog) out << s;
         return Reply::ok(out);
     }
     if (name == QLatin1String("ClearCallLog")) {
-        callLog_.clear();
+        service_.clearCallLog();
         return Reply::ok();
     }
-    if (name == QLatin1String("InstanceCount")) return Reply::ok(server_ ? server_->instanceCount() : 0);
+    if (name == QLatin1String("InstanceCount")) return Reply::ok(service_.server() ? service_.server()->instanceCount() : 0);
     if (name == QLatin1String("Probe")) {
         // Doubles the number, negates the flag, appends "!" to the text, all
         // by reference, and answers the date one day later.

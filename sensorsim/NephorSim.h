@@ -6,6 +6,8 @@
 // monitor sent.
 
 #include "AutomationServer.h"
+#include "NephorService.h"
+#include "SensorBackend.h"
 #include "SensorModel.h"
 
 #include <QDBusConnection>
@@ -16,12 +18,12 @@
 
 namespace skyvane::sensorsim {
 
-inline constexpr const char* kProgId = "XOB_Nephor.Nephor";
+using sensorserve::kFormInterface;
+using sensorserve::kFormPath;
+using sensorserve::kNumberBoxInterface;
+using sensorserve::kProgId;
 inline constexpr const char* kControlPath = "/Control";
 inline constexpr const char* kControlInterface = "XOB.NephorSim.Control";
-inline constexpr const char* kFormPath = "/MForm";
-inline constexpr const char* kFormInterface = "XOB_Nephor.MForm";
-inline constexpr const char* kNumberBoxInterface = "XOB_Nephor.NumberBox";
 
 struct Options {
     QString version = QStringLiteral("5.30.001");
@@ -29,7 +31,9 @@ struct Options {
     int readyDelayMs = 1500; // -1: never ready
 };
 
-class NephorSim : public QObject {
+// The served class comes from NephorService; the stand-in is its backend
+// (the simulated sensor) and adds the control object.
+class NephorSim : public QObject, private sensorserve::SensorBackend {
     Q_OBJECT
 public:
     NephorSim(const QDBusConnection& bus, const Options& options, QObject* parent = nullptr);
@@ -53,40 +57,39 @@ public:
     SensorModel& model() { return model_; }
 
 private:
-    automation::Reply nephor(automation::Call& call);
-    automation::Reply form(automation::Call& call);
-    automation::Reply numberBox(const QString& key, automation::Call& call);
+    // SensorBackend
+    QVariant reading(const QString& name) const override { return model_.reading(name); }
+    bool hasSetting(const QString& name) const override { return model_.hasSetting(name); }
+    QVariant setting(const QString& name) const override { return model_.setting(name); }
+    void setSetting(const QString& name, const QVariant& value) override;
+    QString temperatureUnits() const override { return model_.temperatureUnits(); }
+    void setTemperatureUnits(const QString& units) override { model_.setTemperatureUnits(units); }
+    QString version() const override { return options_.version; }
+    QString role() const override { return options_.role; }
+    bool dataReady() const override { return ready_; }
+    bool deviceRunning() const override { return running_; }
+    bool transferError() const override { return xferError_; }
+    void deviceStart() override;
+    void setSwitch(double value) override { model_.setSwitchStatus(value); }
+    QVariantList history(int graph) const override { return model_.history(graph); }
+    int firstSlot() const override { return model_.firstSlot(); }
+    int lastSlot() const override { return model_.lastSlot(); }
+
     automation::Reply control(automation::Call& call);
-    void reading();
-    void deviceStart();
+    void takeReading();
     void armReadingTimer();
 
     QDBusConnection bus_;
     Options options_;
     SensorModel model_;
-    std::unique_ptr<automation::AutomationServer> server_;
+    sensorserve::NephorService service_;
     QTimer readTimer_;
     QTimer readyTimer_;
 
-    // State the monitor sets and the tests ask about.
+    // State the tests set.
     bool running_ = false;
     bool ready_ = false;
-    bool runningForced_ = false;
     bool xferError_ = false;
-    bool switchCtrl_ = false;
-    int switchCtrlCount_ = 0;
-    bool localControl_ = false;
-    QString localControlLabel_;
-    QVariantList localControlCalls_;
-    bool lastUnsafe_ = false;
-    int unsafeCount_ = 0;
-    double lastSwitch_ = 0.0;
-    int switchCount_ = 0;
-    int deviceStartCount_ = 0;
-    int alarmStopCount_ = 0;
-    double cloudTempSet_ = 0.0;
-    QStringList callLog_;
-    QHash<QString, double> formValues_; // "UnknowRainLT", "RainLimit_2", ...
 };
 
 } // namespace skyvane::sensorsim

@@ -1,5 +1,7 @@
 #include "SensorModel.h"
 
+#include "SensorSettings.h"
+
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -24,56 +26,7 @@ int clampLevel(int v) { return std::clamp(v, 0, 3); }
 
 SensorModel::SensorModel() : rng_(std::random_device{}())
 {
-    // Cloud: sky temperature (°C) below Clear is clear, below Cloudy cloudy,
-    // else overcast; above VCloudy the sensor can not tell (unknown level).
-    settings_.insert(QStringLiteral("ThreshTempClear"), -15.0);
-    settings_.insert(QStringLiteral("ThreshTempCloudy"), -5.0);
-    settings_.insert(QStringLiteral("ThreshTempVCloudy"), 30.0);
-    settings_.insert(QStringLiteral("CloudUnknowConditionValue"), 0);
-    // Rain: the sensor's frequency falls as it gets wet. At or above Dry it is
-    // dry, at or above Wet wet, else rain; below Rain the reading is unknown.
-    settings_.insert(QStringLiteral("ThreshRainDry"), 2000.0);
-    settings_.insert(QStringLiteral("ThreshRainWet"), 1700.0);
-    settings_.insert(QStringLiteral("ThreshRainRain"), 400.0);
-    settings_.insert(QStringLiteral("RainUnknowConditionValue"), 0);
-    // Brightness: below Dark dark, below Ligth light, else very light; above
-    // VLigth the sensor is saturated (unknown level).
-    settings_.insert(QStringLiteral("ThreshBrightnessDark"), 1000.0);
-    settings_.insert(QStringLiteral("ThreshBrightnessLigth"), 20000.0);
-    settings_.insert(QStringLiteral("ThreshBrightnessVLigth"), 100000.0);
-    settings_.insert(QStringLiteral("BrightnessUnknowConditionValue"), 0);
-    // Colours (blue x 65536 + green x 256 + red).
-    settings_.insert(QStringLiteral("ColorClear"), 0x00FF00);
-    settings_.insert(QStringLiteral("ColorCloudy"), 0x00FFFF);
-    settings_.insert(QStringLiteral("ColorVCloudy"), 0x0000FF);
-    settings_.insert(QStringLiteral("ColorDry"), 0x00FF00);
-    settings_.insert(QStringLiteral("ColorWet"), 0x00FFFF);
-    settings_.insert(QStringLiteral("ColorRain"), 0x0000FF);
-    settings_.insert(QStringLiteral("ColorDark"), 0x00FF00);
-    settings_.insert(QStringLiteral("ColorLight"), 0x00FFFF);
-    settings_.insert(QStringLiteral("ColorVLight"), 0x0000FF);
-    settings_.insert(QStringLiteral("DescriptionClear"), QStringLiteral("Clear"));
-    settings_.insert(QStringLiteral("DescriptionCloudy"), QStringLiteral("Cloudy"));
-    settings_.insert(QStringLiteral("DescriptionVCloudy"), QStringLiteral("Overcast"));
-    settings_.insert(QStringLiteral("DescriptionDry"), QStringLiteral("Dry"));
-    settings_.insert(QStringLiteral("DescriptionWet"), QStringLiteral("Wet"));
-    settings_.insert(QStringLiteral("DescriptionRain"), QStringLiteral("Rain"));
-    settings_.insert(QStringLiteral("DescriptionDark"), QStringLiteral("Dark"));
-    settings_.insert(QStringLiteral("DescriptionLight"), QStringLiteral("Light"));
-    settings_.insert(QStringLiteral("DescriptionVLight"), QStringLiteral("Very Light"));
-    settings_.insert(QStringLiteral("TempFactorON"), true);
-    settings_.insert(QStringLiteral("TempFactorK1"), 33);
-    settings_.insert(QStringLiteral("TempFactorK2"), 0);
-    settings_.insert(QStringLiteral("TempFactorK3"), 4);
-    settings_.insert(QStringLiteral("TempFactorK4"), 100);
-    settings_.insert(QStringLiteral("TempFactorK5"), 100);
-    settings_.insert(QStringLiteral("NoConsecutiveUnknownReads"), 3);
-    settings_.insert(QStringLiteral("NoConsecutiveRS232Errors"), 3);
-    settings_.insert(QStringLiteral("XOB_CloudAlarmDelay"), 0);
-    settings_.insert(QStringLiteral("ReadCycle"), 2);
-    settings_.insert(QStringLiteral("GraphFreq"), 1);
-    settings_.insert(QStringLiteral("GraphTemperatureMax"), 30);
-    settings_.insert(QStringLiteral("GraphTemperatureMin"), -40);
+    settings_ = sensorserve::defaultSensorSettings();
     last_ = QDateTime::currentDateTime();
 }
 
@@ -100,13 +53,8 @@ void SensorModel::step(const QDateTime& now)
     heaterTemperature_ = ambient_ + 3.0 + n(0.2);
     if (!frozen_.contains(QStringLiteral("LastReading"))) last_ = now;
 
-    const int slot = next_;
-    ring_[0][slot] = raw(QStringLiteral("SkyTemperature"));
-    ring_[1][slot] = raw(QStringLiteral("RainValue"));
-    ring_[2][slot] = raw(QStringLiteral("BrightnessValue"));
-    ring_[3][slot] = raw(QStringLiteral("AmbientTemperature"));
-    next_ = (next_ + 1) % kHistory;
-    count_ = std::min(count_ + 1, kHistory);
+    ring_.add({raw(QStringLiteral("SkyTemperature")), raw(QStringLiteral("RainValue")),
+               raw(QStringLiteral("BrightnessValue")), raw(QStringLiteral("AmbientTemperature"))});
 }
 
 double SensorModel::toUnit(double c) const { return units_ == QLatin1String("F") ? c * 9.0 / 5.0 + 32.0 : c; }
@@ -201,43 +149,21 @@ void SensorModel::forceLevels(int cloud, int rain, int brightness)
 int SensorModel::cloudLevel() const
 {
     if (forced_[0] >= 0) return forced_[0];
-    const double t = raw(QStringLiteral("SkyTemperature"));
-    if (t > setting(QStringLiteral("ThreshTempVCloudy")).toDouble())
-        return clampLevel(setting(QStringLiteral("CloudUnknowConditionValue")).toInt());
-    if (t < setting(QStringLiteral("ThreshTempClear")).toDouble()) return 1;
-    if (t < setting(QStringLiteral("ThreshTempCloudy")).toDouble()) return 2;
-    return 3;
+    return sensorserve::cloudLevelOf(settings_, raw(QStringLiteral("SkyTemperature")));
 }
 
 int SensorModel::rainLevel() const
 {
     if (forced_[1] >= 0) return forced_[1];
-    const double v = raw(QStringLiteral("RainValue"));
-    if (v < setting(QStringLiteral("ThreshRainRain")).toDouble())
-        return clampLevel(setting(QStringLiteral("RainUnknowConditionValue")).toInt());
-    if (v >= setting(QStringLiteral("ThreshRainDry")).toDouble()) return 1;
-    if (v >= setting(QStringLiteral("ThreshRainWet")).toDouble()) return 2;
-    return 3;
+    return sensorserve::rainLevelOf(settings_, raw(QStringLiteral("RainValue")), false);
 }
 
 int SensorModel::brightnessLevel() const
 {
     if (forced_[2] >= 0) return forced_[2];
-    const double v = raw(QStringLiteral("BrightnessValue"));
-    if (v > setting(QStringLiteral("ThreshBrightnessVLigth")).toDouble())
-        return clampLevel(setting(QStringLiteral("BrightnessUnknowConditionValue")).toInt());
-    if (v < setting(QStringLiteral("ThreshBrightnessDark")).toDouble()) return 1;
-    if (v < setting(QStringLiteral("ThreshBrightnessLigth")).toDouble()) return 2;
-    return 3;
+    return sensorserve::brightnessLevelOf(settings_, raw(QStringLiteral("BrightnessValue")), true);
 }
 
-QVariantList SensorModel::history(int graph) const
-{
-    QVariantList out;
-    if (graph < 1 || graph > 4) return out;
-    out.reserve(kHistory);
-    for (int i = 0; i < kHistory; ++i) out << ring_[graph - 1][i];
-    return out;
-}
+QVariantList SensorModel::history(int graph) const { return ring_.graph(graph); }
 
 } // namespace skyvane::sensorsim

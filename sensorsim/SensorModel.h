@@ -5,6 +5,8 @@
 // from the sensor's own thresholds. Any reading can be frozen at a given value
 // (the simulation then leaves it alone) and any level forced.
 
+#include "SensorSettings.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -57,10 +59,10 @@ public:
 
     // History for the graphs: graph 1 cloud (sky temperature), 2 rain, 3
     // brightness, 4 ambient temperature; a ring of kHistory samples.
-    static constexpr int kHistory = 120;
+    static constexpr int kHistory = sensorserve::HistoryRing::kSize;
     QVariantList history(int graph) const;
-    int firstSlot() const { return count_ < kHistory ? 0 : next_; }
-    int lastSlot() const { return count_ == 0 ? 0 : (next_ + kHistory - 1) % kHistory; }
+    int firstSlot() const { return ring_.firstSlot(); }
+    int lastSlot() const { return ring_.lastSlot(); }
 
 private:
     double raw(const QString& name) const; // simulated or frozen, Celsius
@@ -78,8 +80,7 @@ private:
     QHash<QString, QVariant> frozen_;
     int forced_[3] = {-1, -1, -1};
     QHash<QString, QVariant> settings_;
-    double ring_[4][kHistory] = {};
-    int next_ = 0, count_ = 0;
+    sensorserve::HistoryRing ring_;
 };
 
 } // namespace skyvane::sensorsim

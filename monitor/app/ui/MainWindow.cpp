@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QScreen>
@@ -30,7 +29,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QTimer>
 #include <QMenu>
 #include <QMenuBar>

@@ -108,7 +108,7 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
     refresh_ = new QComboBox(this);
     refresh_->setObjectName(QStringLiteral("RefreshUpload"));
     refresh_->addItems({QStringLiteral(" 5 sec"), QStringLiteral("10 sec"), QStringLiteral("30 sec"), QStringLiteral("60 sec")});
-    g->addWidget(new QLabel(QStringLiteral("Time-out"), this), r, 0);
+    g->addWidget(new QLabel(QStringLiteral("Time-out (s)"), this), r, 0);
     g->addWidget(timeout_, r, 1);
     g->addWidget(new QLabel(QStringLiteral("Check every"), this), r, 2);
     g->addWidget(refresh_, r++, 3);

@@ -11,13 +11,23 @@
 # COMPONENT: "programs" (the main package) unless told otherwise.
 include(GNUInstallDirs)
 
+# Installing (and cpack) takes the tree as built: it does not first build
+# every target, tests and benchmarks included. Build, then install.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(SKYVANE_MAN_BUILD_DIR ${CMAKE_BINARY_DIR}/man)
 if(NOT TARGET skyvane_man_pages)
   add_custom_target(skyvane_man_pages ALL)
 endif()
 
+# A page is installed once, by whichever call comes first (the program's own
+# folder, or packaging/ for a program this tree does not build).
 function(skyvane_install_man page component)
   get_filename_component(name ${page} NAME)
+  string(MAKE_C_IDENTIFIER "man_${name}" tgt)
+  if(TARGET ${tgt})
+    return()
+  endif()
   set(out ${SKYVANE_MAN_BUILD_DIR}/${name}.gz)
   # -n: no name or time stamp inside, so the package builds the same twice.
   add_custom_command(OUTPUT ${out}
@@ -26,7 +36,6 @@ function(skyvane_install_man page component)
     DEPENDS ${page}
     COMMENT "Compressing the man page ${name}"
     VERBATIM)
-  string(MAKE_C_IDENTIFIER "man_${name}" tgt)
   add_custom_target(${tgt} DEPENDS ${out})
   add_dependencies(skyvane_man_pages ${tgt})
   install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})

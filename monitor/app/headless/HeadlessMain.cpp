@@ -12,9 +12,31 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace skyvane {
+
+namespace {
+// The media backend costs a service some megabytes of memory from the
+// moment it loads; most nights no alarm sounds. It loads with the first one.
+class LazySoundPlayer final : public conditions::SoundPlayer {
+public:
+    bool play(const QString& file, bool loop) override
+    {
+        if (!player_) player_ = std::make_unique<conditions::QtSoundPlayer>();
+        return player_->play(file, loop);
+    }
+    bool isPlaying() const override { return player_ && player_->isPlaying(); }
+    void stop() override
+    {
+        if (player_) player_->stop();
+    }
+
+private:
+    std::unique_ptr<conditions::QtSoundPlayer> player_;
+};
+} // namespace
 
 int runHeadless(int argc, char** argv)
 {
@@ -58,7 +80,7 @@ int runHeadless(int argc, char** argv)
     if (ok && testInterval > 0) setReadIntervalOverride(testInterval);
 
     SystemClock clock;
-    conditions::QtSoundPlayer sound;
+    LazySoundPlayer sound;
     MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir, &sound);
     MonitorServices services(core);
     core.load();

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -26,6 +27,18 @@ HeadlessRunner::HeadlessRunner(MonitorCore& core, MonitorServices& services, Sys
     connect(&core_, &MonitorCore::changed, this, &HeadlessRunner::coreChanged);
     connect(&core_, &MonitorCore::cycleFinished, this, &HeadlessRunner::cycleDone);
     connect(&core_, &MonitorCore::startFinished, this, &HeadlessRunner::startEnded);
+    // A client may stop monitoring (Device_Stop) and start it later: no
+    // cycle runs meanwhile, yet nothing is stuck. While stopped and idle the
+    // event loop itself reports liveness, at a third of the watchdog time.
+    const quint64 usec = notifier_.watchdogUsec();
+    idle_.setInterval(usec > 0 ? int(std::max<quint64>(usec / 3000, 1000)) : 30000);
+    connect(&idle_, &QTimer::timeout, this, &HeadlessRunner::idlePing);
+    idle_.start();
+}
+
+void HeadlessRunner::idlePing()
+{
+    if (!core_.isRunning() && !core_.busy()) notifier_.watchdog();
 }
 
 void HeadlessRunner::log(const QString& line)

@@ -7,6 +7,7 @@
 // would be dialogs are logged and answered with their default.
 
 #include <QObject>
+#include <QTimer>
 #include <QString>
 #include <cstdio>
 
@@ -45,6 +46,8 @@ private:
     void cycleDone();
     void startEnded(bool running);
 
+    void idlePing();
+
     MonitorCore& core_;
     MonitorServices& services_;
     SystemdNotifier& notifier_;
@@ -57,6 +60,7 @@ private:
     int exitCode_ = 0;
     int cyclesDone_ = 0;
     int blockAfter_ = 0;
+    QTimer idle_;
 };
 
 } // namespace skyvane

@@ -255,6 +255,23 @@ TEST(Headless, WatchdogFollowsTheCycleNotTheSensorServer)
         h.monitor.kill();
         h.monitor.waitForFinished(5000);
     }
+    {
+        SCOPED_TRACE("stopped by a client: nothing is stuck, the idle loop notifies");
+        Headless h;
+        ASSERT_TRUE(h.sim->isRunning());
+        // A 3 s watchdog: the idle notifications come every second.
+        ASSERT_TRUE(h.start({"WATCHDOG_USEC=3000000"}));
+        ASSERT_TRUE(h.running()) << h.log.toStdString();
+        QDBusConnection conn = h.bus.connection("client");
+        QString error;
+        auto client = automation::LateBoundObject::create(conn, kProgId, 15000, &error);
+        ASSERT_NE(client, nullptr) << error.toStdString();
+        ASSERT_TRUE(client->call("Device_Stop").ok());
+        // No cycle runs now; the notifications go on all the same.
+        EXPECT_TRUE(h.watchdogs(3, 5000)) << h.log.toStdString();
+        client.reset();
+        EXPECT_EQ(h.terminate(), 0);
+    }
 }
 
 TEST(Headless, OneMonitorPerUserAcrossBothModes)

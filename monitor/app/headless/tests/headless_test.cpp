@@ -96,9 +96,9 @@ struct Headless {
     QByteArray log;
     const QString app = QStringLiteral("XOB_Skyvane");
 
-    Headless()
+    explicit Headless(bool withSensorServer = true)
     {
-        sim = std::make_unique<SensorStandIn>(bus, QStringList{"--ready-delay", "0"});
+        if (withSensorServer) sim = std::make_unique<SensorStandIn>(bus, QStringList{"--ready-delay", "0"});
         SettingsStore store(dir.path());
         store.save(app, "Setup", "Emulator", "1");
         store.save(app, "Setup", "HTMFile", dir.filePath("station.csv"));
@@ -292,6 +292,21 @@ TEST(Headless, OneMonitorPerUserAcrossBothModes)
         EXPECT_EQ(second.exitCode(), 0);
     }
     EXPECT_EQ(h.terminate(), 0);
+}
+
+TEST(Headless, WithoutTheSensorServerItEndsAsAFailureForTheServiceManager)
+{
+    Headless h(false);
+    ASSERT_TRUE(h.bus.isRunning());
+    ASSERT_TRUE(h.start());
+    ASSERT_TRUE(waitFor([&] { return h.monitor.state() == QProcess::NotRunning; }, 60000)) << h.log.toStdString();
+    h.log += h.monitor.readAllStandardError();
+    // Exit status 1: Restart=on-failure tries again later.
+    EXPECT_EQ(h.monitor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(h.monitor.exitCode(), 1) << h.log.toStdString();
+    EXPECT_TRUE(h.log.contains("Problem with XOB_Nephor")) << h.log.toStdString();
+    EXPECT_GE(h.notify.count("STOPPING=1"), 1);
+    EXPECT_EQ(h.roof().value("open_ok").toInt(-1), 0);
 }
 
 TEST(Headless, HelpAndVersionNeedNoDisplay)

@@ -1,10 +1,9 @@
 // XOB_Skyvane: the sky and weather safety monitor.
 #include "Dialogs.h"
-#include "FreeImageLibrary.h"
-#include "GraphPipeline.h"
+#include "HeadlessMain.h"
 #include "MainWindow.h"
 #include "MonitorCore.h"
-#include "NephorServer.h"
+#include "MonitorServices.h"
 #include "QtSoundPlayer.h"
 #include "SettingsStore.h"
 #include "Startup.h"
@@ -26,22 +25,45 @@ bool hasVisibleDisplay()
     const QString p = QGuiApplication::platformName();
     return p != QLatin1String("offscreen") && p != QLatin1String("minimal");
 }
+
+const char* const kUsage =
+    "Usage: XOB_Skyvane [--headless]\n"
+    "The sky and weather safety monitor of the observatory.\n"
+    "\n"
+    "  --headless   run without a window (a service under systemd, a machine with\n"
+    "               no display): start monitoring at once, log the status and code\n"
+    "               lines to standard error, end on SIGTERM\n"
+    "  -h, --help   show this text and end\n"
+    "  --version    show the version and end\n"
+    "\n"
+    "Settings: $SKYVANE_SETTINGS_DIR, else the user's configuration folder.\n";
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // The updater runs a downloaded monitor this way before it installs it.
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("XOB_Skyvane %d.%02d.%03d\n", SKYVANE_VERSION_MAJOR, SKYVANE_VERSION_MINOR, SKYVANE_VERSION_REVISION);
-        return 0;
+    // --version is also how the updater tries a downloaded monitor before it
+    // installs it.
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("XOB_Skyvane %s\n", qPrintable(versionDigits()));
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--headless")) headless = true;
     }
+    if (headless) return runHeadless(argc, argv);
+
     // Without a display there is nothing to show: say what is needed rather
     // than failing inside the platform plugin.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
                      "XOB_Skyvane needs a graphical display: run it inside a desktop session, or set DISPLAY "
-                     "(for example under Xvfb), or QT_QPA_PLATFORM=offscreen for a headless run.\n");
+                     "(for example under Xvfb), or run XOB_Skyvane --headless for a monitor without a window.\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -71,6 +93,7 @@ int main(int argc, char** argv)
     SystemClock clock;
     conditions::QtSoundPlayer sound;
     MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir, &sound);
+    MonitorServices services(core); // its settings load with the core's
     MainWindow window(core, &sound);
     core.load();
     window.restorePosition();
@@ -89,8 +112,8 @@ int main(int argc, char** argv)
 #endif
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&] { window.unloadNow(); });
 
-    // The automation class for client programs. It goes before the core.
-    nephor::NephorServer automation(core, QDBusConnection::sessionBus());
+    // The automation class, the image library and the feeds: the same
+    // services as the headless program, with the window's hooks.
     nephor::NephorHooks hooks;
     hooks.recordStart = [&](bool append) { core.recordStart(append); };
     hooks.recordStop = [&] { core.recordStop(); };
@@ -103,25 +126,11 @@ int main(int argc, char** argv)
         return nephor::HistoryView{h.first(), h.last(), h.table()};
     };
     hooks.graphFreq = [&] { return double(core.graphs().settings().freq); };
-    automation.setHooks(hooks);
-    QString automationError;
-    if (!automation.publish(&automationError))
-        qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(automationError));
-
-    FreeImageLibrary images;
-    if (!images.initialise(programDir)) {
-        QMessageBox::warning(&window, title,
-                             QStringLiteral("FreeImage.dll file must be present in directory") + QLatin1Char('\n') + programDir);
-    }
-    // Graph pictures and image files are made on worker threads; without the
-    // library the pictures are still drawn and the images report i23 i24.
-    auto graphPipeline = std::make_unique<outputs::GraphPipeline>(&images);
-    core.graphs().setPipeline(graphPipeline.get());
+    services.attach(QDBusConnection::sessionBus(), hooks,
+                    [&](const QString& text) { QMessageBox::warning(&window, title, text); });
     // A signal that arrived while the warning waited has unloaded already.
     const int rc = window.unloaded() ? 0 : app.exec();
     // The image being written is finished before the library goes.
-    core.graphs().setPipeline(nullptr);
-    graphPipeline.reset();
-    images.deinitialise();
+    services.detach();
     return rc;
 }

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,21 @@ TlsMode tlsModeOf(const QString& text)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--help" || a == "-h") {
+            std::printf("Usage: XOB_Uploader\n"
+                        "Sends the files that XOB_Skyvane listed in the uploader's settings to the FTP server,\n"
+                        "shows the log and ends. SIGUSR1 stops the run as the F6 key does.\n"
+                        "  -h, --help   show this text and end\n"
+                        "  --version    show the version and end\n");
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("XOB_Uploader %d.%02d.%03d\n", SKYVANE_VERSION_MAJOR, SKYVANE_VERSION_MINOR, SKYVANE_VERSION_REVISION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(kUploaderApp);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -13,8 +13,15 @@ int leadingInt(const QString& item)
     return t.left(i).toInt();
 }
 
+namespace {
+qint64 readIntervalOverride = 0;
+}
+
+void setReadIntervalOverride(qint64 ms) { readIntervalOverride = ms > 0 ? std::max<qint64>(ms, 1000) : 0; }
+
 qint64 MonitorConfig::readIntervalMs() const
 {
+    if (readIntervalOverride > 0) return readIntervalOverride;
     return qint64(leadingInt(kRefreshReadItems[std::clamp(refreshRead, 0, 3)].left(2))) * 1000;
 }
 

@@ -116,6 +116,10 @@ const std::vector<SettingRow<MonitorConfig>>& monitorConfigRows();
 // The upload list: "NoFiles" and its numbered entries.
 const std::vector<SettingListRow<MonitorConfig>>& monitorConfigLists();
 
+// Test hook of the headless program: every read period becomes ms (at least
+// 1000) whatever the setting says; 0 gives the setting back.
+void setReadIntervalOverride(qint64 ms);
+
 // The number at the start of a combo item such as "5  secs" or "10 sec".
 int leadingInt(const QString& item);
 

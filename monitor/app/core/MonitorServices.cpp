@@ -1,0 +1,102 @@
+#include "MonitorServices.h"
+
+#include "FreeImageLibrary.h"
+#include "GraphPipeline.h"
+#include "MonitorCore.h"
+#include "SettingsStore.h"
+
+#include <QCoreApplication>
+
+namespace skyvane {
+
+bool feedOpenOk(const MonitorCore& core)
+{
+    if (!core.isRunning() || core.reportedUnsafe() || core.evaluationStale() || core.sensorError()) return false;
+    if (core.config().readStation && (core.stationFileAbsent() || core.stationTooOld())) return false;
+    return true;
+}
+
+QString flagReasons(const MonitorCore& core)
+{
+    QString codes = core.state().codes.text.trimmed();
+    if (!core.isRunning()) return QStringLiteral("monitoring stopped");
+    if (codes.isEmpty() && !feedOpenOk(core)) codes = core.reportedUnsafe() ? QStringLiteral("unsafe") : QStringLiteral("data not fresh");
+    return codes;
+}
+
+MonitorServices::MonitorServices(MonitorCore& core, QObject* parent) : QObject(parent), core_(core)
+{
+    core_.settingsSchema().add(outputs::indiFeedRows(), indi_);
+}
+
+MonitorServices::~MonitorServices() { detach(); }
+
+void MonitorServices::attach(const QDBusConnection& bus, const nephor::NephorHooks& hooks,
+                             const std::function<void(const QString&)>& warn)
+{
+    if (attached_) return;
+    attached_ = true;
+    // The automation class for client programs.
+    automation_ = std::make_unique<nephor::NephorServer>(core_, bus);
+    automation_->setHooks(hooks);
+    QString error;
+    if (!automation_->publish(&error)) qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(error));
+
+    // Graph pictures and image files are made on worker threads; without the
+    // library the pictures are still drawn and the images report i23 i24.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    images_ = std::make_unique<FreeImageLibrary>();
+    if (!images_->initialise(programDir) && warn)
+        warn(QStringLiteral("FreeImage.dll file must be present in directory") + QLatin1Char('\n') + programDir);
+    pipeline_ = std::make_unique<outputs::GraphPipeline>(images_.get());
+    core_.graphs().setPipeline(pipeline_.get());
+
+    // The feeds follow every completed cycle, and say "closed" as soon as
+    // monitoring stops: a stale "open ok" must not outlive the monitoring.
+    connect(&core_, &MonitorCore::cycleFinished, this, &MonitorServices::writeIndiFeeds);
+    connect(&core_, &MonitorCore::changed, this, &MonitorServices::runningChanged);
+    wasRunning_ = core_.isRunning();
+    writeIndiFeeds();
+}
+
+void MonitorServices::detach()
+{
+    if (!attached_) return;
+    attached_ = false;
+    disconnect(&core_, nullptr, this, nullptr);
+    core_.graphs().setPipeline(nullptr);
+    pipeline_.reset();
+    images_->deinitialise();
+    // By now monitoring has stopped: the feeds say so.
+    writeIndiFeeds();
+    automation_.reset();
+}
+
+void MonitorServices::runningChanged()
+{
+    if (core_.isRunning() == wasRunning_) return;
+    wasRunning_ = core_.isRunning();
+    if (!wasRunning_) writeIndiFeeds();
+}
+
+void MonitorServices::writeIndiFeeds()
+{
+    const bool ok = feedOpenOk(core_);
+    // Relative names live in the user data folder, or the settings folder
+    // before one is chosen: never the working folder of a service.
+    const QString folder = core_.config().pathName.trimmed().isEmpty() ? core_.store().root() : core_.config().pathName;
+    QString error;
+    auto write = [&](const QString& name, const QByteArray& data) {
+        const QString path = outputs::indiFeedPath(folder, name);
+        if (path.isEmpty()) return;
+        QString e;
+        if (!outputs::writeFileAtomically(path, data, &e)) error = path + QStringLiteral(": ") + e;
+    };
+    if (indi_.watcherEnabled) write(indi_.watcherFile, outputs::watcherRecord(core_.outputValues(), ok));
+    if (indi_.safetyEnabled) write(indi_.safetyFile, outputs::safetyRecord(ok, flagReasons(core_)));
+    // Told once per kind of failure, not every cycle.
+    if (error != lastFeedError_ && !error.isEmpty()) qWarning("XOB_Skyvane: INDI feed not written: %s", qPrintable(error));
+    lastFeedError_ = error;
+}
+
+} // namespace skyvane

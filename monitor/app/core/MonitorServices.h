@@ -1,0 +1,69 @@
+#pragma once
+// What is attached to the monitor core in both the desktop and the headless
+// program: the automation class for client programs, the image library and
+// the graph pipeline, and the INDI feed files. One place, so that a service
+// added later (uploads, a web page) is attached once and runs in both modes.
+//
+// Order of use:
+//   MonitorServices services(core);   // before core.load(): declares settings
+//   core.load();
+//   services.attach(bus, hooks, warn); // publish, load libraries, feeds on
+//   ... event loop ...
+//   services.detach();                 // before the core goes
+
+#include "IndiFeed.h"
+#include "NephorServer.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+namespace skyvane {
+
+class FreeImageLibrary;
+class MonitorCore;
+namespace outputs {
+class GraphPipeline;
+}
+
+// Whether an INDI client may open the roof: the flag is SAFE and the data
+// behind it are fresh (a current evaluation, sensor data without error, the
+// weather-station file present and not too old when it is read).
+bool feedOpenOk(const MonitorCore& core);
+// The reasons given with the flag. The code line for now: the one function
+// to change when the decision gives its own reasons.
+QString flagReasons(const MonitorCore& core);
+
+class MonitorServices : public QObject {
+    Q_OBJECT
+public:
+    explicit MonitorServices(MonitorCore& core, QObject* parent = nullptr);
+    ~MonitorServices() override;
+
+    // warn: how a problem that needs the user is told (a message box on the
+    // desktop, a log line headless).
+    void attach(const QDBusConnection& bus, const nephor::NephorHooks& hooks,
+                const std::function<void(const QString&)>& warn);
+    // Before the core goes: the image being written is finished, the
+    // library unloaded, and the feeds say the roof may not open.
+    void detach();
+
+    outputs::IndiFeedConfig& indiFeed() { return indi_; }
+    nephor::NephorServer* automation() { return automation_.get(); }
+    // Writes both feed files from the core's state (each when enabled).
+    void writeIndiFeeds();
+
+private:
+    void runningChanged();
+
+    MonitorCore& core_;
+    outputs::IndiFeedConfig indi_;
+    std::unique_ptr<nephor::NephorServer> automation_;
+    std::unique_ptr<FreeImageLibrary> images_;
+    std::unique_ptr<outputs::GraphPipeline> pipeline_;
+    bool wasRunning_ = false;
+    bool attached_ = false;
+    QString lastFeedError_;
+};
+
+} // namespace skyvane

@@ -38,12 +38,13 @@ for f in \
   usr/share/metainfo/org.skyvane.Skyvane.metainfo.xml \
   usr/share/doc/skyvane/manual.md usr/share/doc/skyvane/copyright \
   usr/share/man/man1/XOB_Skyvane.1.gz usr/share/man/man1/XOB_Uploader.1.gz \
-  usr/share/man/man1/XOB_Updater.1.gz usr/share/man/man1/XOB_ResetParameters.1.gz; do
+  usr/share/man/man1/XOB_Updater.1.gz usr/share/man/man1/XOB_ResetParameters.1.gz \
+  usr/bin/XOB_Nephor_indi usr/share/man/man1/XOB_Nephor_indi.1.gz usr/share/man/man1/XOB_Nephor_sim.1.gz; do
   [ -e "$r/$f" ] || bad "missing $f"
 done
 # The programs that are built in this tree are in the package; each answers
 # --version from there without a display.
-for p in XOB_Skyvane XOB_Uploader XOB_Updater XOB_ResetParameters; do
+for p in XOB_Skyvane XOB_Uploader XOB_Updater XOB_ResetParameters XOB_Nephor_indi; do
   if [ -x "$build/bin/$p" ]; then
     [ -x "$r/usr/bin/$p" ] || { bad "$p built but not packaged"; continue; }
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$r/usr/bin/$p" --version 2>&1) \

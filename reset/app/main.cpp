@@ -23,16 +23,21 @@ void printUsage(FILE* to)
     for (const GroupInfo& g : groups())
         std::fprintf(to, "  --%-9s %s\n", qPrintable(g.option), qPrintable(g.label));
     std::fprintf(to, "  --help     this text\n"
+                     "  --version  the version of this program\n"
                      "The monitor writes the defaults back at its next start; reset while it is not running.\n");
 }
 
 // The switches as groups in the order given; false on anything unknown.
-bool parse(int argc, char** argv, std::vector<Group>& out, bool& help)
+bool parse(int argc, char** argv, std::vector<Group>& out, bool& help, bool& version)
 {
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             help = true;
+            continue;
+        }
+        if (a == QLatin1String("--version")) {
+            version = true;
             continue;
         }
         bool known = false;
@@ -56,12 +61,18 @@ int main(int argc, char** argv)
     if (argc > 1) {
         std::vector<Group> todo;
         bool help = false;
-        if (!parse(argc, argv, todo, help)) {
+        bool version = false;
+        if (!parse(argc, argv, todo, help, version)) {
             printUsage(stderr);
             return 2;
         }
         if (help) {
             printUsage(stdout);
+            return 0;
+        }
+        if (version) {
+            std::printf("XOB_ResetParameters %d.%02d.%03d\n", SKYVANE_VERSION_MAJOR, SKYVANE_VERSION_MINOR,
+                        SKYVANE_VERSION_REVISION);
             return 0;
         }
         SettingsStore store;

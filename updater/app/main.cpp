@@ -19,6 +19,14 @@ int main(int argc, char** argv)
         std::printf("XOB_Updater %s\n", qPrintable(versionText().mid(1)));
         return 0;
     }
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs("Usage: XOB_Updater [--help] [--version]\n"
+                   "Downloads and installs the files that XOB_Skyvane's update check found. The monitor\n"
+                   "starts it with the hand-over file XOB_Updater.txt in the program folder; started by\n"
+                   "hand without that file it has nothing to do.\n",
+                   stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("XOB_Updater"));
     SettingsStore store;

@@ -4,7 +4,9 @@
 #include "GraphPipeline.h"
 #include "MainWindow.h"
 #include "MonitorCore.h"
+#include "HttpService.h"
 #include "NephorServer.h"
+#include "ReasonsInterface.h"
 #include "QtSoundPlayer.h"
 #include "SettingsStore.h"
 #include "Startup.h"
@@ -66,6 +68,9 @@ int main(int argc, char** argv)
     conditions::QtSoundPlayer sound;
     MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir, &sound);
     MainWindow window(core, &sound);
+    // The HTTP server (Alpaca devices, status page): its settings load with
+    // the others, it listens once the event loop runs.
+    http::attachHttpServer(core);
     core.load();
     window.restorePosition();
     window.render();
@@ -101,6 +106,8 @@ int main(int argc, char** argv)
     QString automationError;
     if (!automation.publish(&automationError))
         qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(automationError));
+    else if (!nephor::publishReasons(automation.server(), core, &automationError))
+        qWarning("XOB_Skyvane: the reasons object is not available: %s", qPrintable(automationError));
 
     FreeImageLibrary images;
     if (!images.initialise(programDir)) {

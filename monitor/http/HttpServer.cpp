@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <cctype>
+#include <sys/socket.h>
 
 namespace skyvane::http {
 
@@ -16,6 +17,8 @@ namespace {
 // Output waiting in a socket beyond this stops the reading of further
 // pipelined requests until the client has taken some of it.
 constexpr qint64 kMaxPendingOutput = 4 * 1024 * 1024;
+// How long a closing connection may keep sending before it is cut.
+constexpr qint64 kLingerMs = 2000;
 
 bool isTokenChar(char ch)
 {
@@ -119,6 +122,7 @@ struct HttpServer::Connection {
     QByteArray buffer;
     bool dead = false;
     bool closing = false;      // answered with Connection: close
+    bool halfClosed = false;   // our direction is shut
     bool inRequest = false;    // bytes of a request have arrived
     // The head is parsed, the body is awaited.
     bool haveHead = false;
@@ -147,6 +151,7 @@ HttpServer::~HttpServer()
 bool HttpServer::listen(const QHostAddress& address, quint16 port)
 {
     server_->setMaxPendingConnections(64);
+    server_->setListenBacklogSize(128);
     return server_->listen(address, port);
 }
 
@@ -171,7 +176,7 @@ void HttpServer::accept()
         Connection* raw = c.get();
         c->timer->setCallback([this, raw] {
             if (raw->dead) return;
-            if (raw->inRequest) refuse(raw, 408, "request took too long");
+            if (raw->inRequest && !raw->closing) refuse(raw, 408, "request took too long");
             else drop(raw);
         });
         connections_.push_back(std::move(c));
@@ -179,10 +184,17 @@ void HttpServer::accept()
             refuse(raw, 503, "too many connections");
             continue;
         }
-        connect(s, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
+        connect(s, &QTcpSocket::readyRead, this, [this, raw] {
+            if (raw->closing) raw->socket->readAll(); // lingering: what comes now is thrown away
+            else readFrom(raw);
+        });
         connect(s, &QTcpSocket::bytesWritten, this, [this, raw] {
-            if (!raw->dead && !raw->closing && !raw->buffer.isEmpty() && raw->socket->bytesToWrite() < kMaxPendingOutput)
-                readFrom(raw);
+            if (raw->dead) return;
+            if (raw->closing) {
+                if (raw->socket->bytesToWrite() == 0) halfClose(raw);
+                return;
+            }
+            if (!raw->buffer.isEmpty() && raw->socket->bytesToWrite() < kMaxPendingOutput) readFrom(raw);
         });
         connect(s, &QTcpSocket::disconnected, this, [this, raw] { drop(raw); });
         armTimer(raw, limits_.idleTimeoutMs);
@@ -341,9 +353,14 @@ void HttpServer::respond(Connection* c, const HttpRequest& req, HttpResponse res
     if (req.method != "HEAD") out += resp.body;
     c->socket->write(out);
     if (!keepAlive) {
+        // Close gracefully: send everything, then end our direction and let
+        // the client's unread bytes drain for a moment. Closing with unread
+        // input would reset the connection and could destroy the answer in
+        // the client's buffers before it reads it.
         c->closing = true;
-        c->timer->stop();
-        c->socket->disconnectFromHost();
+        c->buffer.clear();
+        armTimer(c, kLingerMs);
+        if (c->socket->bytesToWrite() == 0) halfClose(c);
         return;
     }
     if (c->buffer.isEmpty()) {
@@ -361,9 +378,14 @@ void HttpServer::refuse(Connection* c, int status, const QByteArray& why)
     HttpRequest none;
     c->buffer.clear();
     respond(c, none, HttpResponse::text(status, why + '\n'), false);
-    // A client that does not read its answer is not waited for.
-    armTimer(c, 1000);
-    c->timer->setCallback([this, c] { drop(c); });
+}
+
+void HttpServer::halfClose(Connection* c)
+{
+    if (c->halfClosed || !c->socket) return;
+    c->halfClosed = true;
+    c->socket->flush();
+    ::shutdown(int(c->socket->socketDescriptor()), SHUT_WR);
 }
 
 void HttpServer::drop(Connection* c)

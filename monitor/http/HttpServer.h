@@ -95,6 +95,7 @@ private:
     void respond(Connection* c, const HttpRequest& req, HttpResponse resp, bool keepAlive);
     void refuse(Connection* c, int status, const QByteArray& why);
     void drop(Connection* c);
+    void halfClose(Connection* c);
     void armTimer(Connection* c, qint64 ms);
 
     Clock& clock_;

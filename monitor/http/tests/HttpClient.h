@@ -69,6 +69,11 @@ struct RawClient {
     QTcpSocket socket;
     QByteArray received;
 
+    RawClient()
+    {
+        // Taken as it arrives: what came before the server closed stays here.
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+    }
     bool connectTo(quint16 port)
     {
         socket.connectToHost(QHostAddress::LocalHost, port);
@@ -81,21 +86,11 @@ struct RawClient {
     }
     bool closedByServer(int ms = 5000)
     {
-        return spinUntil(
-            [&] {
-                received += socket.readAll();
-                return socket.state() == QAbstractSocket::UnconnectedState;
-            },
-            ms);
+        return spinUntil([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
     }
     bool waitFor(const QByteArray& text, int ms = 5000)
     {
-        return spinUntil(
-            [&] {
-                received += socket.readAll();
-                return received.contains(text);
-            },
-            ms);
+        return spinUntil([&] { return received.contains(text); }, ms);
     }
     int status() const
     {

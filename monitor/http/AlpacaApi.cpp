@@ -394,7 +394,8 @@ bool AlpacaApi::sensorImplemented(const QString& lowerName) const
 double AlpacaApi::secondsSinceUpdate(const QString& s) const
 {
     const QDateTime now = core_.clock().now();
-    auto age = [&](const QDateTime& t) { return t.isValid() ? double(t.msecsTo(now)) / 1000.0 : 1e9; };
+    // Never negative: a reading stamped ahead of this clock is just now.
+    auto age = [&](const QDateTime& t) { return t.isValid() ? std::max(0.0, double(t.msecsTo(now)) / 1000.0) : 1e9; };
     const double sensorAge = age(core_.readings().lastReading);
     const double stationAge = age(core_.station().dataTime);
     if (s.isEmpty()) return std::min(sensorAge, stationAge);

@@ -148,7 +148,11 @@ QByteArray HttpService::statusJson() const
     }
     o.insert(QStringLiteral("sensor"), sensor);
 
-    auto age = [&](const QDateTime& t) { return t.isValid() ? QJsonValue(double(t.msecsTo(now) / 1000)) : QJsonValue(); };
+    // A reading stamped ahead of this computer's clock (the sensor server's
+    // clock runs ahead) counts as just now.
+    auto age = [&](const QDateTime& t) {
+        return t.isValid() ? QJsonValue(double(std::max<qint64>(0, t.msecsTo(now) / 1000))) : QJsonValue();
+    };
     o.insert(QStringLiteral("ages"), QJsonObject{{QStringLiteral("sensorSeconds"), age(r.lastReading)},
                                                  {QStringLiteral("stationSeconds"), age(core_.station().dataTime)}});
     QJsonArray graphs;

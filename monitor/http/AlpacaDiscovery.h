@@ -5,6 +5,7 @@
 // loopback interface: a server only this computer can reach has nothing to
 // announce.
 
+#include <QHostAddress>
 #include <QObject>
 #include <memory>
 
@@ -20,7 +21,10 @@ public:
     ~AlpacaDiscovery() override;
 
     // Answers with httpPort; false when neither family could be bound.
-    bool start(quint16 httpPort, quint16 discoveryPort = kDefaultPort);
+    // Tests bind the loopback addresses instead of the any-addresses.
+    bool start(quint16 httpPort, quint16 discoveryPort = kDefaultPort,
+               const QHostAddress& v4 = QHostAddress(QHostAddress::AnyIPv4),
+               const QHostAddress& v6 = QHostAddress(QHostAddress::AnyIPv6));
     void stop();
     bool active() const { return v4_ || v6_; }
     int answered() const { return answered_; }

@@ -57,14 +57,18 @@ bool HttpService::start()
 {
     stop();
     if (!config_.enabled) return false;
-    const QHostAddress where = config_.openToNetwork ? QHostAddress(QHostAddress::Any) : QHostAddress(QHostAddress::LocalHost);
+    // Open to the network: every interface, both families (the any-address
+    // of IPv6 takes IPv4 too); tests narrow it to loopback.
+    QHostAddress where(QHostAddress::LocalHost);
+    if (config_.openToNetwork)
+        where = netV4_ == QHostAddress(QHostAddress::AnyIPv4) ? QHostAddress(QHostAddress::Any) : netV4_;
     if (!server_->listen(where, quint16(config_.port))) {
         core_.showStatus(QStringLiteral("Web server: port ") + QString::number(config_.port) +
                              QStringLiteral(" not available"),
                          colour::Red);
         return false;
     }
-    if (config_.openToNetwork) discovery_.start(server_->port(), discoveryPort_);
+    if (config_.openToNetwork) discovery_.start(server_->port(), discoveryPort_, netV4_, netV6_);
     return true;
 }
 

@@ -43,8 +43,14 @@ public:
     HttpServer& server() { return *server_; }
     AlpacaApi& alpaca() { return alpaca_; }
     AlpacaDiscovery& discovery() { return discovery_; }
-    // Tests move discovery off the well-known port.
+    // Tests move discovery off the well-known port, and keep "open to the
+    // network" on the loopback addresses.
     void setDiscoveryPort(quint16 p) { discoveryPort_ = p; }
+    void setNetworkAddresses(const QHostAddress& v4, const QHostAddress& v6)
+    {
+        netV4_ = v4;
+        netV6_ = v6;
+    }
 
     HttpResponse route(const HttpRequest& req);
     // The status document of the page.
@@ -60,6 +66,8 @@ private:
     AlpacaDiscovery discovery_;
     std::unique_ptr<HttpServer> server_;
     quint16 discoveryPort_ = AlpacaDiscovery::kDefaultPort;
+    QHostAddress netV4_{QHostAddress::AnyIPv4};
+    QHostAddress netV6_{QHostAddress::AnyIPv6};
     // Encoded pictures, kept until the history takes its next sample.
     std::array<QByteArray, 6> png_;
     std::array<qint64, 6> pngKey_{};

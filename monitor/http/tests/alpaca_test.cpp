@@ -6,6 +6,8 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
 using namespace skyvane;
@@ -331,4 +333,51 @@ TEST(AlpacaIsSafe, ScriptedNightNeverTrueWhileUnsafe)
     EXPECT_EQ(check("stopped"), false);
     EXPECT_EQ(rig.core->unsafeReasons()[0].cause, conditions::UnsafeCause::NotEvaluated);
     EXPECT_GE(checked, 12);
+}
+
+TEST(AlpacaDiscovery, AnswersProbesOnlyWhenOpenToTheNetwork)
+{
+    ServerRig s; // loopback only
+    EXPECT_FALSE(s.service->discovery().active());
+
+    // A free UDP port for this test instead of the well-known one.
+    QUdpSocket probe;
+    ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.localPort();
+    probe.close();
+
+    http::HttpService open(*s.rig.core);
+    open.config().port = 0;
+    open.config().openToNetwork = true;
+    open.setDiscoveryPort(port);
+    open.setNetworkAddresses(QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6));
+    ASSERT_TRUE(open.start());
+    ASSERT_TRUE(open.discovery().active());
+
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress::LocalHost, 0));
+    QByteArray answer;
+    QObject::connect(&client, &QUdpSocket::readyRead, [&] {
+        while (client.hasPendingDatagrams()) answer += client.receiveDatagram().data();
+    });
+    client.writeDatagram("who is there", QHostAddress::LocalHost, port); // ignored
+    client.writeDatagram("alpacadiscovery1", QHostAddress::LocalHost, port);
+    ASSERT_TRUE(spinUntil([&] { return !answer.isEmpty(); }));
+    const QJsonObject o = QJsonDocument::fromJson(answer).object();
+    EXPECT_EQ(o.value("AlpacaPort").toInt(), open.server().port());
+    EXPECT_EQ(open.discovery().answered(), 1);
+
+    // IPv6, where the machine has it.
+    QUdpSocket client6;
+    if (client6.bind(QHostAddress::LocalHostIPv6, 0)) {
+        QByteArray answer6;
+        QObject::connect(&client6, &QUdpSocket::readyRead, [&] {
+            while (client6.hasPendingDatagrams()) answer6 += client6.receiveDatagram().data();
+        });
+        client6.writeDatagram("alpacadiscovery1", QHostAddress::LocalHostIPv6, port);
+        ASSERT_TRUE(spinUntil([&] { return !answer6.isEmpty(); }));
+        EXPECT_EQ(QJsonDocument::fromJson(answer6).object().value("AlpacaPort").toInt(), open.server().port());
+    }
+    open.stop();
+    EXPECT_FALSE(open.discovery().active());
 }

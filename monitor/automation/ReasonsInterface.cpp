@@ -26,12 +26,14 @@ std::shared_ptr<const automation::ClassSpec> reasonsClass()
 
 QString reasonsIntrospection()
 {
-    return automation::ClassSpec::documentHead(
-               QStringLiteral("Why the monitor is unsafe: object /Reasons of the bus name XOB_Skyvane.Nephor.\n"
-                              "     ReasonCount is 0 exactly when Unsafe is false; both come from the one\n"
-                              "     evaluation that set the flag.")) +
-           QStringLiteral("  <node name=\"Reasons\">\n") + reasonsClass()->interfaceXml(4) +
-           QStringLiteral("  </node>\n</node>\n");
+    return QStringLiteral(
+               "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n"
+               "<!-- Why the monitor is unsafe: object /Reasons of the bus name XOB_Skyvane.Nephor.\n"
+               "     ReasonCount is 0 exactly when Unsafe is false; both come from the one\n"
+               "     evaluation that set the flag. -->\n"
+               "<node name=\"/Reasons\">\n") +
+           reasonsClass()->interfaceXml(2) + QStringLiteral("</node>\n");
 }
 
 bool publishReasons(automation::AutomationServer& server, const MonitorCore& core, QString* error)

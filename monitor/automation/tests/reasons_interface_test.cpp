@@ -115,3 +115,20 @@ TEST(ReasonsInterface, RandomNightReasonsNeverDisagreeWithTheFlag)
     causes.removeDuplicates();
     EXPECT_GE(causes.size(), 4) << causes.join(",").toStdString();
 }
+
+// docs/reasons.xml is the introspection the server gives; SKYVANE_WRITE_DOCS=1
+// rewrites it after a change to the interface.
+TEST(ReasonsInterface, DocumentMatchesTheInterface)
+{
+    const QString file = qEnvironmentVariable("SKYVANE_SOURCE_DIR") + "/docs/reasons.xml";
+    const QString xml = nephor::reasonsIntrospection();
+    if (qEnvironmentVariableIsSet("SKYVANE_WRITE_DOCS")) {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(xml.toUtf8());
+    }
+    QFile in(file);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << file.toStdString();
+    EXPECT_EQ(QString::fromUtf8(in.readAll()), xml);
+    EXPECT_TRUE(xml.contains("interface name=\"XOB_Skyvane.Reasons\""));
+}

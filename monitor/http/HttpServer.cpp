@@ -180,10 +180,6 @@ void HttpServer::accept()
             else drop(raw);
         });
         connections_.push_back(std::move(c));
-        if (int(connections_.size()) > limits_.maxConnections) {
-            refuse(raw, 503, "too many connections");
-            continue;
-        }
         connect(s, &QTcpSocket::readyRead, this, [this, raw] {
             if (raw->closing) raw->socket->readAll(); // lingering: what comes now is thrown away
             else readFrom(raw);
@@ -197,6 +193,10 @@ void HttpServer::accept()
             if (!raw->buffer.isEmpty() && raw->socket->bytesToWrite() < kMaxPendingOutput) readFrom(raw);
         });
         connect(s, &QTcpSocket::disconnected, this, [this, raw] { drop(raw); });
+        if (int(connections_.size()) > limits_.maxConnections) {
+            refuse(raw, 503, "too many connections");
+            continue;
+        }
         armTimer(raw, limits_.idleTimeoutMs);
         if (s->bytesAvailable() > 0) readFrom(raw);
     }

@@ -201,7 +201,15 @@ HttpService* attachHttpServer(MonitorCore& core, QObject* parent)
 {
     auto* service = new HttpService(core, parent ? parent : &core);
     core.settingsSchema().add(httpSettingRows(), service->config());
-    QTimer::singleShot(0, service, [service] { service->start(); });
+    QTimer::singleShot(0, service, [service] {
+        // SKYVANE_HTTP_PORT overrides the setting for this run (0: any free
+        // port); the test suite runs the program this way so that parallel
+        // runs never fight over one port.
+        bool ok = false;
+        const int port = qEnvironmentVariableIntValue("SKYVANE_HTTP_PORT", &ok);
+        if (ok && port >= 0 && port <= 65535) service->config().port = port;
+        service->start();
+    });
     return service;
 }
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QNetworkDatagram>
+#include <QTcpServer>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
@@ -380,4 +381,37 @@ TEST(AlpacaDiscovery, AnswersProbesOnlyWhenOpenToTheNetwork)
     }
     open.stop();
     EXPECT_FALSE(open.discovery().active());
+}
+
+// The server's settings load and save with the monitor's own; the attached
+// server listens where they say once the event loop turns.
+TEST(HttpSettings, LoadedAndSavedWithTheMonitorsSettings)
+{
+    qunsetenv("SKYVANE_HTTP_PORT"); // the suite's override would hide the setting
+    MonitorRig rig;
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const QString app = QString::fromLatin1(kAppName);
+    rig.store.save(app, "WebServer", "Port", QString::number(port));
+    rig.store.save(app, "WebServer", "OpenToNetwork", "0");
+
+    http::HttpService* service = http::attachHttpServer(*rig.core);
+    EXPECT_TRUE(rig.core->settingsSchema().duplicates().isEmpty());
+    rig.core->load();
+    EXPECT_EQ(service->config().port, port);
+    EXPECT_FALSE(service->config().openToNetwork);
+    ASSERT_TRUE(spinUntil([&] { return service->server().isListening(); }));
+    EXPECT_EQ(service->server().port(), port);
+    EXPECT_EQ(service->server().address(), QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(HttpClient(port).get("/management/apiversions").status, 200);
+
+    // A port out of range falls back to the default; a change is saved.
+    service->config().port = 12345;
+    rig.core->save();
+    EXPECT_EQ(rig.store.get(app, "WebServer", "Port"), "12345");
+    rig.store.save(app, "WebServer", "Port", "70000");
+    rig.core->load();
+    EXPECT_EQ(service->config().port, 11111);
 }

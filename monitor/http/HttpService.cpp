@@ -62,8 +62,9 @@ bool HttpService::start()
     QHostAddress where(QHostAddress::LocalHost);
     if (config_.openToNetwork)
         where = netV4_ == QHostAddress(QHostAddress::AnyIPv4) ? QHostAddress(QHostAddress::Any) : netV4_;
-    if (!server_->listen(where, quint16(config_.port))) {
-        core_.showStatus(QStringLiteral("Web server: port ") + QString::number(config_.port) +
+    const int port = portOverride_.value_or(config_.port);
+    if (!server_->listen(where, quint16(port))) {
+        core_.showStatus(QStringLiteral("Web server: port ") + QString::number(port) +
                              QStringLiteral(" not available"),
                          colour::Red);
         return false;
@@ -207,7 +208,7 @@ HttpService* attachHttpServer(MonitorCore& core, QObject* parent)
         // runs never fight over one port.
         bool ok = false;
         const int port = qEnvironmentVariableIntValue("SKYVANE_HTTP_PORT", &ok);
-        if (ok && port >= 0 && port <= 65535) service->config().port = port;
+        if (ok && port >= 0 && port <= 65535) service->setPortOverride(port);
         service->start();
     });
     return service;

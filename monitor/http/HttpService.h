@@ -12,6 +12,7 @@
 #include <QObject>
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace skyvane {
 class MonitorCore;
@@ -34,6 +35,8 @@ public:
     ~HttpService() override;
 
     HttpConfig& config() { return config_; }
+    // A port for this run only, over the setting (and never saved).
+    void setPortOverride(std::optional<int> port) { portOverride_ = port; }
     // Listens as the configuration says (and answers discovery when open to
     // the network). False, with a status line on the monitor, when the port
     // is taken: the monitor itself carries on.
@@ -66,6 +69,7 @@ private:
     AlpacaDiscovery discovery_;
     std::unique_ptr<HttpServer> server_;
     quint16 discoveryPort_ = AlpacaDiscovery::kDefaultPort;
+    std::optional<int> portOverride_;
     QHostAddress netV4_{QHostAddress::AnyIPv4};
     QHostAddress netV6_{QHostAddress::AnyIPv6};
     // Encoded pictures, kept until the history takes its next sample.

@@ -414,4 +414,13 @@ TEST(HttpSettings, LoadedAndSavedWithTheMonitorsSettings)
     rig.store.save(app, "WebServer", "Port", "70000");
     rig.core->load();
     EXPECT_EQ(service->config().port, 11111);
+
+    // The override of one run is used but never saved.
+    qputenv("SKYVANE_HTTP_PORT", "0");
+    http::HttpService* other = http::attachHttpServer(*rig.core);
+    rig.core->load();
+    ASSERT_TRUE(spinUntil([&] { return other->server().isListening(); }));
+    EXPECT_NE(other->server().port(), 11111);
+    rig.core->save();
+    EXPECT_EQ(rig.store.get(app, "WebServer", "Port"), "11111");
 }

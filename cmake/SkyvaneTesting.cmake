@@ -30,6 +30,7 @@ function(skyvane_add_gtest)
     "XDG_RUNTIME_DIR=${home}/run"
     "SKYVANE_BIN_DIR=${SKYVANE_RUNTIME_DIR}"
     "SKYVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "SKYVANE_HTTP_PORT=0"
     "QT_QPA_PLATFORM=offscreen")
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS "${T_LABEL}"

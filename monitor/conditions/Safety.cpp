@@ -5,6 +5,10 @@
 #include "Levels.h"
 #include "Units.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
 #include <cmath>
 #include <limits>
 
@@ -186,17 +190,30 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
         r.countsUnsafe[q] = false;
     }
 
+    std::vector<UnsafeReason> raw;
     for (Quantity q : kDecisionOrder) {
         const Level l = in.levels[q];
         const int i = levelIndex(l);
         if (i >= 0) {
             bool gate = true;
-            if (q == Quantity::Cloud) gate = cloudLevelCounts(l, l);
-            else if (hasDirectionSector(q)) gate = sectorHolds(q, config.sectors(q)[std::size_t(i)], in.windDirection);
+            UnsafeReason why{UnsafeCause::MarkedLevel, q, l, in.values[q]};
+            if (q == Quantity::Cloud) {
+                gate = cloudLevelCounts(l, l);
+                if (l == Level::Two) why.gate = UnsafeGate::CloudGate;
+            } else if (hasDirectionSector(q)) {
+                const QString& text = config.sectors(q)[std::size_t(i)];
+                gate = sectorHolds(q, text, in.windDirection);
+                const SectorText st = parseSectorText(text);
+                if (st.kind == SectorText::Kind::Valid) {
+                    why.gate = q == Quantity::Gust ? UnsafeGate::GustSector : UnsafeGate::WindSector;
+                    why.sector = text;
+                    why.sectorMinutes = st.sector.minutes;
+                }
+            }
             r.levelGate[q][std::size_t(i)] = gate;
             if (gate && config.unsafeMarks[q][std::size_t(i)]) {
                 r.countsUnsafe[q] = true;
-                r.reasons.push_back({UnsafeCause::MarkedLevel, q, l});
+                raw.push_back(why);
             }
         } else {
             // A quantity the user cares about that cannot be judged is not
@@ -205,13 +222,17 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
             const bool sourceFlagged = isSuppliedBySensor(q) ? in.sensorError : in.stationTooOld;
             if (config.anyMark(q) && !sourceFlagged) {
                 r.countsUnsafe[q] = true;
-                r.reasons.push_back({UnsafeCause::UnknownLevel, q, l});
+                raw.push_back({UnsafeCause::UnknownLevel, q, l, in.values[q]});
             }
         }
     }
-    if (config.wsDataOldUnsafe && in.stationTooOld) r.reasons.push_back({UnsafeCause::StationDataOld});
-    if (config.npDataOldUnsafe && in.sensorError) r.reasons.push_back({UnsafeCause::SensorDataError});
-    r.rawUnsafe = !r.reasons.empty();
+    if (config.wsDataOldUnsafe && in.stationTooOld) {
+        UnsafeReason why{UnsafeCause::StationDataOld};
+        if (in.stationAgeSeconds >= 0) why.value = in.stationAgeSeconds;
+        raw.push_back(why);
+    }
+    if (config.npDataOldUnsafe && in.sensorError) raw.push_back({UnsafeCause::SensorDataError});
+    r.rawUnsafe = !raw.empty();
 
     if (hasControl) {
         lastCloudLevel_ = saved.lastCloudLevel;
@@ -227,6 +248,20 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
     }
 
     r.reportedUnsafe = reported_;
+    // The reasons follow the reported flag, so that they can never disagree
+    // with it: while a client has control the client is the reason; a safe
+    // raw result held back is the safe delay's doing.
+    if (!reported_) {
+        r.reasons.clear();
+    } else if (hasControl) {
+        r.reasons = {UnsafeReason{UnsafeCause::ClientSetUnsafe}};
+    } else if (!raw.empty()) {
+        r.reasons = std::move(raw);
+    } else {
+        UnsafeReason why{UnsafeCause::SafeDelay};
+        why.value = double(remaining_);
+        r.reasons = {why};
+    }
     r.safeDelayRemaining = remaining_;
     r.safeDelayMessage = message_;
     r.flag = unsafeFlagDisplay(reported_);
@@ -234,6 +269,122 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
     r.switchCmd = switchCommand(reported_);
     for (Quantity q : kAllQuantities) r.labelColour[q] = conditionLabelColour(q, in.levels[q], r.countsUnsafe[q]);
     return r;
+}
+
+// ---- reasons as text -------------------------------------------------------------
+
+QString causeName(UnsafeCause c)
+{
+    switch (c) {
+    case UnsafeCause::MarkedLevel: return QStringLiteral("marked-level");
+    case UnsafeCause::UnknownLevel: return QStringLiteral("unknown-level");
+    case UnsafeCause::StationDataOld: return QStringLiteral("station-data-old");
+    case UnsafeCause::SensorDataError: return QStringLiteral("sensor-data-error");
+    case UnsafeCause::SafeDelay: return QStringLiteral("safe-delay");
+    case UnsafeCause::ClientSetUnsafe: return QStringLiteral("client-set-unsafe");
+    case UnsafeCause::NotEvaluated: return QStringLiteral("not-evaluated");
+    }
+    return QString();
+}
+
+QString quantityKey(Quantity q)
+{
+    switch (q) {
+    case Quantity::Cloud: return QStringLiteral("cloud");
+    case Quantity::Rain: return QStringLiteral("rain");
+    case Quantity::Brightness: return QStringLiteral("brightness");
+    case Quantity::Wind: return QStringLiteral("wind");
+    case Quantity::Gust: return QStringLiteral("gust");
+    case Quantity::Temperature: return QStringLiteral("temperature");
+    case Quantity::DewPoint: return QStringLiteral("dewpoint");
+    case Quantity::Humidity: return QStringLiteral("humidity");
+    }
+    return QString();
+}
+
+QString gateName(UnsafeGate g)
+{
+    switch (g) {
+    case UnsafeGate::None: return QString();
+    case UnsafeGate::CloudGate: return QStringLiteral("cloud-gate");
+    case UnsafeGate::WindSector: return QStringLiteral("wind-sector");
+    case UnsafeGate::GustSector: return QStringLiteral("gust-sector");
+    }
+    return QString();
+}
+
+namespace {
+QString quantityTitle(Quantity q)
+{
+    switch (q) {
+    case Quantity::Cloud: return QStringLiteral("Cloud");
+    case Quantity::Rain: return QStringLiteral("Rain");
+    case Quantity::Brightness: return QStringLiteral("Brightness");
+    case Quantity::Wind: return QStringLiteral("Wind");
+    case Quantity::Gust: return QStringLiteral("Gust");
+    case Quantity::Temperature: return QStringLiteral("Temperature");
+    case Quantity::DewPoint: return QStringLiteral("Dew point");
+    case Quantity::Humidity: return QStringLiteral("Humidity");
+    }
+    return QString();
+}
+QString num(double v) { return QString::number(v, 'f', std::abs(v) < 100 ? 1 : 0); }
+} // namespace
+
+QString reasonText(const UnsafeReason& r)
+{
+    const QString value = r.value ? QLatin1Char(' ') + num(*r.value) : QString();
+    switch (r.cause) {
+    case UnsafeCause::MarkedLevel: {
+        QString t = quantityTitle(r.quantity) + value + QStringLiteral(" at level ") + QString::number(toInt(r.level)) +
+                    QStringLiteral(" (marked unsafe");
+        if (r.gate == UnsafeGate::CloudGate) t += QStringLiteral("; cloudy confirmed");
+        else if (r.gate == UnsafeGate::WindSector || r.gate == UnsafeGate::GustSector)
+            t += QStringLiteral("; direction in sector ") + r.sector.trimmed() + QStringLiteral(" for ") +
+                 QString::number(r.sectorMinutes) + QStringLiteral(" min");
+        return t + QLatin1Char(')');
+    }
+    case UnsafeCause::UnknownLevel:
+        return quantityTitle(r.quantity) + value + QStringLiteral(" cannot be judged (level unknown)");
+    case UnsafeCause::StationDataOld:
+        return r.value ? QStringLiteral("Weather station data too old (") + QString::number(qint64(*r.value)) +
+                             QStringLiteral(" s)")
+                       : QStringLiteral("Weather station data missing");
+    case UnsafeCause::SensorDataError: return QStringLiteral("Sensor data old or faulty");
+    case UnsafeCause::SafeDelay:
+        return QStringLiteral("Safe delay: SAFE held back for ") + QString::number(qint64(r.value.value_or(0))) +
+               QStringLiteral(" s");
+    case UnsafeCause::ClientSetUnsafe: return QStringLiteral("Set unsafe by a client that has control");
+    case UnsafeCause::NotEvaluated: return QStringLiteral("No current evaluation (monitoring stopped or data late)");
+    }
+    return QString();
+}
+
+QString reasonsText(const std::vector<UnsafeReason>& reasons)
+{
+    QStringList lines;
+    for (const UnsafeReason& r : reasons) lines << reasonText(r);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons)
+{
+    QJsonArray list;
+    for (const UnsafeReason& r : reasons) {
+        QJsonObject o{{QStringLiteral("cause"), causeName(r.cause)}, {QStringLiteral("text"), reasonText(r)}};
+        if (r.cause == UnsafeCause::MarkedLevel || r.cause == UnsafeCause::UnknownLevel) {
+            o.insert(QStringLiteral("quantity"), quantityKey(r.quantity));
+            o.insert(QStringLiteral("level"), toInt(r.level));
+        }
+        if (r.value) o.insert(QStringLiteral("value"), *r.value);
+        if (r.gate != UnsafeGate::None) o.insert(QStringLiteral("rule"), gateName(r.gate));
+        if (!r.sector.isEmpty()) {
+            o.insert(QStringLiteral("sector"), r.sector.trimmed());
+            o.insert(QStringLiteral("minutes"), r.sectorMinutes);
+        }
+        list.append(o);
+    }
+    return QJsonDocument(list).toJson(QJsonDocument::Compact);
 }
 
 } // namespace skyvane::conditions

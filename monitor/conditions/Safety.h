@@ -89,6 +89,11 @@ struct SafetyInputs {
     std::optional<double> windDirection;
     bool stationTooOld = false; // weather-station data too old, or the file absent
     bool sensorError = false;   // sensor-server data old or faulty
+    // What the reasons quote: the values behind the levels (in the units on
+    // show, nullopt when there is none) and the age of the station data in
+    // seconds (negative when unknown, e.g. no file).
+    QuantityMap<std::optional<double>> values;
+    double stationAgeSeconds = -1;
 };
 
 enum class UnsafeCause {
@@ -96,14 +101,53 @@ enum class UnsafeCause {
     UnknownLevel, // a quantity with unsafe marks cannot be judged (level 0)
     StationDataOld,
     SensorDataError,
+    SafeDelay,       // raw result safe, the return to SAFE still held back
+    ClientSetUnsafe, // a client that has control holds the flag at unsafe
+    NotEvaluated,    // no current evaluation: stopped, starting or stale
+};
+
+// Which gate let a marked level count.
+enum class UnsafeGate {
+    None,        // the level counts as it is
+    CloudGate,   // Cloudy confirmed (the cloud alarm delay has passed, or it follows Overcast)
+    WindSector,  // wind direction inside the level's sector for its minutes
+    GustSector,  // the same for the gust sector
 };
 
 struct UnsafeReason {
+    UnsafeReason(UnsafeCause c = UnsafeCause::MarkedLevel, Quantity q = Quantity::Cloud, Level l = Level::Unknown,
+                 std::optional<double> v = std::nullopt)
+        : cause(c), quantity(q), level(l), value(v)
+    {
+    }
     UnsafeCause cause;
     Quantity quantity = Quantity::Cloud; // for the two level causes
     Level level = Level::Unknown;
-    bool operator==(const UnsafeReason&) const = default;
+    // Details for the text and the clients; not part of the identity.
+    std::optional<double> value;     // the quantity's value, or the data age / seconds left
+    UnsafeGate gate = UnsafeGate::None;
+    QString sector;                  // the sector text behind a sector gate
+    int sectorMinutes = 0;
+    bool operator==(const UnsafeReason& o) const
+    {
+        return cause == o.cause && quantity == o.quantity && level == o.level;
+    }
 };
+
+// Stable machine names: "marked-level", "unknown-level", "station-data-old",
+// "sensor-data-error", "safe-delay", "client-set-unsafe", "not-evaluated".
+QString causeName(UnsafeCause c);
+// "cloud", "rain", "brightness", "wind", "gust", "temperature", "dewpoint", "humidity".
+QString quantityKey(Quantity q);
+QString gateName(UnsafeGate g); // "", "cloud-gate", "wind-sector", "gust-sector"
+// One line for people, e.g. "Wind 12.5 at level 2 (marked unsafe; direction
+// in sector 090  180  05 for 5 min)".
+QString reasonText(const UnsafeReason& r);
+// All reasons, one per line; empty when there are none.
+QString reasonsText(const std::vector<UnsafeReason>& reasons);
+// The reasons as a JSON array of objects: cause, text, and where they apply
+// quantity, level, value, rule, sector and minutes.
+QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons);
 
 // Disp_UnsafeFlag: LblStatus caption and LEDUnsafe colour.
 struct UnsafeFlagDisplay {
@@ -129,7 +173,10 @@ struct SafetyResult {
     bool reportedUnsafe = true;
     int safeDelayRemaining = 0; // seconds
     QString safeDelayMessage;   // SafeDelayMsg caption
-    std::vector<UnsafeReason> reasons; // why the raw result is unsafe
+    // Why the reported flag is unsafe: empty exactly when it is safe. The
+    // raw reasons, or the safe delay that holds SAFE back, or the client that
+    // has control and holds the flag at unsafe.
+    std::vector<UnsafeReason> reasons;
 
     // For each quantity and level: the quantity sits at that level and the
     // level's gate is open (cloud confirmation, wind/gust sector).

@@ -741,6 +741,19 @@ void MonitorCore::stepSafety()
     if (station_.valid && station_.values.windDirection.ok) in.windDirection = station_.values.windDirection.value;
     in.stationTooOld = station_.tooOld || station_.fileAbsent;
     in.sensorError = sensorError_;
+    const conditions::StationValues sv = stationValuesForConditions();
+    in.values[Quantity::Wind] = sv.windSpeed;
+    in.values[Quantity::Gust] = sv.gust;
+    in.values[Quantity::Humidity] = sv.humidity;
+    in.values[Quantity::Temperature] = sv.temperature;
+    if (station_.valid && station_.values.dewPoint.ok) in.values[Quantity::DewPoint] = station_.values.dewPoint.value;
+    if (!sensorError_) {
+        in.values[Quantity::Cloud] = readings_.skyTemperature;
+        in.values[Quantity::Rain] = readings_.rainValue;
+        in.values[Quantity::Brightness] = readings_.brightnessValue;
+    }
+    if (!station_.fileAbsent && station_.dataTime.isValid())
+        in.stationAgeSeconds = double(station_.dataTime.secsTo(clock_.now()));
     safetyResult_ = safety_.evaluateSafety(in, cond_.safety, cond_.alarms, hasControl_);
     unsafe_ = safetyResult_.reportedUnsafe;
     showConditionLabels();
@@ -958,6 +971,8 @@ void MonitorCore::setUnsafeByClient(bool unsafe)
     // Disp_UnsafeFlag
     const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(unsafe);
     safetyResult_.reportedUnsafe = unsafe;
+    safetyResult_.reasons.clear();
+    if (unsafe) safetyResult_.reasons.push_back({conditions::UnsafeCause::ClientSetUnsafe});
     safetyResult_.flag = d;
     state_.ledUnsafe = d.lampColour;
     state_.unsafeFlag.text = d.caption;
@@ -1029,6 +1044,17 @@ bool MonitorCore::evaluationStale() const
 }
 
 bool MonitorCore::reportedUnsafe() const { return evaluationStale() || unsafe_; }
+
+std::vector<conditions::UnsafeReason> MonitorCore::unsafeReasons() const
+{
+    // Same conditions as reportedUnsafe(), in the same order.
+    if (evaluationStale()) return {conditions::UnsafeReason{conditions::UnsafeCause::NotEvaluated}};
+    if (!unsafe_) return {};
+    if (safetyResult_.reasons.empty()) return {conditions::UnsafeReason{conditions::UnsafeCause::ClientSetUnsafe}};
+    return safetyResult_.reasons;
+}
+
+QString MonitorCore::unsafeReasonsText() const { return conditions::reasonsText(unsafeReasons()); }
 
 void MonitorCore::showFlagUnsafe()
 {

@@ -130,6 +130,10 @@ public:
     bool reportedUnsafe() const;
     // True while no current evaluation stands behind the flag (see above).
     bool evaluationStale() const;
+    // Why reportedUnsafe() is true, from the same evaluation that set the
+    // flag: empty exactly when the flag is safe.
+    std::vector<conditions::UnsafeReason> unsafeReasons() const;
+    QString unsafeReasonsText() const;
     double switchValue() const { return switchValue_; }
     const SensorReadings& readings() const { return readings_; }
     bool sensorError() const { return sensorError_; }

@@ -2,7 +2,9 @@
 
 #include "FreeImageLibrary.h"
 #include "GraphPipeline.h"
+#include "HttpService.h"
 #include "MonitorCore.h"
+#include "ReasonsInterface.h"
 #include "SettingsStore.h"
 
 #include <QCoreApplication>
@@ -18,8 +20,11 @@ bool feedOpenOk(const MonitorCore& core)
 
 QString flagReasons(const MonitorCore& core)
 {
-    QString codes = core.state().codes.text.trimmed();
     if (!core.isRunning()) return QStringLiteral("monitoring stopped");
+    // The decision's own reasons when it gives any; else the code line.
+    const QString reasons = core.unsafeReasonsText().trimmed();
+    if (!reasons.isEmpty()) return reasons;
+    QString codes = core.state().codes.text.trimmed();
     if (codes.isEmpty() && !feedOpenOk(core)) codes = core.reportedUnsafe() ? QStringLiteral("unsafe") : QStringLiteral("data not fresh");
     return codes;
 }
@@ -27,6 +32,9 @@ QString flagReasons(const MonitorCore& core)
 MonitorServices::MonitorServices(MonitorCore& core, QObject* parent) : QObject(parent), core_(core)
 {
     core_.settingsSchema().add(outputs::indiFeedRows(), indi_);
+    // The HTTP server (Alpaca devices, status page): its settings load with
+    // the others, it listens once the event loop runs.
+    http::attachHttpServer(core_, this);
 }
 
 MonitorServices::~MonitorServices() { detach(); }
@@ -40,7 +48,10 @@ void MonitorServices::attach(const QDBusConnection& bus, const nephor::NephorHoo
     automation_ = std::make_unique<nephor::NephorServer>(core_, bus);
     automation_->setHooks(hooks);
     QString error;
-    if (!automation_->publish(&error)) qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(error));
+    if (!automation_->publish(&error))
+        qWarning("XOB_Skyvane: the automation class is not available: %s", qPrintable(error));
+    else if (!nephor::publishReasons(automation_->server(), core_, &error))
+        qWarning("XOB_Skyvane: the reasons object is not available: %s", qPrintable(error));
 
     // Graph pictures and image files are made on worker threads; without the
     // library the pictures are still drawn and the images report i23 i24.

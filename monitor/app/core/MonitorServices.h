@@ -2,7 +2,8 @@
 // What is attached to the monitor core in both the desktop and the headless
 // program: the automation class for client programs, the image library and
 // the graph pipeline, and the INDI feed files. One place, so that a service
-// added later (uploads, a web page) is attached once and runs in both modes.
+// added later is attached once and runs in both modes. The HTTP server
+// (Alpaca devices, status page) and the reasons object come with it.
 //
 // Order of use:
 //   MonitorServices services(core);   // before core.load(): declares settings
@@ -30,8 +31,8 @@ class GraphPipeline;
 // behind it are fresh (a current evaluation, sensor data without error, the
 // weather-station file present and not too old when it is read).
 bool feedOpenOk(const MonitorCore& core);
-// The reasons given with the flag. The code line for now: the one function
-// to change when the decision gives its own reasons.
+// The reasons given with the flag: the decision's own reasons, else the code
+// line (data not fresh while the flag itself says safe).
 QString flagReasons(const MonitorCore& core);
 
 class MonitorServices : public QObject {

@@ -272,6 +272,17 @@ QWidget* MainWindow::buildCurrentValues()
     safeDelayMsg_ = named(QStringLiteral("SafeDelayMsg"));
     safeDelayMsg_->setAlignment(Qt::AlignCenter);
     right->addWidget(safeDelayMsg_);
+    // Why the flag is unsafe, from the evaluation that set it; empty when safe.
+    auto* reasons = named(QStringLiteral("LblUnsafeReasons"));
+    reasons->setAlignment(Qt::AlignCenter);
+    reasons->setWordWrap(true);
+    right->addWidget(reasons);
+    auto showReasons = [this, reasons] {
+        const QString text = core_.unsafeReasonsText();
+        if (reasons->text() != text) reasons->setText(text);
+    };
+    connect(&core_, &MonitorCore::changed, reasons, showReasons);
+    showReasons();
 
     auto* info = new QFormLayout;
     info->setVerticalSpacing(2);

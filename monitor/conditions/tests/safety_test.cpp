@@ -362,3 +362,141 @@ TEST(SectorText, ReadAndWrite)
 }
 
 } // namespace
+
+// ---- the reasons ---------------------------------------------------------------
+
+namespace {
+const UnsafeReason* findCause(const SafetyResult& r, UnsafeCause c)
+{
+    for (const UnsafeReason& x : r.reasons)
+        if (x.cause == c) return &x;
+    return nullptr;
+}
+} // namespace
+
+TEST_F(Safety, ReasonsNameTheRuleTheValueAndTheLevel)
+{
+    for (Quantity q : kAllQuantities) cfg.unsafeMarks[q] = {false, false, false};
+    cfg.unsafeMarks[Quantity::Cloud] = {false, true, true};
+    cfg.unsafeMarks[Quantity::Wind] = {false, true, false};
+    cfg.windSectors[1] = QStringLiteral("090  180  05");
+    in.levels[Quantity::Cloud] = Level::Two;
+    in.values[Quantity::Cloud] = -5.0;
+    in.levels[Quantity::Wind] = Level::Two;
+    in.values[Quantity::Wind] = 31.5;
+    in.windDirection = 120;
+    SafetyResult r = cycle();
+    ASSERT_EQ(r.reasons.size(), 2u);
+    EXPECT_EQ(r.reasons[0], (UnsafeReason{UnsafeCause::MarkedLevel, Quantity::Cloud, Level::Two}));
+    EXPECT_EQ(r.reasons[0].gate, UnsafeGate::CloudGate);
+    EXPECT_EQ(r.reasons[0].value, -5.0);
+    EXPECT_EQ(reasonText(r.reasons[0]), "Cloud -5.0 at level 2 (marked unsafe; cloudy confirmed)");
+    EXPECT_EQ(r.reasons[1].gate, UnsafeGate::WindSector);
+    EXPECT_EQ(r.reasons[1].sectorMinutes, 5);
+    EXPECT_EQ(reasonText(r.reasons[1]), "Wind 31.5 at level 2 (marked unsafe; direction in sector 090  180  05 for 5 min)");
+
+    // The wind leaves its sector: only the cloud remains.
+    in.windDirection = 10;
+    r = cycle(1000);
+    ASSERT_EQ(r.reasons.size(), 1u);
+    EXPECT_EQ(r.reasons[0].quantity, Quantity::Cloud);
+
+    // Stale station data with its age, faulty sensor data, a level that
+    // cannot be judged.
+    in.levels[Quantity::Cloud] = Level::One;
+    cfg.unsafeMarks[Quantity::Humidity] = {false, false, true};
+    in.levels[Quantity::Humidity] = Level::Unknown;
+    r = cycle(1000);
+    ASSERT_NE(findCause(r, UnsafeCause::UnknownLevel), nullptr);
+    EXPECT_EQ(findCause(r, UnsafeCause::UnknownLevel)->quantity, Quantity::Humidity);
+    in.stationTooOld = true;
+    in.stationAgeSeconds = 700;
+    in.sensorError = true;
+    r = cycle(1000);
+    ASSERT_NE(findCause(r, UnsafeCause::StationDataOld), nullptr);
+    EXPECT_EQ(reasonText(*findCause(r, UnsafeCause::StationDataOld)), "Weather station data too old (700 s)");
+    EXPECT_NE(findCause(r, UnsafeCause::SensorDataError), nullptr);
+    EXPECT_EQ(causeName(UnsafeCause::StationDataOld), "station-data-old");
+}
+
+TEST_F(Safety, SafeDelayAndClientControlAreReasonsOfTheirOwn)
+{
+    cfg.safeDelaySeconds = 30;
+    in.levels[Quantity::Rain] = Level::Three;
+    EXPECT_TRUE(cycle().reportedUnsafe);
+    in.levels[Quantity::Rain] = Level::One;
+    SafetyResult r = cycle(10000);
+    EXPECT_FALSE(r.rawUnsafe);
+    ASSERT_EQ(r.reasons.size(), 1u);
+    EXPECT_EQ(r.reasons[0].cause, UnsafeCause::SafeDelay);
+    EXPECT_EQ(r.reasons[0].value, 30.0);
+    r = cycle(10000);
+    EXPECT_EQ(r.reasons[0].value, 20.0);
+    EXPECT_EQ(reasonText(r.reasons[0]), "Safe delay: SAFE held back for 20 s");
+    r = cycle(20000);
+    EXPECT_FALSE(r.reportedUnsafe);
+    EXPECT_TRUE(r.reasons.empty());
+
+    // A client in control: its word is the reason, whatever the sky does.
+    in.levels[Quantity::Rain] = Level::Three;
+    ev.setReportedUnsafe(false);
+    r = ev.evaluate(in, cfg, true);
+    EXPECT_FALSE(r.reportedUnsafe);
+    EXPECT_TRUE(r.reasons.empty());
+    ev.setReportedUnsafe(true);
+    in.levels[Quantity::Rain] = Level::One;
+    r = ev.evaluate(in, cfg, true);
+    ASSERT_EQ(r.reasons.size(), 1u);
+    EXPECT_EQ(r.reasons[0].cause, UnsafeCause::ClientSetUnsafe);
+}
+
+// Random inputs, marks, sectors, delays and client control: the reasons are
+// empty exactly when the reported flag is safe, and without control and
+// delay they are the rules that fired.
+TEST_F(Safety, ReasonsAndFlagNeverDisagree)
+{
+    quint32 seed = 20261208;
+    auto rnd = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % quint32(n));
+    };
+    int unsafeSeen = 0, safeSeen = 0;
+    for (Quantity q : kAllQuantities) cfg.unsafeMarks[q] = {false, false, false};
+    for (int i = 0; i < 5000; ++i) {
+        for (Quantity q : kAllQuantities) {
+            in.levels[q] = rnd(12) == 0 ? Level::Unknown : levelFromInt(1 + rnd(3));
+            if (rnd(40) == 0) cfg.unsafeMarks[q] = {false, rnd(4) == 0, rnd(3) == 0};
+            in.values[q] = rnd(3) == 0 ? std::nullopt : std::optional<double>(rnd(400) / 10.0);
+        }
+        if (rnd(10) == 0) cfg.windSectors[std::size_t(rnd(3))] = formatSectorText({rnd(360), rnd(360), rnd(3)});
+        if (rnd(10) == 0) cfg.gustSectors[std::size_t(rnd(3))] = rnd(2) ? QStringLiteral("x") : QString();
+        in.windDirection = rnd(5) == 0 ? std::nullopt : std::optional<double>(rnd(360));
+        in.stationTooOld = rnd(10) == 0;
+        in.sensorError = rnd(10) == 0;
+        cfg.wsDataOldUnsafe = rnd(2) == 0;
+        cfg.npDataOldUnsafe = rnd(2) == 0;
+        cfg.safeDelaySeconds = rnd(3) == 0 ? rnd(60) : 0;
+        const bool control = rnd(8) == 0;
+        if (control && rnd(2) == 0) ev.setReportedUnsafe(rnd(2) == 0);
+        if (rnd(50) == 0) ev.start();
+        const SafetyResult r = cycle(rnd(3) * 5000);
+        ASSERT_EQ(r.reasons.empty(), !r.reportedUnsafe) << "iteration " << i;
+        ASSERT_EQ(r.reportedUnsafe, ev.reportedUnsafe());
+        if (!control && cfg.safeDelaySeconds == 0) {
+            ASSERT_EQ(r.rawUnsafe, r.reportedUnsafe) << "iteration " << i;
+        }
+        if (!control && r.rawUnsafe) {
+            for (const UnsafeReason& x : r.reasons) {
+                if (x.cause == UnsafeCause::MarkedLevel) {
+                    ASSERT_TRUE(r.countsUnsafe[x.quantity]);
+                    ASSERT_EQ(x.level, in.levels[x.quantity]);
+                    ASSERT_EQ(x.value, in.values[x.quantity]);
+                }
+            }
+        }
+        (r.reportedUnsafe ? unsafeSeen : safeSeen)++;
+    }
+    // The run must have seen both answers plenty of times to mean anything.
+    EXPECT_GT(unsafeSeen, 300);
+    EXPECT_GT(safeSeen, 300);
+}

@@ -22,7 +22,8 @@ QString flagReasons(const MonitorCore& core)
 {
     if (!core.isRunning()) return QStringLiteral("monitoring stopped");
     // The decision's own reasons when it gives any; else the code line.
-    const QString reasons = core.unsafeReasonsText().trimmed();
+    // One line: the proxy driver shows it in a single text field.
+    const QString reasons = core.unsafeReasonsText().trimmed().replace(QLatin1Char('\n'), QStringLiteral("; "));
     if (!reasons.isEmpty()) return reasons;
     QString codes = core.state().codes.text.trimmed();
     if (codes.isEmpty() && !feedOpenOk(core)) codes = core.reportedUnsafe() ? QStringLiteral("unsafe") : QStringLiteral("data not fresh");

@@ -1,3 +1,4 @@
+#include "TestLocale.h"
 #include "XOBGetNumber.h"
 
 #include <QApplication>
@@ -323,6 +324,29 @@ TEST(NumFieldText, StartsWithTheRegionalSeparatorsAndDefaults)
     EXPECT_EQ(f.digitsDecimal(), 2);
     EXPECT_FALSE(f.allowNegative());
     EXPECT_TRUE(f.displayFormat().isEmpty());
+}
+
+// The user's regional settings, not a test's choice: a field made under a
+// numeric locale with a decimal comma takes the comma from typed keys and
+// reads "1.234,5" as 1234.5; the point is then only a thousands separator.
+TEST(NumFieldText, RegionalCommaLocaleDrivesTypedKeys)
+{
+    if (!skyvane::testing::haveCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma could be made";
+    skyvane::testing::NumericLocale de("de_DE.UTF-8");
+    ASSERT_TRUE(de.ok());
+    XOBGetNumber f;
+    EXPECT_EQ(f.separators().decimal, QStringLiteral(","));
+    f.setDigitsMostSignificant(5);
+    f.setDigitsDecimal(2);
+    f.show();
+    f.setFocus();
+    QTest::keyClicks(&f, QStringLiteral("12.3"));
+    EXPECT_EQ(f.text(), QStringLiteral("123")) << "a typed point is not the decimal symbol here";
+    QTest::keyClicks(&f, QStringLiteral(",45"));
+    EXPECT_EQ(f.text(), QStringLiteral("123,45"));
+    EXPECT_DOUBLE_EQ(f.value(), 123.45);
+    f.setText(QStringLiteral("1.234,5"));
+    EXPECT_DOUBLE_EQ(f.value(), 1234.5);
 }
 
 // Random keys, pastes, carets and selections: whatever happens, the text is

@@ -5,6 +5,7 @@
 #include "CcdAutopilotFile.h"
 #include "OutputsConfig.h"
 #include "SettingsStore.h"
+#include "TestLocale.h"
 #include "UserDataFile.h"
 
 #include <QDir>
@@ -17,6 +18,8 @@
 
 using namespace skyvane;
 using namespace skyvane::outputs;
+using skyvane::testing::haveCommaLocale;
+using skyvane::testing::NumericLocale;
 
 namespace {
 
@@ -62,40 +65,6 @@ OutputValues knownState()
     v.unsafe = false;
     v.secondsSinceGoodData = 3;
     return v;
-}
-
-// The decimal symbol of the regional settings for the length of a test.
-class NumericLocale {
-public:
-    explicit NumericLocale(const char* name) : ok_(std::setlocale(LC_NUMERIC, name) != nullptr) {}
-    ~NumericLocale() { std::setlocale(LC_NUMERIC, "C"); }
-    bool ok() const { return ok_; }
-
-private:
-    bool ok_;
-};
-
-// A locale whose decimal symbol is a comma. Machines without one get it
-// compiled once into the build tree (never the user's home).
-bool haveCommaLocale()
-{
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-        std::setlocale(LC_NUMERIC, "C");
-        return true;
-    }
-    const QString bin = qEnvironmentVariable("SKYVANE_BIN_DIR");
-    const QString dir = bin.isEmpty() ? QDir::temp().filePath(QStringLiteral("skyvane-test-locales"))
-                                      : QDir(bin).filePath(QStringLiteral("../test-locales"));
-    if (!QFileInfo::exists(dir + QStringLiteral("/de_DE.UTF-8/LC_NUMERIC"))) {
-        QDir().mkpath(dir);
-        QProcess::execute(QStringLiteral("localedef"), {QStringLiteral("-i"), QStringLiteral("de_DE"),
-                                                         QStringLiteral("-f"), QStringLiteral("UTF-8"),
-                                                         dir + QStringLiteral("/de_DE.UTF-8")});
-    }
-    qputenv("LOCPATH", QFile::encodeName(dir));
-    const bool ok = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-    std::setlocale(LC_NUMERIC, "C");
-    return ok;
 }
 
 } // namespace

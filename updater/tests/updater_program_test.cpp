@@ -1,5 +1,6 @@
 // The updater program itself: a whole update from one monitor version to the
 // next with the real restart, and its window during a download.
+#include "WaitFor.h"
 #include "Clock.h"
 #include "HandOver.h"
 #include "SettingsStore.h"
@@ -56,15 +57,7 @@ QByteArray record(const QString& name, const QString& address, const QString& lo
            + quoteField(backup) + "\r\n";
 }
 
-bool waitFor(const std::function<bool()>& done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
+using skyvane::testing::waitFor;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // store as it was written, an older store loads with defaults for what it
 // lacks, changes reach the disk within a second, and a monitor that is
 // killed keeps what was changed before.
+#include "WaitFor.h"
 #include "Automation.h"
 #include "MonitorRig.h"
 #include "GraphSettings.h"
@@ -260,15 +261,7 @@ TEST(SettingsPersistence, ChangesReachTheDiskWithinASecondAtMostOnceASecond)
 
 namespace {
 
-bool waitFor(const std::function<bool()>& pred, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!pred()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using skyvane::testing::waitFor;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // The real program ended by a signal: it closes as Exit does, saving its
 // settings and giving the sensor server its local control back.
+#include "WaitFor.h"
 #include "Automation.h"
 #include "MonitorConfig.h"
 #include "PrivateBus.h"
@@ -23,15 +24,7 @@ namespace {
 
 constexpr const char* kProgId = "XOB_Skyvane.Nephor";
 
-bool waitFor(const std::function<bool()>& pred, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!pred()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using skyvane::testing::waitFor;
 
 // A settings folder for a monitor that reads a calm station file, with every
 // output inside the folder.

@@ -2,6 +2,7 @@
 // readiness rules and the hand-over through the uploader's settings area, and
 // the real uploader started against a real FTP server, alone and by the
 // running monitor.
+#include "WaitFor.h"
 #include "FtpServer.h"
 #include "MonitorRig.h"
 #include "SettingsStore.h"
@@ -30,16 +31,7 @@ QByteArray pattern(int size, char seed)
 }
 
 // Real time, for the uploader process and the server only.
-bool waitFor(const std::function<bool()>& done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using skyvane::testing::waitFor;
 
 QByteArray contents(const QString& path)
 {

@@ -2,6 +2,7 @@
 // news saved and shown (or not), the hand-over file the updater reads, the
 // question when the versions match, and the start-up tick with its news
 // window and the last update's result.
+#include "WaitFor.h"
 #include "HandOver.h"
 #include "SettingsStore.h"
 #include "UpdateCheck.h"
@@ -48,15 +49,7 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-bool waitFor(const std::function<bool()>& done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
+using skyvane::testing::waitFor;
 
 struct Rig {
     QTemporaryDir serverRoot, program, settings;

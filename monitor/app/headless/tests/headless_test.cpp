@@ -1,6 +1,7 @@
 // The real program in its headless mode: no DISPLAY, no QT_QPA_PLATFORM, a
 // private bus with the sensor stand-in, a station file and a notify socket
 // the test listens on in place of systemd.
+#include "WaitFor.h"
 #include "Automation.h"
 #include "PrivateBus.h"
 #include "SensorStandIn.h"
@@ -33,15 +34,7 @@ namespace {
 constexpr const char* kProgId = "XOB_Skyvane.Nephor";
 constexpr int kIntervalMs = 1000; // the program's test hook: a 1 s read period
 
-bool waitFor(const std::function<bool()>& pred, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!pred()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using skyvane::testing::waitFor;
 
 // What systemd would listen on: a unix datagram socket; each datagram is one
 // or more newline-separated assignments.

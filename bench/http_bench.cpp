@@ -42,14 +42,21 @@ void writeStation(const QString& path, const QDateTime& now)
                 .toUtf8());
 }
 
-// Read-cycle wall time, cycles run back to back between event-loop passes
-// (the server answers its clients in those passes).
+// Read-cycle wall time. The monitor ticks every few seconds; here a cycle
+// starts every kCyclePauseMs (many times more often, for enough samples),
+// and the event loop the server shares runs in between as it does in the
+// program. Cycles back to back would leave the server only the gaps of a
+// loop that no real monitor runs.
+constexpr int kCyclePauseMs = 200;
+
 std::vector<double> cycleTimes(MonitorCore& core, const std::function<bool()>& more)
 {
     std::vector<double> t;
     QElapsedTimer e;
     while (more()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QEventLoop pause;
+        QTimer::singleShot(kCyclePauseMs, &pause, &QEventLoop::quit);
+        pause.exec();
         e.start();
         QEventLoop loop;
         QObject::connect(&core, &MonitorCore::cycleFinished, &loop, &QEventLoop::quit);

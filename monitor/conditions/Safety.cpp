@@ -339,9 +339,14 @@ QString reasonText(const UnsafeReason& r)
         QString t = quantityTitle(r.quantity) + value + QStringLiteral(" at level ") + QString::number(toInt(r.level)) +
                     QStringLiteral(" (marked unsafe");
         if (r.gate == UnsafeGate::CloudGate) t += QStringLiteral("; cloudy confirmed");
-        else if (r.gate == UnsafeGate::WindSector || r.gate == UnsafeGate::GustSector)
-            t += QStringLiteral("; direction in sector ") + r.sector.trimmed() + QStringLiteral(" for ") +
+        else if (r.gate == UnsafeGate::WindSector || r.gate == UnsafeGate::GustSector) {
+            // The stored sector reads "fff  ttt  mm"; people read "from 090° to 180°".
+            const QStringList f = r.sector.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const QString where = f.size() >= 2 ? f[0] + QStringLiteral("\u00b0 to ") + f[1] + QStringLiteral("\u00b0")
+                                                : r.sector.trimmed();
+            t += QStringLiteral("; direction in sector ") + where + QStringLiteral(" for ") +
                  QString::number(r.sectorMinutes) + QStringLiteral(" min");
+        }
         return t + QLatin1Char(')');
     }
     case UnsafeCause::UnknownLevel:

@@ -393,7 +393,7 @@ TEST_F(Safety, ReasonsNameTheRuleTheValueAndTheLevel)
     EXPECT_EQ(reasonText(r.reasons[0]), "Cloud -5.0 at level 2 (marked unsafe; cloudy confirmed)");
     EXPECT_EQ(r.reasons[1].gate, UnsafeGate::WindSector);
     EXPECT_EQ(r.reasons[1].sectorMinutes, 5);
-    EXPECT_EQ(reasonText(r.reasons[1]), "Wind 31.5 at level 2 (marked unsafe; direction in sector 090  180  05 for 5 min)");
+    EXPECT_EQ(reasonText(r.reasons[1]), "Wind 31.5 at level 2 (marked unsafe; direction in sector 090\u00b0 to 180\u00b0 for 5 min)");
 
     // The wind leaves its sector: only the cloud remains.
     in.windDirection = 10;

@@ -28,6 +28,9 @@ for lib in libqt6core6 libc6 libsystemd0; do
   grep -q "$lib" <<< "$depends" || bad "Depends lacks $lib: $depends"
 done
 
+# The image library is opened at run time: shlibdeps cannot find it.
+dpkg-deb -f "$main" Recommends | grep -q libfreeimage3 || bad "Recommends lacks libfreeimage3"
+
 r=$scratch/root
 for f in \
   usr/bin/XOB_Skyvane usr/bin/XOB_Uploader usr/bin/XOB_Nephor_sim \

@@ -87,26 +87,15 @@ struct AlpacaApi::Call {
 
 AlpacaApi::AlpacaApi(MonitorCore& core) : core_(core) {}
 
-bool AlpacaApi::monitorSafe(const MonitorCore& core)
-{
-    if (!core.isRunning() || core.reportedUnsafe()) return false;
-    // The flag may be safe with a data source down when the user chose not
-    // to count stale data as unsafe; a client that closes a roof on our word
-    // gets no such leniency.
-    if (core.sensorError()) return false;
-    if (core.config().readStation && (core.stationTooOld() || core.stationFileAbsent())) return false;
-    return true;
-}
-
 QByteArray AlpacaApi::reasonsJson(const MonitorCore& core)
 {
     std::vector<conditions::UnsafeReason> reasons = core.unsafeReasons();
-    if (reasons.empty() && !monitorSafe(core)) {
+    if (reasons.empty() && !core.safeAndFresh()) {
         if (core.sensorError()) reasons.push_back({conditions::UnsafeCause::SensorDataError});
         else reasons.push_back({conditions::UnsafeCause::StationDataOld});
     }
     const QJsonArray list = QJsonDocument::fromJson(conditions::reasonsJson(reasons)).array();
-    return QJsonDocument(QJsonObject{{QStringLiteral("safe"), monitorSafe(core)}, {QStringLiteral("reasons"), list}})
+    return QJsonDocument(QJsonObject{{QStringLiteral("safe"), core.safeAndFresh()}, {QStringLiteral("reasons"), list}})
         .toJson(QJsonDocument::Compact);
 }
 
@@ -254,7 +243,7 @@ HttpResponse AlpacaApi::common(Call& call, bool& handled)
             QJsonArray state;
             if (d == kSafety) {
                 state.append(QJsonObject{{QStringLiteral("Name"), QStringLiteral("IsSafe")},
-                                         {QStringLiteral("Value"), monitorSafe(core_)}});
+                                         {QStringLiteral("Value"), core_.safeAndFresh()}});
             } else {
                 for (const char* name : kSensorNames) {
                     QString missing;
@@ -307,7 +296,7 @@ HttpResponse AlpacaApi::safetyMember(Call& call)
 {
     // issafe: not connected reads as unsafe, never as an error a client
     // might take for "carry on".
-    return envelope(call, connected_[kSafety] && monitorSafe(core_));
+    return envelope(call, connected_[kSafety] && core_.safeAndFresh());
 }
 
 std::optional<double> AlpacaApi::sensorReading(const QString& s, QString& missing) const

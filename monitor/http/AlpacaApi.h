@@ -44,8 +44,6 @@ public:
     // `out` holds the answer.
     bool handle(const HttpRequest& req, HttpResponse& out);
 
-    // The fail-safe IsSafe (connection aside).
-    static bool monitorSafe(const MonitorCore& core);
     // The reasons as the skyvane:reasons action returns them (JSON text).
     static QByteArray reasonsJson(const MonitorCore& core);
 

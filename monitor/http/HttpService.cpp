@@ -118,7 +118,7 @@ QByteArray HttpService::statusJson() const
     o.insert(QStringLiteral("cycles"), core_.cycleCount());
     o.insert(QStringLiteral("readIntervalSeconds"), double(core_.config().readIntervalMs()) / 1000.0);
     o.insert(QStringLiteral("flag"), core_.reportedUnsafe() ? QStringLiteral("Unsafe") : QStringLiteral("Safe"));
-    o.insert(QStringLiteral("safe"), AlpacaApi::monitorSafe(core_));
+    o.insert(QStringLiteral("safe"), core_.safeAndFresh());
     o.insert(QStringLiteral("safeDelay"), s.safeDelayMsg.text);
     o.insert(QStringLiteral("status"), s.lblStatus.text);
     const QJsonObject reasons = QJsonDocument::fromJson(AlpacaApi::reasonsJson(core_)).object();

@@ -1045,6 +1045,13 @@ bool MonitorCore::evaluationStale() const
 
 bool MonitorCore::reportedUnsafe() const { return evaluationStale() || unsafe_; }
 
+bool MonitorCore::safeAndFresh() const
+{
+    if (!isRunning() || reportedUnsafe() || sensorError()) return false;
+    if (config_.readStation && (stationTooOld() || stationFileAbsent())) return false;
+    return true;
+}
+
 std::vector<conditions::UnsafeReason> MonitorCore::unsafeReasons() const
 {
     // Same conditions as reportedUnsafe(), in the same order.

@@ -128,6 +128,11 @@ public:
     // and while the last completed cycle is older than two read intervals;
     // otherwise the evaluated (or client-set) flag.
     bool reportedUnsafe() const;
+    // What a program that opens a roof on our word is told: the flag is SAFE
+    // and the data behind it are current (no sensor error, the station file
+    // present and fresh when it is read). Stricter than the flag when the
+    // user chose not to count stale data as unsafe; never more lenient.
+    bool safeAndFresh() const;
     // True while no current evaluation stands behind the flag (see above).
     bool evaluationStale() const;
     // Why reportedUnsafe() is true, from the same evaluation that set the

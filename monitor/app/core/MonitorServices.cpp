@@ -11,13 +11,6 @@
 
 namespace skyvane {
 
-bool feedOpenOk(const MonitorCore& core)
-{
-    if (!core.isRunning() || core.reportedUnsafe() || core.evaluationStale() || core.sensorError()) return false;
-    if (core.config().readStation && (core.stationFileAbsent() || core.stationTooOld())) return false;
-    return true;
-}
-
 QString flagReasons(const MonitorCore& core)
 {
     if (!core.isRunning()) return QStringLiteral("monitoring stopped");
@@ -26,7 +19,7 @@ QString flagReasons(const MonitorCore& core)
     const QString reasons = core.unsafeReasonsText().trimmed().replace(QLatin1Char('\n'), QStringLiteral("; "));
     if (!reasons.isEmpty()) return reasons;
     QString codes = core.state().codes.text.trimmed();
-    if (codes.isEmpty() && !feedOpenOk(core)) codes = core.reportedUnsafe() ? QStringLiteral("unsafe") : QStringLiteral("data not fresh");
+    if (codes.isEmpty() && !core.safeAndFresh()) codes = core.reportedUnsafe() ? QStringLiteral("unsafe") : QStringLiteral("data not fresh");
     return codes;
 }
 
@@ -93,7 +86,7 @@ void MonitorServices::runningChanged()
 
 void MonitorServices::writeIndiFeeds()
 {
-    const bool ok = feedOpenOk(core_);
+    const bool ok = core_.safeAndFresh();
     // Relative names live in the user data folder, or the settings folder
     // before one is chosen: never the working folder of a service.
     const QString folder = core_.config().pathName.trimmed().isEmpty() ? core_.store().root() : core_.config().pathName;

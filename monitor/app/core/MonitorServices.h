@@ -27,10 +27,6 @@ namespace outputs {
 class GraphPipeline;
 }
 
-// Whether an INDI client may open the roof: the flag is SAFE and the data
-// behind it are fresh (a current evaluation, sensor data without error, the
-// weather-station file present and not too old when it is read).
-bool feedOpenOk(const MonitorCore& core);
 // The reasons given with the flag: the decision's own reasons, else the code
 // line (data not fresh while the flag itself says safe).
 QString flagReasons(const MonitorCore& core);

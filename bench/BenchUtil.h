@@ -1,15 +1,30 @@
 #pragma once
 // What every benchmark program measures with: the process's CPU time, its
-// resident memory, and quantiles of a set of timings.
+// resident memory, and quantiles of a set of timings; and the weather-station
+// file the benchmarks that run the monitor give it.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
+#include <QString>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
 namespace skyvane::bench {
+
+// A weather-station CSV file stamped `now`, with ordinary calm values.
+inline void writeStation(const QString& path, const QDateTime& now)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\n"
+                           "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\n"
+                           "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
+                .arg(now.toString(QStringLiteral("dd/MM/yy")), now.toString(QStringLiteral("hh:mm:ss")))
+                .toUtf8());
+}
 
 // CPU time of the whole process (all its threads), in milliseconds.
 inline double cpuMs()

@@ -31,17 +31,6 @@ namespace {
 constexpr int kClients = 50;
 constexpr int kPeriodMs = 100; // 10 Hz per client
 
-void writeStation(const QString& path, const QDateTime& now)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\n"
-                           "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\n"
-                           "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                .arg(now.toString("dd/MM/yy"), now.toString("hh:mm:ss"))
-                .toUtf8());
-}
-
 // Read-cycle wall time. The monitor ticks every few seconds; here a cycle
 // starts every kCyclePauseMs (many times more often, for enough samples),
 // and the event loop the server shares runs in between as it does in the
@@ -162,7 +151,7 @@ int main(int argc, char** argv)
     core.config().graphImagePath = home.filePath("images");
     core.config().htmFile = home.filePath("station.csv");
     core.config().timeoutRead = 100000;
-    writeStation(core.config().htmFile, clock.now());
+    bench::writeStation(core.config().htmFile, clock.now());
     core.setPrompter([](const QString& text, int, const QString&) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return int(AnswerOk);

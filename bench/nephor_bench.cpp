@@ -13,6 +13,7 @@
 //
 //   ./build/bin/nephor_bench [seconds of latency probing, default 12]
 //                            [seconds of the stopped server, default 30]
+#include "BenchUtil.h"
 #include "MonitorCore.h"
 #include "NephorServer.h"
 #include "NephorTestRig.h"
@@ -54,17 +55,6 @@ void print(const char* what, const Stats& s)
 {
     std::printf("%-44s n=%5zu  median %8.3f ms  p90 %8.3f ms  p99 %8.3f ms  max %8.3f ms\n", what, s.n, s.median, s.p90,
                 s.p99, s.max);
-}
-
-void writeStation(const QString& path, const QDateTime& now)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\n"
-                           "WindDirection,,NNE\nRainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\n"
-                           "DewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                .arg(now.toString("dd/MM/yy"), now.toString("hh:mm:ss"))
-                .toUtf8());
 }
 
 // Read-cycle wall time, run directly between event-loop passes.
@@ -160,7 +150,7 @@ int main(int argc, char** argv)
     core.config().htmFile = home.filePath("station.csv");
     core.config().timeoutRead = 100000;
     core.config().refreshRead = 0; // "5  secs"
-    writeStation(core.config().htmFile, clock.now());
+    bench::writeStation(core.config().htmFile, clock.now());
     core.setPrompter([](const QString& text, int, const QString&) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return int(AnswerOk);

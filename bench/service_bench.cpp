@@ -7,6 +7,7 @@
 //
 // Needs the built XOB_Skyvane and XOB_Nephor_sim beside it (SKYVANE_BIN_DIR
 // or the build's bin folder).
+#include "BenchUtil.h"
 #include "Automation.h"
 #include "PrivateBus.h"
 #include "SensorStandIn.h"
@@ -77,17 +78,6 @@ void wait(int ms)
     while (!d.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
-void writeStation(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) return;
-    const QDateTime now = QDateTime::currentDateTime();
-    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\nWindDirection,,NNE\n"
-                           "RainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\nDewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                .arg(now.toString("dd/MM/yy"), now.toString("hh:mm:ss"))
-                .toUtf8());
-}
-
 // Runs one mode for the given time and prints its line.
 bool runMode(const char* label, bool desktop, int seconds, const QString& bin)
 {
@@ -109,9 +99,9 @@ bool runMode(const char* label, bool desktop, int seconds, const QString& bin)
         store.save(app, "INDI", "WatcherFeed", "1");
         store.sync();
     }
-    writeStation(dir.filePath("station.csv"));
+    bench::writeStation(dir.filePath("station.csv"), QDateTime::currentDateTime());
     QTimer station;
-    QObject::connect(&station, &QTimer::timeout, [&] { writeStation(dir.filePath("station.csv")); });
+    QObject::connect(&station, &QTimer::timeout, [&] { bench::writeStation(dir.filePath("station.csv"), QDateTime::currentDateTime()); });
     station.start(5000);
 
     QProcess p;

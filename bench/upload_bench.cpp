@@ -143,12 +143,7 @@ int main(int argc, char** argv)
     const QString station = home.filePath("station.csv");
     core.config().htmFile = station;
     core.config().timeoutRead = 100000;
-    QFile sf(station);
-    sf.open(QIODevice::WriteOnly);
-    sf.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,7\nWindDirection,,NNE\n"
-                            "RainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,71\nDewPoint,\u00b0C,-1.5\nBarometer,hPa,1012\n")
-                 .arg(mclock.now().toString("dd/MM/yy"), mclock.now().toString("hh:mm:ss")).toUtf8());
-    sf.close();
+    bench::writeStation(station, mclock.now());
     core.uploads().config() = uploads.config();
     core.uploads().list().addFiles(files);
     core.startProcedure();

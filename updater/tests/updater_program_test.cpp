@@ -6,6 +6,7 @@
 #include "SettingsStore.h"
 #include "UpdateRun.h"
 #include "UpdateServer.h"
+#include "UpdateTestFiles.h"
 #include "UpdaterWindow.h"
 
 #include <QApplication>
@@ -28,27 +29,6 @@ using namespace skyvane::updater;
 using namespace skyvane::testing;
 
 namespace {
-
-QByteArray monitorScript(const char* version)
-{
-    return QByteArray("#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"XOB_Skyvane ") + version
-           + "\"; exit 0; fi\necho \"" + version + "\" >> \"$(dirname \"$0\")/started.log\"\n";
-}
-
-void writeFile(const QString& path, const QByteArray& data, bool exe = false)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-    f.close();
-    if (exe) f.setPermissions(f.permissions() | QFile::ExeOwner);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray record(const QString& name, const QString& address, const QString& local, const QString& target,
                   const QString& backup)

@@ -7,6 +7,7 @@
 #include "SettingsStore.h"
 #include "UpdateRun.h"
 #include "UpdateServer.h"
+#include "UpdateTestFiles.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -23,28 +24,6 @@ using namespace skyvane::updater;
 using namespace skyvane::testing;
 
 namespace {
-
-QByteArray monitorScript(const char* version)
-{
-    return QByteArray("#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"XOB_Skyvane ") + version
-           + "\"; exit 0; fi\necho \"" + version + "\" >> \"$(dirname \"$0\")/started.log\"\n";
-}
-
-bool writeFile(const QString& path, const QByteArray& data, bool exe = false)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    f.write(data);
-    f.close();
-    if (exe) f.setPermissions(f.permissions() | QFile::ExeOwner);
-    return true;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 struct Rig {
     QTemporaryDir serverRoot;

@@ -7,6 +7,7 @@
 #include "SettingsStore.h"
 #include "UpdateCheck.h"
 #include "UpdateServer.h"
+#include "UpdateTestFiles.h"
 #include "XOBDispNews.h"
 #include "XOBUpdateForm.h"
 
@@ -34,20 +35,6 @@ namespace {
 
 const QByteArray kDescription =
     "\"XOB_Skyvane\",\"https://127.0.0.1:1/xob/XOB_Skyvane\",\"XOB_Skyvane_new\",\"XOB_Skyvane\",\"XOB_Skyvane.old\"\r\n";
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 using skyvane::testing::waitFor;
 
@@ -325,15 +312,11 @@ TEST(UpdateCheck, CheckThenUpdateHandsOverToTheUpdaterWhichRestartsTheNewMonitor
 {
     Rig rig("", "5.03.000\n");
     ASSERT_TRUE(rig.server.isRunning());
-    const auto script = [](const char* version) {
-        return QByteArray("#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"XOB_Skyvane ") + version
-               + "\"; exit 0; fi\necho \"" + version + "\" >> \"$(dirname \"$0\")/started.log\"\n";
-    };
-    rig.serve("XOB_Skyvane", script("5.03.000"));
+    rig.serve("XOB_Skyvane", monitorScript("5.03.000"));
     rig.serve("XOB_SkyvaneUpdater.txt",
               updater::quoteField("XOB_Skyvane") + "," + updater::quoteField(rig.server.url("/xob/skyvane220/XOB_Skyvane"))
                   + ",\"XOB_Skyvane_new\",\"XOB_Skyvane\",\"XOB_Skyvane.old\"\r\n");
-    writeFile(rig.program.filePath("XOB_Skyvane"), script("5.02.015"));
+    writeFile(rig.program.filePath("XOB_Skyvane"), monitorScript("5.02.015"));
     QFile::setPermissions(rig.program.filePath("XOB_Skyvane"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_TRUE(QFile::copy(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Updater", rig.program.filePath("XOB_Updater")));
     // The updater finds the monitor's settings where the monitor does.
@@ -352,7 +335,7 @@ TEST(UpdateCheck, CheckThenUpdateHandsOverToTheUpdaterWhichRestartsTheNewMonitor
     EXPECT_TRUE(waitFor([&] { return readFile(rig.program.filePath("started.log")) == "5.03.000\n"; }, 60000))
         << readFile(rig.program.filePath("started.log")).toStdString();
     qunsetenv("SKYVANE_SETTINGS_DIR");
-    EXPECT_EQ(readFile(rig.program.filePath("XOB_Skyvane.old")), script("5.02.015"));
+    EXPECT_EQ(readFile(rig.program.filePath("XOB_Skyvane.old")), monitorScript("5.02.015"));
     SettingsStore after(rig.settings.path());
     EXPECT_EQ(after.get("XOB_Skyvane", "Window", "LastUpdateMsg", "<absent>"), "");
     EXPECT_FALSE(QFile::exists(rig.handOver()));

@@ -110,6 +110,21 @@ protected:
         for (const QString& l : log) n += l.startsWith(prefix);
         return n;
     }
+    // Runs to the end; the real time it took, in ms.
+    qint64 runTimed()
+    {
+        QElapsedTimer real;
+        real.start();
+        run.start();
+        runToEnd();
+        return real.elapsed();
+    }
+    // A failed file leaves nothing under any name on the server.
+    static void expectNothingOnServer(const FtpServer& server)
+    {
+        EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty())
+            << QDir(server.root()).entryList(QDir::Files).join(' ').toStdString();
+    }
     void expectEndedWithClose()
     {
         if (qEnvironmentVariableIsSet("UPLOADER_TEST_SHOW_LOG")) printf("%s\n", qPrintable(log.join('\n')));
@@ -242,7 +257,7 @@ TEST_F(UploadRunTest, WrongPasswordEndsRunWithErrorLine)
     ASSERT_GE(err, 0) << log.join('\n').toStdString();
     EXPECT_TRUE(log[err].contains("530")) << log[err].toStdString();
     EXPECT_EQ(run.putCount(), 1);
-    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+    expectNothingOnServer(server);
     expectEndedWithClose();
     EXPECT_FALSE(log.join('\n').contains("wrong"));
 }
@@ -268,11 +283,8 @@ TEST_F(UploadRunTest, SilentServerIsGivenUpAfterTheTimeout)
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     setup(QStringLiteral("ftp://127.0.0.1:%1/").arg(silent.serverPort()), {localFile("a.png", "abc")}, "",
           FtpServer::password(), 2);
-    QElapsedTimer real;
-    real.start();
-    run.start();
-    runToEnd();
-    EXPECT_LT(real.elapsed(), 2000 + 5000);
+    const qint64 took = runTimed();
+    EXPECT_LT(took, 2000 + 5000);
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     expectEndedWithClose();
 }
@@ -287,11 +299,8 @@ TEST_F(UploadRunTest, ServerAnsweringGarbageEndsRunWithErrorLine)
     });
     setup(QStringLiteral("ftp://127.0.0.1:%1/").arg(garbage.serverPort()), {localFile("a.png", "abc")}, "",
           FtpServer::password(), 2);
-    QElapsedTimer real;
-    real.start();
-    run.start();
-    runToEnd();
-    EXPECT_LT(real.elapsed(), 2000 + 5000);
+    const qint64 took = runTimed();
+    EXPECT_LT(took, 2000 + 5000);
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     expectEndedWithClose();
 }
@@ -355,7 +364,7 @@ TEST_F(UploadRunTest, UntrustedCertificateSendsNothing)
     run.start();
     runToEnd();
     EXPECT_GE(indexOf("IC error-60-"), 0) << log.join('\n').toStdString();
-    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+    expectNothingOnServer(server);
     expectEndedWithClose();
 }
 
@@ -365,15 +374,11 @@ TEST_F(UploadRunTest, DroppedConnectionMidFileLeavesNoFileBehind)
     ASSERT_TRUE(server.start(false, {"--drop-after", "100000"}));
     setup(server.url(), {localFile("big.png", pattern(3 * 1024 * 1024, 2)), localFile("small.png", "x")}, "",
           FtpServer::password(), 5);
-    QElapsedTimer real;
-    real.start();
-    run.start();
-    runToEnd();
-    EXPECT_LT(real.elapsed(), 5000 + 5000);
+    const qint64 took = runTimed();
+    EXPECT_LT(took, 5000 + 5000);
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     EXPECT_EQ(run.putCount(), 1);
-    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty())
-        << QDir(server.root()).entryList(QDir::Files).join(' ').toStdString();
+    expectNothingOnServer(server);
     expectEndedWithClose();
 }
 
@@ -387,7 +392,7 @@ TEST_F(UploadRunTest, RefusedPassiveModeEndsRunWithErrorLine)
     const int err = indexOf("IC error-");
     ASSERT_GE(err, 0) << log.join('\n').toStdString();
     EXPECT_GE(indexOf("Successful response - ", 0), 0);
-    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+    expectNothingOnServer(server);
     expectEndedWithClose();
 }
 
@@ -422,14 +427,10 @@ TEST_F(UploadRunTest, FullDiskOnTheServerFailsTheFileAndLeavesNothingBehind)
     FtpServer server;
     ASSERT_TRUE(server.start(false, {"--disk-full-after", "150000"}));
     setup(server.url(), {localFile("big.png", pattern(2 * 1024 * 1024, 11))}, "", FtpServer::password(), 5);
-    QElapsedTimer real;
-    real.start();
-    run.start();
-    runToEnd();
-    EXPECT_LT(real.elapsed(), 5000 + 5000);
+    const qint64 took = runTimed();
+    EXPECT_LT(took, 5000 + 5000);
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
-    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty())
-        << QDir(server.root()).entryList(QDir::Files).join(' ').toStdString();
+    expectNothingOnServer(server);
     expectEndedWithClose();
 }
 
@@ -439,16 +440,12 @@ TEST_F(UploadRunTest, ServerThatStopsTakingDataIsGivenUpAfterTheTimeout)
     ASSERT_TRUE(server.start(false, {"--stall-after", "200000"}));
     setup(server.url(), {localFile("big.png", pattern(32 * 1024 * 1024, 8)), localFile("b.png", "b")}, "",
           FtpServer::password(), 2);
-    QElapsedTimer real;
-    real.start();
-    run.start();
-    runToEnd();
+    const qint64 took = runTimed();
     // The time-out counts from the last byte the server took; tidying up
     // after it gets a few seconds more, not another time-out.
-    EXPECT_LT(real.elapsed(), 2000 + 5000);
+    EXPECT_LT(took, 2000 + 5000);
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     EXPECT_EQ(run.putCount(), 1);
-    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty())
-        << QDir(server.root()).entryList(QDir::Files).join(' ').toStdString();
+    expectNothingOnServer(server);
     expectEndedWithClose();
 }

@@ -25,7 +25,8 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, StationTable& table)
     return parse(text, detectEncoding(text), table);
 }
 
-CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, StationTable& table)
+CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, StationTable& table,
+                                     bool keepUnterminatedLastLine)
 {
     CsvParseInfo info;
     const char* s = text.data();
@@ -41,6 +42,7 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
         // One line: up to three fields kept, the rest read and dropped.
         int count = 0;
         bool lineHasContent = false;
+        bool lineCutQuote = false;
         for (;;) {
             while (i < n && isBlank(s[i])) ++i;
             QByteArrayView field;
@@ -64,7 +66,7 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
                     i = stop;
                 }
                 if (closed) field = quoted;
-                else info.cutQuote = true;
+                else lineCutQuote = info.cutQuote = true;
                 while (i < n && s[i] != ',' && !isLineEnd(s[i])) ++i;
             } else {
                 const qsizetype b = i;
@@ -83,11 +85,19 @@ CsvParseInfo CsvStationParser::parse(QByteArrayView text, TextEncoding enc, Stat
             }
             break; // line end or end of text
         }
-        // Only a line end makes a record whole; what follows the last one
-        // is still being written.
+        // A line end makes a record whole; what follows the last one may
+        // still be being written.
         const bool terminated = i < n;
-        if (lineHasContent && !terminated) info.droppedLastLine = true;
-        if (lineHasContent && terminated) {
+        bool keep = terminated;
+        if (lineHasContent && !terminated) {
+            info.unterminatedLastLine = true;
+            keep = keepUnterminatedLastLine && !lineCutQuote;
+            if (!keep) {
+                info.droppedLastLine = true;
+                info.droppedName = decodeText(fields[0], enc).trimmed();
+            }
+        }
+        if (lineHasContent && keep) {
             const int row = table.addRecord();
             for (int k = 0; k < std::min(count, 3); ++k) table.setField(row, StationTable::Column(k), fields[k], enc);
             ++info.recordsAdded;

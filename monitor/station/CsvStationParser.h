@@ -15,11 +15,13 @@
 //   the file would be read under the wrong name.
 // - A line with fewer than three fields gives a record whose missing fields
 //   are empty, so a damaged line never spills into the next one.
-// - A record is complete only with its line end. The last line of a file
-//   that does not end in a line end was cut off while the station program
-//   was writing it ("OutHumidity,%,9" for 95 %) and is dropped whole: its
-//   fields are never used. This holds also for a quoted field still open at
-//   the end of the file.
+// - A record is complete with its line end. A last line without one may
+//   have been cut off while the station program was writing it
+//   ("OutHumidity,%,9" for 95 %), or the station may simply never end its
+//   file with a line end: only the caller can tell the two apart, from
+//   earlier reads. Unless told to keep it, such a line is dropped whole and
+//   its fields are never used. A quoted field still open at the end of the
+//   file is always cut and always dropped.
 
 #include "StationTable.h"
 #include "TextEncoding.h"
@@ -32,13 +34,18 @@ struct CsvParseInfo {
     int recordsAdded = 0;
     bool endsWithLineEnd = false;  // the last byte is a line end
     bool cutQuote = false;         // the file ended inside a quoted field
-    bool droppedLastLine = false;  // a last line without its line end was dropped
+    bool unterminatedLastLine = false; // the last record has no line end (kept or dropped)
+    bool droppedLastLine = false;  // ... and was dropped
+    QString droppedName;           // the name field of the dropped line, as far as it got
 };
 
 class CsvStationParser {
 public:
     static CsvParseInfo parse(QByteArrayView text, StationTable& table);
-    static CsvParseInfo parse(QByteArrayView text, TextEncoding enc, StationTable& table);
+    // keepUnterminatedLastLine: the station is known to write no final line
+    // end, so a last line without one is a whole record.
+    static CsvParseInfo parse(QByteArrayView text, TextEncoding enc, StationTable& table,
+                              bool keepUnterminatedLastLine = false);
 };
 
 } // namespace skyvane::station

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,11 +23,22 @@ QDateTime modificationTime(const struct stat& st)
 }
 
 // What tells one version of the file from the next: its modification time
-// to the millisecond and its size.
+// to the nanosecond, its size and its inode (a file replaced by a new one).
 QString fileStamp(const struct stat& st)
 {
-    return modificationTime(st).toString(Qt::ISODateWithMs) + QLatin1Char(' ') + QString::number(qint64(st.st_size));
+    return QString::number(qint64(st.st_mtim.tv_sec)) + QLatin1Char('.') + QString::number(qint64(st.st_mtim.tv_nsec)) +
+           QLatin1Char(' ') + QString::number(qint64(st.st_size)) + QLatin1Char(' ') + QString::number(quint64(st.st_ino));
 }
+
+// The pauses before the second, third and fourth look at a file that looked
+// like a rewrite caught in the act. Most station programs finish a rewrite
+// within milliseconds, so the first pause is short; the others are spread so
+// that a program rewriting on a fixed beat (every 100 ms, say) is not met at
+// the same point of its beat each time. With the reads themselves they fit
+// in kRetryBudgetMs, the most a cycle's decision may wait for the file.
+constexpr qint64 kRetryPausesMs[] = {30, 110, 230};
+constexpr int kMaxRetries = int(std::size(kRetryPausesMs));
+constexpr qint64 kRetryBudgetMs = 500;
 
 struct FdCloser {
     int fd;
@@ -60,6 +73,21 @@ QString joinUnit(const QString& value, const QString& unit)
 
 } // namespace
 
+// One look at the file: what was there and what it held.
+struct StationReader::Look {
+    StationOutcome failure = StationOutcome::Fresh; // Absent or Unusable when nothing could be read
+    QString failureStatus;
+    QString stamp;
+    QDateTime modified;
+    bool changedWhileRead = false;
+    bool unterminated = false;        // the last record had no line end
+    bool unterminatedCounted = false; // ... and was taken as whole
+    QString cutName;                  // the name of a record that was cut off
+    bool recordCut = false;
+    StationTable table;
+    StationValues values;
+};
+
 StationReader::StationReader(Clock& clock)
     : clock_(clock)
 {
@@ -77,36 +105,34 @@ void StationReader::startReading()
 {
     rememberedStamp_ = resetFileTimeText();
     dataTime_ = clock_.now();
-    goodShape_ = Shape{};
-    pendingStamp_.clear();
-    badReadsInARow_ = 0;
+    forgetFile();
     // What was known before monitoring stopped is no news now: the flags are
     // found afresh, and nothing read before the stop passes as data. The
     // labels stay, so that the units do not flip before the first read.
     last_.fileAbsent = false;
     last_.tooOld = false;
-    last_.valid = false;
     last_.codes.clear();
     last_.alarmMessage.clear();
     last_.alarm = StationAlarmAction::None;
     last_.stopSensorServerAlarm = false;
+}
+
+void StationReader::forgetFile()
+{
+    previous_ = PreviousRead{};
+    counted_ = false;
+    countedNames_ = 0;
+    badCyclesInARow_ = 0;
+    tries_ = 0;
+    last_.valid = false;
     invalidate(last_);
 }
 
-StationCycleResult StationReader::readCycle(const StationSettings& s)
+StationCycleResult StationReader::carriedOver() const
 {
-    if (s.filePath != lastPath_) {
-        // Another file: what the old one looked like says nothing about it,
-        // and its data are not this file's.
-        goodShape_ = Shape{};
-        pendingStamp_.clear();
-        lastPath_ = s.filePath;
-        last_.valid = false;
-        invalidate(last_);
-    }
-
+    // Labels and flags carry over until a read replaces them; values only
+    // where a rule says so.
     StationCycleResult r;
-    // Labels, flags and values carry over until a good read replaces them.
     r.captions = last_.captions;
     r.texts = last_.texts;
     r.fileAbsent = last_.fileAbsent;
@@ -114,15 +140,98 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     r.values = last_.values;
     r.codes = last_.codes;
     r.alarmMessage = last_.alarmMessage;
+    return r;
+}
 
-    const QDateTime now = clock_.now();
-    const qint64 limitMs = timeoutMs(s);
-    auto ageMs = [&] { return std::llabs(dataTime_.msecsTo(now)); };
+qint64 StationReader::ageMs() const { return std::llabs(dataTime_.msecsTo(clock_.now())); }
+
+bool StationReader::mayTryAgain() const
+{
+    if (tries_ >= kMaxRetries) return false;
+    const qint64 spent = tries_ == 0 ? 0 : clock_.msClock() - firstTryMs_;
+    return spent + kRetryPausesMs[tries_] <= kRetryBudgetMs;
+}
+
+StationCycleResult StationReader::readCycle(const StationSettings& s)
+{
+    if (s.filePath != lastPath_) {
+        // Another file: what the old one held and how it was written say
+        // nothing about this one.
+        forgetFile();
+        lastPath_ = s.filePath;
+    }
+    if (tries_ == 0) firstTryMs_ = clock_.msClock();
+    const int tries = tries_ + 1;
+    StationCycleResult r = carriedOver();
+    r.tries = tries;
+    auto done = [&]() -> StationCycleResult {
+        tries_ = 0;
+        return last_ = r;
+    };
 
     if (s.filePath.isEmpty()) {
         applyOutcome(r, s, StationOutcome::Absent, QStringLiteral("Weather Station Data - file not available"));
-        return last_ = r;
+        return done();
     }
+    Look l = look(s);
+    if (l.failure != StationOutcome::Fresh) {
+        applyOutcome(r, s, l.failure, l.failureStatus);
+        return done();
+    }
+
+    // Age check: an unchanged file is judged by the time its data carry.
+    const bool unchanged = l.stamp == rememberedStamp_;
+    if (unchanged && ageMs() > timeoutMs(s)) {
+        turnedTooOld(r, s);
+        return done();
+    }
+
+    const Defect defect = defectOf(l);
+    // Another look helps only while the file is changing; a file that has
+    // stayed as it is since the last cycle will not mend itself in a moment.
+    const bool changing = !previous_.exists || l.stamp != previous_.stamp;
+    if (defect != Defect::None && changing && mayTryAgain()) {
+        StationCycleResult again;
+        again.retryInMs = kRetryPausesMs[tries_];
+        again.tries = tries;
+        ++tries_;
+        return again;
+    }
+
+    // This try is the cycle's read. A read that ended without a line end
+    // tells of a station that writes none only when nothing else was wrong
+    // with it: a file cut in the middle of a rewrite tells nothing.
+    rememberedStamp_ = l.stamp;
+    const bool sameVersion = previous_.exists && l.stamp == previous_.stamp;
+    const bool onlyTheLineEnd = l.unterminated && !l.changedWhileRead && l.values.namesFound != 0 && !lostOtherNames(l);
+    const int run = sameVersion ? previous_.unterminatedRun : onlyTheLineEnd ? previous_.unterminatedRun + 1 : 0;
+    previous_ = PreviousRead{true, l.stamp, run, l.unterminatedCounted};
+    const QString status = unchanged ? QStringLiteral("Weather Station Data - ") + wholeSeconds(ageMs(), s.separators) +
+                                           QStringLiteral("s old")
+                                     : QStringLiteral("Weather Station Data - Refreshed");
+    if (defect == Defect::None) {
+        badCyclesInARow_ = 0;
+        count(r, s, l, status);
+        return done();
+    }
+    // Catching the station program in the middle of a rewrite is part of
+    // normal work, so the first bad cycle in a row is forgiven; a second
+    // one is not, and nothing read before a Start is carried.
+    ++badCyclesInARow_;
+    if (badCyclesInARow_ == 1 && counted_) forgive(r, s);
+    else if (defect == Defect::NoReadings || defect == Defect::ChangedWhileRead) noReadings(r, s, defect);
+    else count(r, s, l, status);
+    return done();
+}
+
+StationReader::Look StationReader::look(const StationSettings& s) const
+{
+    Look l;
+    auto fail = [&](StationOutcome o, const char* status) {
+        l.failure = o;
+        l.failureStatus = QString::fromLatin1(status);
+        return std::move(l);
+    };
     // Open first, then look at what was opened. Looking at the path and then
     // opening it leaves a gap in which the path may turn into something
     // else, and an ordinary open of a named pipe waits for a writer for
@@ -130,146 +239,150 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     const int fd = ::open(QFile::encodeName(s.filePath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) {
-            applyOutcome(r, s, StationOutcome::Absent, QStringLiteral("Weather Station Data - file not available"));
-        } else if (err == ENXIO || err == ENODEV || err == EOPNOTSUPP) { // a socket or a device without a driver
-            applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - not a regular file"));
-        } else {
-            applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
-        }
-        return last_ = r;
+        if (err == ENOENT || err == ENOTDIR) return fail(StationOutcome::Absent, "Weather Station Data - file not available");
+        if (err == ENXIO || err == ENODEV || err == EOPNOTSUPP) // a socket or a device without a driver
+            return fail(StationOutcome::Unusable, "Weather Station Data - not a regular file");
+        return fail(StationOutcome::Unusable, "Weather Station Data - file cannot be read");
     }
     const FdCloser closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
-        return last_ = r;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - path is a folder"));
-        return last_ = r;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - not a regular file"));
-        return last_ = r;
-    }
+    if (::fstat(fd, &st) != 0) return fail(StationOutcome::Unusable, "Weather Station Data - file cannot be read");
+    if (S_ISDIR(st.st_mode)) return fail(StationOutcome::Unusable, "Weather Station Data - path is a folder");
+    if (!S_ISREG(st.st_mode)) return fail(StationOutcome::Unusable, "Weather Station Data - not a regular file");
+    if (qint64(st.st_size) > s.maxFileBytes) return fail(StationOutcome::Unusable, "Weather Station Data - file too large");
 
-    // Age check: an unchanged file is judged by the time its data carry.
-    const QString stamp = fileStamp(st);
-    QString freshStatus;
-    if (stamp == rememberedStamp_) {
-        const qint64 age = ageMs();
-        if (age > limitMs) {
-            applyOutcome(r, s, StationOutcome::TooOld,
-                         QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old"));
-            return last_ = r;
-        }
-        freshStatus = QStringLiteral("Weather Station Data - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old");
-    } else {
-        freshStatus = QStringLiteral("Weather Station Data - Refreshed");
-    }
-
-    if (qint64(st.st_size) > s.maxFileBytes) {
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file too large"));
-        return last_ = r;
-    }
     // One byte more than the file had tells a file that grew since it was
     // examined; never more than the limit allows.
     QByteArray bytes;
-    if (!readUpTo(fd, std::min(qint64(st.st_size), s.maxFileBytes) + 1, bytes)) {
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file cannot be read"));
-        return last_ = r;
-    }
-    if (bytes.size() > s.maxFileBytes) {
-        applyOutcome(r, s, StationOutcome::Unusable, QStringLiteral("Weather Station Data - file too large"));
-        return last_ = r;
-    }
-    rememberedStamp_ = stamp;
-
+    if (!readUpTo(fd, std::min(qint64(st.st_size), s.maxFileBytes) + 1, bytes))
+        return fail(StationOutcome::Unusable, "Weather Station Data - file cannot be read");
+    if (bytes.size() > s.maxFileBytes) return fail(StationOutcome::Unusable, "Weather Station Data - file too large");
+    l.stamp = fileStamp(st);
+    l.modified = modificationTime(st);
     // Written to while it was read (a file replaced by a new one leaves
     // this one whole).
     struct stat after {};
-    const bool changedWhileRead = ::fstat(fd, &after) != 0 || fileStamp(after) != stamp;
+    l.changedWhileRead = ::fstat(fd, &after) != 0 || fileStamp(after) != l.stamp || bytes.size() != qint64(st.st_size);
 
     // Stations that save "Unicode" text write UTF-16 with a byte-order mark.
     if (std::optional<QByteArray> utf8 = utf16AsUtf8(bytes)) bytes = std::move(*utf8);
 
     // The format follows the path: ".csv" (this very spelling) is
     // comma-separated, anything else an HTML page.
-    table_.clear();
     const TextEncoding enc = detectEncoding(bytes);
-    const bool csv = s.filePath.contains(QLatin1String(".csv"));
-    Shape shape;
-    shape.known = true;
-    if (csv) shape.csvLineEnd = CsvStationParser::parse(bytes, enc, table_).endsWithLineEnd;
-    else HtmlTableParser::parse(bytes, enc, table_, 3);
-
     ConversionOptions opt;
     opt.dayMonthOrder = s.dayMonthOrder;
     opt.compass = s.compass;
     opt.humidityExclusions = s.humidityExclusions;
     opt.separators = s.separators;
-    opt.referenceYear = now.date().year();
-    StationValues v = convertTable(table_, opt);
-    shape.names = v.namesFound;
-
-    StationOutcome outcome = StationOutcome::Fresh;
-    QString status = freshStatus;
-    if (changedWhileRead) {
-        outcome = StationOutcome::Incomplete;
-    } else if (v.namesFound == 0) {
-        outcome = StationOutcome::NoReadings;
-    } else if (goodShape_.known) {
-        const bool lostNames = (goodShape_.names & ~shape.names) != 0;
-        const bool lostLineEnd = csv && goodShape_.csvLineEnd && !shape.csvLineEnd;
-        if ((lostNames || lostLineEnd) && stamp != pendingStamp_) {
-            outcome = StationOutcome::Incomplete;
-            pendingStamp_ = stamp;
+    opt.referenceYear = clock_.now().date().year();
+    if (s.filePath.contains(QLatin1String(".csv"))) {
+        // A last record without its line end is whole only from a station
+        // that writes none; an unchanged file keeps the last read's verdict.
+        const bool sameVersion = previous_.exists && l.stamp == previous_.stamp;
+        bool keepLast = sameVersion ? previous_.unterminatedCounted : previous_.unterminatedRun >= 2;
+        for (;;) {
+            l.table.clear();
+            const CsvParseInfo info = CsvStationParser::parse(bytes, enc, l.table, keepLast);
+            l.unterminated = info.unterminatedLastLine;
+            l.unterminatedCounted = info.unterminatedLastLine && !info.droppedLastLine;
+            l.recordCut = info.droppedLastLine;
+            l.cutName = info.droppedName;
+            l.values = convertTable(l.table, opt);
+            // Caught in the middle of a rewrite, with later names missing:
+            // its last record is cut whatever the station's habit.
+            if (!keepLast || !l.unterminatedCounted || !lostOtherNames(l)) break;
+            keepLast = false;
+        }
+    } else {
+        HtmlTableParser::parse(bytes, enc, l.table, 3);
+        l.values = convertTable(l.table, opt);
+    }
+    if (l.recordCut) {
+        // The quantity whose record was cut is not in the file, for a reason
+        // the reasons give.
+        const std::pair<StationName, Reading StationValues::*> byName[] = {
+            {NameOutTemp, &StationValues::outTemp},         {NameWindSpeed, &StationValues::windSpeed},
+            {NameGust, &StationValues::gust},               {NameWindDirection, &StationValues::windDirection},
+            {NameOutHumidity, &StationValues::humidity},    {NameDewPoint, &StationValues::dewPoint},
+            {NameBarometer, &StationValues::barometer},     {NameRainDayMin, &StationValues::rain},
+            {NameRainDayMax, &StationValues::rain},
+        };
+        for (const auto& [name, reading] : byName) {
+            Reading& x = l.values.*reading;
+            if (!x.ok && stationName(name).compare(l.cutName, Qt::CaseInsensitive) == 0) x.missing = Missing::RecordCut;
         }
     }
-
-    if (outcome == StationOutcome::Fresh) {
-        goodShape_ = shape;
-        pendingStamp_.clear();
-        // Data without a readable date and time are as old as the file.
-        dataTime_ = v.dataTime.isValid() ? v.dataTime : modificationTime(st);
-        r.captions = v.captions;
-        r.texts = v.texts;
-        r.labelsRead = true;
-        r.values = std::move(v);
-        applyOutcome(r, s, StationOutcome::Fresh, status);
-        return last_ = r;
-    }
-
-    applyBadRead(r, s, outcome);
-    return last_ = r;
+    return l;
 }
 
-void StationReader::applyBadRead(StationCycleResult& r, const StationSettings& s, StationOutcome outcome)
+bool StationReader::lostOtherNames(const Look& l) const
 {
-    ++badReadsInARow_;
-    // Once the last good data are past the limit they are too old, however
-    // often the file changes.
-    const qint64 age = std::llabs(dataTime_.msecsTo(clock_.now()));
-    if (age > timeoutMs(s)) {
-        applyOutcome(r, s, StationOutcome::TooOld,
-                     QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old"));
-        return;
-    }
-    applyOutcome(r, s, outcome,
-                 outcome == StationOutcome::Incomplete ? QStringLiteral("Weather Station Data - file incomplete, retrying")
-                                                       : QStringLiteral("Weather Station Data - no readings in file"));
-    if (badReadsInARow_ == 1) {
-        // Catching the station program in the middle of a rewrite is part of
-        // normal work. The cycle goes on with the data of the last read, so
-        // that no level, no flag and no decision moves on a file that is
-        // fine again a moment later; a second bad read in a row counts.
-        r.valid = last_.valid;
-        r.values = last_.values;
-        r.panel = last_.panel;
-        r.panelNameColour = last_.panelNameColour;
-        r.panelValueColour = last_.panelValueColour;
-    }
+    if (!counted_) return false;
+    unsigned lost = countedNames_ & ~l.values.namesFound;
+    for (int n = 0; n < NameCount; ++n)
+        if (l.recordCut && stationName(StationName(n)).compare(l.cutName, Qt::CaseInsensitive) == 0) lost &= ~(1u << n);
+    return lost != 0;
+}
+
+StationReader::Defect StationReader::defectOf(const Look& l) const
+{
+    if (l.changedWhileRead) return Defect::ChangedWhileRead;
+    if (l.values.namesFound == 0) return Defect::NoReadings;
+    if (l.recordCut) return Defect::RecordCut;
+    if (counted_ && (countedNames_ & ~l.values.namesFound) != 0) return Defect::LostNames;
+    return Defect::None;
+}
+
+void StationReader::count(StationCycleResult& r, const StationSettings& s, Look& l, const QString& status)
+{
+    counted_ = true;
+    countedNames_ = l.values.namesFound;
+    // Data without a readable date and time are as old as the file.
+    dataTime_ = l.values.dataTime.isValid() ? l.values.dataTime : l.modified;
+    table_ = std::move(l.table);
+    r.captions = l.values.captions;
+    r.texts = l.values.texts;
+    r.labelsRead = true;
+    r.values = std::move(l.values);
+    applyOutcome(r, s, StationOutcome::Fresh, status);
+}
+
+bool StationReader::turnedTooOld(StationCycleResult& r, const StationSettings& s)
+{
+    const qint64 age = ageMs();
+    if (age <= timeoutMs(s)) return false;
+    applyOutcome(r, s, StationOutcome::TooOld,
+                 QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old"));
+    return true;
+}
+
+void StationReader::forgive(StationCycleResult& r, const StationSettings& s)
+{
+    // Once the last counted data are past the limit they are too old,
+    // however often the file changes.
+    if (turnedTooOld(r, s)) return;
+    applyOutcome(r, s, StationOutcome::BeingWritten,
+                 QStringLiteral("Weather Station Data - file being written - ") + wholeSeconds(ageMs(), s.separators) +
+                     QStringLiteral("s old"));
+    // The cycle goes on with the data of the last read, so that no level,
+    // no flag and no decision moves.
+    r.valid = last_.valid;
+    r.values = last_.values;
+    r.panel = last_.panel;
+    r.panelNameColour = last_.panelNameColour;
+    r.panelValueColour = last_.panelValueColour;
+}
+
+void StationReader::noReadings(StationCycleResult& r, const StationSettings& s, Defect d)
+{
+    // Invalid data, as old as the last counted read.
+    if (turnedTooOld(r, s)) return;
+    const QString what = d == Defect::ChangedWhileRead ? QStringLiteral("file changing while read")
+                                                       : QStringLiteral("no readings in file");
+    applyOutcome(r, s, StationOutcome::NoReadings,
+                 QStringLiteral("Weather Station Data - ") + what + QStringLiteral(" - ") +
+                     wholeSeconds(ageMs(), s.separators) + QStringLiteral("s old"));
 }
 
 qint64 StationReader::timeoutMs(const StationSettings& s)
@@ -287,8 +400,6 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
     r.stopSensorServerAlarm = false;
     const bool alarmIs10 = s.currentAlarmId == QLatin1String("10");
     const bool mayStart = s.alarmWsArmed && !s.alarmWsSound.isEmpty() && !alarmIs10;
-
-    if (o != StationOutcome::Incomplete && o != StationOutcome::NoReadings) badReadsInARow_ = 0;
 
     switch (o) {
     case StationOutcome::Fresh:
@@ -329,10 +440,10 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
             r.alarmSound = s.alarmWsSound;
         }
         break;
-    case StationOutcome::Incomplete:
+    case StationOutcome::BeingWritten:
     case StationOutcome::NoReadings:
-        // One bad cycle changes no flag and no alarm: the file is usually
-        // being rewritten and is fine again next cycle.
+        // The flags and the alarm wait for the time-out: the file is there
+        // and changing, and its data turn too old by their age.
         r.valid = false;
         r.statusColour = colour::red;
         r.readLampColour = colour::yellow;
@@ -346,7 +457,7 @@ void StationReader::invalidate(StationCycleResult& r)
     // Nothing of an old or bad read may pass as a measurement.
     for (Reading* x : {&r.values.outTemp, &r.values.windSpeed, &r.values.gust, &r.values.windDirection,
                        &r.values.rain, &r.values.humidity, &r.values.dewPoint, &r.values.barometer})
-        x->ok = false;
+        *x = Reading::none(Missing::NoData);
     r.panelNameColour = colour::red;
     r.panelValueColour = colour::yellow;
     r.panel = StationPanel{};

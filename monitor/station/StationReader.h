@@ -15,21 +15,29 @@
 //            AlarmStart(r.alarmSound), alarm id "10"; Stop -> AlarmStop, id ""
 //   panel: r.panelNameColour, r.panel.*; numbers r.values.* when r.valid
 //
-// Files are messy, and the rules here keep a bad file from ever showing as
-// good data:
-// - A file that changes while it is read, or that has lost names compared
-//   with the last good read, is taken as half-written: nothing of it is used
-//   this cycle and it is read again next cycle. If the same shortened file
-//   is still there unchanged a cycle later, it is the station's new layout
-//   and is accepted. (A CSV line without its line end never counts: see
-//   CsvStationParser.)
-// - A file holding none of the names gives "no readings".
-// - The first such bad read in a row goes on with the last read's data, so
-//   that catching a rewrite moves no level, flag or decision; from the
-//   second in a row on the data are invalid (the levels keep their last
-//   value). Flags, alarm and labels stay as they were, and once the last
-//   good data are older than TimeoutREAD it turns into "too old" like an
-//   unchanged file would.
+// Each cycle's data are what that read of the file holds, and nothing else:
+// a name that is there gives its value; a name that is missing, or whose
+// record is cut, gives nothing (Unknown), never 0 and never an old value.
+// Station programs rewrite their files while we read them, so:
+// - A read that looks like a rewrite caught in the act (a name of the last
+//   counted read missing, the last record cut, no readings at all, the file
+//   changed while it was read) is read again within the cycle: up to three
+//   more tries within half a second. readCycle() then asks its caller to
+//   call again after a pause (retryInMs) instead of blocking.
+// - When no try is whole, that cycle (the first bad one in a row) goes on
+//   with the last counted read's data: no level, flag or delay moves on a
+//   file that is fine again a moment later. From the second bad cycle in a
+//   row the cycle counts what the file holds; a file with no readings gives
+//   invalid data whose age runs from the last counted read, so that
+//   TimeoutREAD makes them too old however often the file changes.
+// - A last CSV record without its line end is taken only from a station
+//   that writes none: when two versions in a row before this one also ended
+//   without one (and were whole but for that). So such a station is read
+//   whole from its second rewrite after a Start on. After a read that ended
+//   with a line end, on the first reads after a Start, in a read that lost
+//   other names too, and while a cut file stays unchanged, it is cut.
+// - After a Start nothing from before the Stop passes as data, and the first
+//   read is never forgiven.
 // - The file is opened without blocking and what was opened is examined: a
 //   folder, a named pipe or other special file, an unreadable file or one
 //   larger than maxFileBytes is handled like a missing file (code a42) with
@@ -84,8 +92,8 @@ enum class StationOutcome {
     TooOld,       // unchanged file whose data are older than TimeoutREAD (a41)
     Absent,       // no file at the path (a42)
     Unusable,     // folder, special file, unreadable or too large (a42)
-    Incomplete,   // being rewritten: read again next cycle
-    NoReadings,   // readable, but none of the names is in it
+    BeingWritten, // caught being rewritten: the last counted read stands in, once
+    NoReadings,   // no readings to be had: none of the names, or a file that kept changing while read
 };
 
 // The panel texts PublishStationData shows.
@@ -95,6 +103,12 @@ struct StationPanel {
 };
 
 struct StationCycleResult {
+    // Not 0: the file looked like a rewrite caught in the act and nothing of
+    // this try counts. Call readCycle() again after this many milliseconds;
+    // every other field is empty.
+    qint64 retryInMs = 0;
+    int tries = 1;              // looks at the file this cycle took
+
     StationOutcome outcome = StationOutcome::Absent;
     // LblWSDesc / LblWSValue. Filled from the file on a good read, else kept
     // from the last good read (so that unit recognition does not flip on a
@@ -138,38 +152,61 @@ public:
     // old" and the data of the last read are cleared.
     void startReading();
 
-    // One cycle: age check, read, conversions, publication.
+    // One try at this cycle's read: age check, read, conversions,
+    // publication. A result with retryInMs set is no result: the caller
+    // waits that long (without blocking its event loop) and calls again with
+    // the same settings; the last try always gives the cycle's result.
     StationCycleResult readCycle(const StationSettings& settings);
 
     const StationCycleResult& last() const { return last_; }
     QDateTime stationDataTime() const { return dataTime_; }
     QString rememberedFileTime() const { return rememberedStamp_; }
-    // The records of the last read (good or not).
+    // The records of the read the last cycle ended on.
     const StationTable& table() const { return table_; }
 
     // The remembered-time text StartReading sets.
     static QString resetFileTimeText();
 
 private:
-    struct Shape {
-        unsigned names = 0;
-        bool csvLineEnd = false;
-        bool known = false;
+    struct Look;
+    enum class Defect { None, LostNames, RecordCut, NoReadings, ChangedWhileRead };
+    // What the previous cycle's read of the file found.
+    struct PreviousRead {
+        bool exists = false;
+        QString stamp;
+        // Versions in a row, up to this one, that ended without a line end
+        // and had nothing else amiss: from two on, the station writes none.
+        int unterminatedRun = 0;
+        bool unterminatedCounted = false; // its last record had no line end and was taken as whole
     };
 
+    Look look(const StationSettings& s) const;
+    Defect defectOf(const Look& l) const;
+    // Names of the last counted read missing, besides one whose record was cut.
+    bool lostOtherNames(const Look& l) const;
+    bool mayTryAgain() const;
+    void forgetFile();
+    StationCycleResult carriedOver() const;
+    void count(StationCycleResult& r, const StationSettings& s, Look& l, const QString& status);
+    void forgive(StationCycleResult& r, const StationSettings& s);
+    void noReadings(StationCycleResult& r, const StationSettings& s, Defect d);
+    bool turnedTooOld(StationCycleResult& r, const StationSettings& s);
     void applyOutcome(StationCycleResult& r, const StationSettings& s, StationOutcome o, const QString& status);
-    void applyBadRead(StationCycleResult& r, const StationSettings& s, StationOutcome outcome);
     void publish(StationCycleResult& r, const StationSettings& s) const;
     static void invalidate(StationCycleResult& r);
     static qint64 timeoutMs(const StationSettings& s);
+    qint64 ageMs() const;
 
     Clock& clock_;
     QString rememberedStamp_;
     QDateTime dataTime_;
     QString lastPath_;
-    Shape goodShape_;
-    QString pendingStamp_;
-    int badReadsInARow_ = 0;
+    PreviousRead previous_;
+    bool counted_ = false;       // a read has counted since the Start
+    unsigned countedNames_ = 0;  // the names the last counted read held
+    int badCyclesInARow_ = 0;
+    int tries_ = 0;              // tries of the cycle under way that asked for another
+    qint64 firstTryMs_ = 0;
     StationTable table_;
     StationCycleResult last_;
 };

@@ -152,6 +152,18 @@ double compassToDegrees(QStringView name, const CompassTable& table, bool* ok)
     return 0.0;
 }
 
+QString missingText(Missing m)
+{
+    switch (m) {
+    case Missing::None: return {};
+    case Missing::NotInFile: return QStringLiteral("not in the station file");
+    case Missing::RecordCut: return QStringLiteral("its record in the station file is cut off");
+    case Missing::NotANumber: return QStringLiteral("not a number in the station file");
+    case Missing::NoData: return QStringLiteral("no current station data");
+    }
+    return {};
+}
+
 StationValues convertTable(const StationTable& table, const ConversionOptions& opt)
 {
     StationValues v;
@@ -190,10 +202,10 @@ StationValues convertTable(const StationTable& table, const ConversionOptions& o
         const QString& text = rec[n]->value;
         double x = 0;
         if (found(n) && parseStationNumber(text, excl, sep.decimal, x)) {
-            r = Reading{x, true};
+            r = Reading::of(x);
             v.texts[field] = pattern.isEmpty() ? plainNumber(x, sep) : format::number(x, pattern, sep);
         } else {
-            r = Reading{};
+            r = Reading::none(found(n) ? Missing::NotANumber : Missing::NotInFile);
             v.texts[field] = text; // shown as written, so the user sees what is wrong
         }
     };
@@ -207,7 +219,8 @@ StationValues convertTable(const StationTable& table, const ConversionOptions& o
     {
         bool ok = false;
         const double deg = compassToDegrees(rec[NameWindDirection]->value, opt.compass, &ok);
-        v.windDirection = Reading{deg, ok};
+        v.windDirection = ok ? Reading::of(deg)
+                             : Reading::none(found(NameWindDirection) ? Missing::NotANumber : Missing::NotInFile);
         // A text that is no compass name (degrees included) reads as 0.
         if (found(NameWindDirection)) v.texts[FieldWindDirection] = format::number(deg, QStringLiteral("0.0"), sep);
     }
@@ -223,7 +236,9 @@ StationValues convertTable(const StationTable& table, const ConversionOptions& o
         if (!okLo) lo = 0;
         if (!okHi) hi = 0;
         const double rain = std::abs(hi - lo);
-        v.rain = Reading{rain, okLo && okHi};
+        v.rain = okLo && okHi ? Reading::of(rain)
+                              : Reading::none(found(NameRainDayMin) && found(NameRainDayMax) ? Missing::NotANumber
+                                                                                             : Missing::NotInFile);
         if (found(NameRainDayMin) || found(NameRainDayMax)) v.texts[FieldRain] = plainNumber(rain, sep);
     }
 

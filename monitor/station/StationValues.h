@@ -54,9 +54,23 @@ struct ConversionOptions {
     int referenceYear = 2000;           // this year: decides two-digit years
 };
 
+// Why a reading has no value.
+enum class Missing : quint8 {
+    None,        // it has one
+    NotInFile,   // the file holds no record of that name
+    RecordCut,   // its record was cut off (a last line caught without its line end)
+    NotANumber,  // the record is there, its value text cannot be read
+    NoData,      // there are no current station data at all
+};
+// How people read it: "not in the station file", ...; empty for None.
+QString missingText(Missing m);
+
 struct Reading {
     double value = 0.0;   // 0 when not ok
     bool ok = false;      // the name was found and its text read
+    Missing missing = Missing::NotInFile;
+    static Reading of(double v) { return {v, true, Missing::None}; }
+    static Reading none(Missing why) { return {0.0, false, why}; }
 };
 
 struct StationValues {

@@ -56,7 +56,15 @@ bool isValidUtf8(QByteArrayView bytes)
 
 TextEncoding detectEncoding(QByteArrayView bytes)
 {
-    return isValidUtf8(bytes) ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+    if (isValidUtf8(bytes)) return TextEncoding::Utf8;
+    // A UTF-8 file caught while it was being written may end in the middle
+    // of a character (the first byte of a degree sign, say). That does not
+    // make the whole file Windows-1252: the cut part is not used anyway.
+    qsizetype cut = bytes.size();
+    for (int k = 0; k < 3 && cut > 0 && (static_cast<unsigned char>(bytes[cut - 1]) & 0xC0) == 0x80; ++k) --cut;
+    if (cut > 0 && static_cast<unsigned char>(bytes[cut - 1]) >= 0xC2 && isValidUtf8(bytes.first(cut - 1)))
+        return TextEncoding::Utf8;
+    return TextEncoding::Windows1252;
 }
 
 QString decodeText(const char* data, qsizetype size, TextEncoding enc)

@@ -19,7 +19,8 @@ enum class TextEncoding { Utf8, Windows1252 };
 // surrogates, nothing above U+10FFFF).
 bool isValidUtf8(QByteArrayView bytes);
 
-// Utf8 when the bytes are valid UTF-8, else Windows1252.
+// Utf8 when the bytes are valid UTF-8 (a last character cut short
+// included), else Windows1252.
 TextEncoding detectEncoding(QByteArrayView bytes);
 
 // Decodes bytes in the given encoding.

@@ -171,19 +171,21 @@ TEST(CsvStationParser, Fields)
     EXPECT_EQ(t.lookup(u"Gust").value, QStringLiteral("30"));
 }
 
-TEST(CsvStationParser, ALineWithoutItsLineEndIsNeverUsed)
+TEST(CsvStationParser, ALineWithoutItsLineEndIsUsedOnlyWhenToldSo)
 {
-    struct Case { const char* name; QByteArray text; int records; bool dropped; };
+    // kept: records when the station is known to write no final line end
+    struct Case { const char* name; QByteArray text; int records; bool dropped; int kept; const char* droppedName; };
     const Case cases[] = {
-        {"cut inside the value", "OutTemp,C,12.5\r\nOutHumidity,%,9", 1, true},
-        {"cut after the value", "OutTemp,C,12.5\r\nOutHumidity,%,95", 1, true},
-        {"cut between CR and LF", "OutTemp,C,12.5\r\nOutHumidity,%,95\r", 2, false},
-        {"cut inside quotes", "OutTemp,C,12.5\nOutHumidity,%,\"9", 1, true},
-        {"cut inside quotes after a line end", "OutTemp,C,12.5\nOutHumidity,%,\"95\n", 1, true},
-        {"closing quote, no line end", "OutTemp,C,12.5\nOutHumidity,%,\"95\"", 1, true},
-        {"only a cut line", "OutTe", 0, true},
-        {"trailing blanks are no line", "OutTemp,C,12.5\n  ", 1, false},
-        {"whole", "OutTemp,C,12.5\nOutHumidity,%,95\n", 2, false},
+        {"cut inside the value", "OutTemp,C,12.5\r\nOutHumidity,%,9", 1, true, 2, "OutHumidity"},
+        {"cut after the value", "OutTemp,C,12.5\r\nOutHumidity,%,95", 1, true, 2, "OutHumidity"},
+        {"cut between CR and LF", "OutTemp,C,12.5\r\nOutHumidity,%,95\r", 2, false, 2, ""},
+        {"cut inside quotes", "OutTemp,C,12.5\nOutHumidity,%,\"9", 1, true, 1, "OutHumidity"},
+        {"cut inside quotes after a line end", "OutTemp,C,12.5\nOutHumidity,%,\"95\n", 1, true, 1, "OutHumidity"},
+        {"closing quote, no line end", "OutTemp,C,12.5\nOutHumidity,%,\"95\"", 1, true, 2, "OutHumidity"},
+        {"only a cut line", "OutTe", 0, true, 1, "OutTe"},
+        {"cut inside a quoted name", "OutTemp,C,12.5\n\"OutHum", 1, true, 1, ""},
+        {"trailing blanks are no line", "OutTemp,C,12.5\n  ", 1, false, 1, ""},
+        {"whole", "OutTemp,C,12.5\nOutHumidity,%,95\n", 2, false, 2, ""},
     };
     for (const Case& c : cases) {
         StationTable t;
@@ -191,8 +193,17 @@ TEST(CsvStationParser, ALineWithoutItsLineEndIsNeverUsed)
         EXPECT_EQ(t.count(), c.records) << c.name;
         EXPECT_EQ(info.recordsAdded, c.records) << c.name;
         EXPECT_EQ(info.droppedLastLine, c.dropped) << c.name;
+        EXPECT_EQ(info.droppedName, QString::fromLatin1(c.droppedName)) << c.name;
         EXPECT_EQ(t.find(u"OutHumidity") != 0, c.records == 2) << c.name;
+
+        StationTable kept;
+        const CsvParseInfo k = CsvStationParser::parse(c.text, detectEncoding(c.text), kept, true);
+        EXPECT_EQ(kept.count(), c.kept) << c.name;
+        EXPECT_EQ(k.unterminatedLastLine, c.dropped) << c.name;
     }
+    StationTable t;
+    CsvStationParser::parse("OutTemp,C,12.5\nOutHumidity,%,95", TextEncoding::Utf8, t, true);
+    EXPECT_EQ(t.lookup(u"OutHumidity").value, QStringLiteral("95"));
 }
 
 TEST(TextEncoding, Utf16WithByteOrderMark)
@@ -222,6 +233,10 @@ TEST(CsvStationParser, Encodings)
     const QString degC = kDegree + QStringLiteral("C");
     EXPECT_EQ(csv("OutTemp,\xC2\xB0" "C,12\n").record(1).unit, degC);
     EXPECT_EQ(csv("OutTemp,\xB0" "C,12\n").record(1).unit, degC);
+    // a UTF-8 file cut inside its last character is still UTF-8
+    EXPECT_EQ(csv("OutTemp,\xC2\xB0" "C,12\nDewPoint,\xC2").record(1).unit, degC);
+    EXPECT_EQ(detectEncoding("OutTemp,\xC2\xB0" "C,12\nDewPoint,\xE2\x84"), TextEncoding::Utf8);
+    EXPECT_EQ(detectEncoding("OutTemp,\xB0" "C,12\nDewPoint,\xB0"), TextEncoding::Windows1252);
 }
 
 // ---- conversions ----------------------------------------------------------------

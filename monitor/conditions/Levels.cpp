@@ -144,13 +144,20 @@ void ConditionBoard::classifyTemperature(std::optional<double> temperature, cons
     classifyInto(Quantity::Temperature, temperature, config);
 }
 
+void ConditionBoard::forgetStationLevels()
+{
+    for (Quantity q : kLocalQuantities) {
+        levels_[q] = Level::Unknown;
+        labels_[q].clear();
+    }
+}
+
 void ConditionBoard::classifyStation(const StationValues& values, const LevelConfig& config)
 {
     if (!values.available) {
         // The levels keep what the last good data said; an Unknown here would
         // be taken for "nothing to judge" while the station is down.
-        for (Quantity q : {Quantity::Temperature, Quantity::DewPoint, Quantity::Humidity, Quantity::Wind, Quantity::Gust})
-            labels_[q].clear();
+        for (Quantity q : kLocalQuantities) labels_[q].clear();
         return;
     }
     classifyInto(Quantity::Temperature, values.temperature, config);

@@ -123,6 +123,10 @@ public:
     // caption that is not a number) makes its level Unknown.
     void classifyStation(const StationValues& values, const LevelConfig& config);
 
+    // Monitoring starts: the five station levels are Unknown until a read of
+    // this run counts, so that nothing from before the Stop passes as data.
+    void forgetStationLevels();
+
     // Sets a level directly (tests, and a client-facing restore if ever needed).
     void setLevel(Quantity q, Level l) { levels_[q] = l; }
 

@@ -222,7 +222,11 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
             const bool sourceFlagged = isSuppliedBySensor(q) ? in.sensorError : in.stationTooOld;
             if (config.anyMark(q) && !sourceFlagged) {
                 r.countsUnsafe[q] = true;
-                raw.push_back({UnsafeCause::UnknownLevel, q, l, in.values[q]});
+                UnsafeReason why{UnsafeCause::UnknownLevel, q, l, in.values[q]};
+                // A value that is there but above the highest limit is out of
+                // the plausible range; one that is not there says why.
+                why.detail = in.values[q] ? QStringLiteral("above the highest limit") : in.missing[q];
+                raw.push_back(why);
             }
         }
     }
@@ -350,7 +354,8 @@ QString reasonText(const UnsafeReason& r)
         return t + QLatin1Char(')');
     }
     case UnsafeCause::UnknownLevel:
-        return quantityTitle(r.quantity) + value + QStringLiteral(" cannot be judged (level unknown)");
+        return quantityTitle(r.quantity) + value + QStringLiteral(" cannot be judged (level unknown") +
+               (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail) + QLatin1Char(')');
     case UnsafeCause::StationDataOld:
         return r.value ? QStringLiteral("Weather station data too old (") + QString::number(qint64(*r.value)) +
                              QStringLiteral(" s)")
@@ -382,6 +387,7 @@ QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons)
             o.insert(QStringLiteral("level"), toInt(r.level));
         }
         if (r.value) o.insert(QStringLiteral("value"), *r.value);
+        if (!r.detail.isEmpty()) o.insert(QStringLiteral("why"), r.detail);
         if (r.gate != UnsafeGate::None) o.insert(QStringLiteral("rule"), gateName(r.gate));
         if (!r.sector.isEmpty()) {
             o.insert(QStringLiteral("sector"), r.sector.trimmed());

@@ -94,6 +94,9 @@ struct SafetyInputs {
     // seconds (negative when unknown, e.g. no file).
     QuantityMap<std::optional<double>> values;
     double stationAgeSeconds = -1;
+    // Why a quantity has no value, in words ("not in the station file"); the
+    // reasons quote it for a quantity that cannot be judged.
+    QuantityMap<QString> missing;
 };
 
 enum class UnsafeCause {
@@ -128,6 +131,7 @@ struct UnsafeReason {
     UnsafeGate gate = UnsafeGate::None;
     QString sector;                  // the sector text behind a sector gate
     int sectorMinutes = 0;
+    QString detail;                  // why a level is unknown, in words
     bool operator==(const UnsafeReason& o) const
     {
         return cause == o.cause && quantity == o.quantity && level == o.level;

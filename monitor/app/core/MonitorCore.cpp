@@ -86,6 +86,11 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     state_.users = QStringLiteral("Attached Users: 0");
     readTimer_ = clock_.createTimer();
     readTimer_->setCallback([this] { readCycle(); });
+    stationRetry_ = clock_.createTimer();
+    stationRetry_->setSingleShot(true);
+    stationRetry_->setCallback([this] {
+        if (cycleBusy_ && stationRetryGeneration_ == cycleGeneration_) readStationThenSensor(cycleGeneration_);
+    });
     staleWatch_ = clock_.createTimer();
     staleWatch_->setInterval(kStaleWatchMs);
     staleWatch_->setCallback([this] { checkStaleFlag(); });
@@ -483,8 +488,10 @@ void MonitorCore::endStart(bool running)
 
 void MonitorCore::startReading()
 {
-    // The station step sees the file as changed on the first cycle.
+    // The station step sees the file as changed on the first cycle, and
+    // until a read of this run counts the station levels are Unknown.
     stationReader_.startReading();
+    board_.forgetStationLevels();
     showStatus(QString(), colour::Navy);
     enableReadSettings(false);
     cycles_ = 0;
@@ -499,6 +506,7 @@ void MonitorCore::stopReading()
     // are not used any more.
     ++cycleGeneration_;
     cycleBusy_ = false;
+    stationRetry_->stop();
     enableReadSettings(true);
     readTimer_->setInterval(0);
     readTimer_->stop();
@@ -552,6 +560,7 @@ void MonitorCore::unload()
     if (starting_) stopProcedure();
     ++cycleGeneration_;
     cycleBusy_ = false;
+    stationRetry_->stop();
     readTimer_->stop();
     recordStop();
     save();
@@ -572,7 +581,19 @@ void MonitorCore::readCycle()
     cycleStarted_ = clock_.msClock();
     ++cycles_;
     dataReady_ = false;
-    stepReadStation();
+    readStationThenSensor(gen);
+}
+
+void MonitorCore::readStationThenSensor(int gen)
+{
+    if (const qint64 retryMs = stepReadStation()) {
+        // The station program was caught rewriting its file: look again in
+        // a moment, with the event loop free meanwhile.
+        stationRetryGeneration_ = gen;
+        stationRetry_->setInterval(retryMs);
+        stationRetry_->start();
+        return;
+    }
     const QString letter = stepUnits();
     // The server is told the letter when it differs, before its values are
     // taken, so this cycle's values are already in it.
@@ -601,7 +622,9 @@ void MonitorCore::finishCycle()
     if (endStartAfterCycle_) endStart(true);
 }
 
-void MonitorCore::stepReadStation()
+qint64 MonitorCore::stationRetryInMs() const { return stationRetry_->isActive() ? stationRetry_->interval() : 0; }
+
+qint64 MonitorCore::stepReadStation()
 {
     station::StationSettings s;
     s.filePath = config_.htmFile;
@@ -612,7 +635,15 @@ void MonitorCore::stepReadStation()
     s.alarmWsArmed = cond_.alarms.stationData.armed();
     s.alarmWsSound = cond_.alarms.stationData.sound();
     s.currentAlarmId = safety_.alarms().currentCode();
-    station_ = stationReader_.readCycle(s);
+    station::StationCycleResult r = stationReader_.readCycle(s);
+    if (r.retryInMs > 0) return r.retryInMs;
+    station_ = std::move(r);
+    applyStation();
+    return 0;
+}
+
+void MonitorCore::applyStation()
+{
     const station::StationCycleResult& r = station_;
 
     for (int i = 0; i < kStationLabels; ++i) {
@@ -720,6 +751,24 @@ conditions::StationValues MonitorCore::stationValuesForConditions() const
     return v;
 }
 
+conditions::QuantityMap<QString> MonitorCore::stationMissing() const
+{
+    // Why a station quantity has no value this cycle, for the reasons.
+    conditions::QuantityMap<QString> why;
+    const station::StationValues& v = station_.values;
+    auto text = [this](const station::Reading& x) {
+        return station::missingText(station_.valid ? x.missing : station::Missing::NoData);
+    };
+    why[Quantity::Wind] = text(v.windSpeed);
+    why[Quantity::Gust] = text(v.gust);
+    why[Quantity::Temperature] = text(v.outTemp);
+    why[Quantity::Humidity] = text(v.humidity);
+    // The spread needs both of one reading.
+    const station::Reading& dewHalf = v.dewPoint.ok ? v.outTemp : v.dewPoint;
+    why[Quantity::DewPoint] = text(dewHalf);
+    return why;
+}
+
 void MonitorCore::stepConditions()
 {
     // Cloud, rain and brightness are named by the sensor server; read the
@@ -754,6 +803,7 @@ void MonitorCore::stepSafety()
     }
     if (!station_.fileAbsent && station_.dataTime.isValid())
         in.stationAgeSeconds = double(station_.dataTime.secsTo(clock_.now()));
+    in.missing = stationMissing();
     safetyResult_ = safety_.evaluateSafety(in, cond_.safety, cond_.alarms, hasControl_);
     unsafe_ = safetyResult_.reportedUnsafe;
     showConditionLabels();

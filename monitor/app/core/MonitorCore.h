@@ -118,6 +118,9 @@ public:
     // Waiting for answers of the sensor server (a cycle in flight, or a start
     // between two answers); false while only the clock can move things on.
     bool awaitingSensor() const { return cycleBusy_ || (starting_ && sensor_.awaitingAnswer()); }
+    // While the cycle waits to look at a station file again (the file was
+    // caught being rewritten): the milliseconds of that wait, else 0.
+    qint64 stationRetryInMs() const;
     // Milliseconds of the last complete cycle, from tick to end.
     qint64 lastCycleMs() const { return lastCycleMs_; }
     int cycleCount() const { return cycles_; }
@@ -227,7 +230,12 @@ private:
     void stopReading();
     void releaseSensor();
     void readSensorValues(const SensorReadings& reading);
-    void stepReadStation();
+    void readStationThenSensor(int generation);
+    // Reads the station file; not 0 when it is to be looked at again after
+    // that many milliseconds, before anything of this cycle is used.
+    qint64 stepReadStation();
+    void applyStation();
+    conditions::QuantityMap<QString> stationMissing() const;
     QString stepUnits();
     void stepConditions();
     void stepSafety();
@@ -265,6 +273,8 @@ private:
     Prompter prompter_;
     std::unique_ptr<ClockTimer> readTimer_;
     std::unique_ptr<ClockTimer> staleWatch_;
+    std::unique_ptr<ClockTimer> stationRetry_;
+    int stationRetryGeneration_ = 0;
     QDateTime lastCycleDone_; // the last completed read cycle of this run
     SettingsSchema schema_;
     std::unique_ptr<ClockTimer> saveTimer_;

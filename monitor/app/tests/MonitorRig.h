@@ -23,14 +23,20 @@ struct MonitorRig {
     QTemporaryDir dir;
     SettingsStore store{dir.path()};
     FakeClock clock;
+    // The system clock instead, for tests against programs that run in real
+    // time (a station program rewriting its file while the monitor reads it).
+    SystemClock realClock;
+    bool realTime = false;
     std::unique_ptr<MonitorCore> core;
     QStringList messages;
 
     explicit MonitorRig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true,
-                        conditions::SoundPlayer* player = nullptr)
+                        conditions::SoundPlayer* player = nullptr, bool inRealTime = false)
+        : realTime(inRealTime)
     {
         if (startSim) sim = std::make_unique<SensorStandIn>(bus, simArgs);
-        core = std::make_unique<MonitorCore>(clock, store, bus.connection(), dir.path(), player);
+        core = std::make_unique<MonitorCore>(realTime ? static_cast<Clock&>(realClock) : clock, store, bus.connection(),
+                                             dir.path(), player);
         clock.setAfterFire([this] { settle(); });
         core->load();
         writeStationFile();
@@ -53,6 +59,11 @@ struct MonitorRig {
     {
         core->startProcedure();
         settle();
+        if (realTime) {
+            QDeadlineTimer deadline(20000);
+            while (core->isStarting() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            return;
+        }
         for (int pass = 0; core->isStarting() && pass < 3600; ++pass) clock.advance(1000);
     }
     // Lets the monitor finish what it has under way (a start, a read cycle,
@@ -63,6 +74,12 @@ struct MonitorRig {
         QCoreApplication::processEvents();
         while (core->awaitingSensor()) {
             if (deadline.hasExpired()) return false;
+            // A station file caught being rewritten is looked at again a
+            // moment later, on the clock.
+            if (const qint64 wait = core->stationRetryInMs(); wait > 0 && !realTime) {
+                clock.advance(wait);
+                continue;
+            }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         return true;

@@ -35,10 +35,10 @@ constexpr int kCyclesPerSeed = 50;
 constexpr quint32 kFirstSeed = 20261244;
 // Failures printed per seed (the count is always printed).
 constexpr int kFailuresShown = 4;
-// A value the monitor can not classify leaves the level as it was (a level
-// keeps its last value when a cycle cannot classify). The dew point is the
-// exception: without both values of one file its spread is unknown.
-constexpr bool kUnreadableKeepsLevel = true;
+// A value that a counted read of the file does not hold (missing, cut,
+// unreadable) makes its level Unknown; only a read caught being rewritten,
+// forgiven once, keeps the levels as they were.
+constexpr bool kUnreadableKeepsLevel = false;
 
 constexpr double kTimeoutReadMinutes = 0.5; // the station data age limit
 
@@ -127,6 +127,9 @@ public:
                 startNow_ = false;
                 rig_.start();
                 running_ = rig_.core->isRunning();
+                // Nothing read before the Stop passes as data after it.
+                stationPossible_.fill(only(0));
+                dewPossible_ = only(0);
                 if (controller_) controlEndedCycle_ = cycle; // Start ends any client's control
                 did << "Start";
             } else {

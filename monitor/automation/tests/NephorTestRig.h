@@ -173,8 +173,8 @@ struct NephorRig : MonitorRig {
     int clientNumber = 0;
 
     explicit NephorRig(const QStringList& simArgs = {"--ready-delay", "0"}, bool startSim = true,
-                       conditions::SoundPlayer* player = nullptr)
-        : MonitorRig(simArgs, startSim, player)
+                       conditions::SoundPlayer* player = nullptr, bool inRealTime = false)
+        : MonitorRig(simArgs, startSim, player, inRealTime)
     {
         server = std::make_unique<nephor::NephorServer>(*core, bus.connection());
         if (!server->publish(&publishError)) server.reset();

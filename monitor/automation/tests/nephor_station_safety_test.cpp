@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <gtest/gtest.h>
+#include <cmath>
 
 using namespace skyvane;
 using namespace skyvane::testing;
@@ -166,21 +167,10 @@ TEST_F(StationSafety, ValueCutAtTheEndOfTheFileIsNeverUsed)
         EXPECT_FALSE(safe()) << i;
     }
 
-    // A station that never ends its last line: cut or not, that value is
-    // not taken.
-    set(rows, "OutHumidity", "95");
-    write(csv(rows, false));
-    rig.clock.advance(5'000);
-    cycle();
-    set(rows, "OutHumidity", "9");
-    write(csv(rows, false));
-    for (int i = 0; i < 3; ++i) {
-        rig.clock.advance(5'000);
-        cycle();
-        EXPECT_NE(client->call("HumidityRelative").value.toDouble(), 9.0) << i;
-        EXPECT_NE(level("Condition_HumCond"), 1) << i;
-        EXPECT_FALSE(safe()) << i;
-    }
+    EXPECT_TRUE(std::isnan(client->call("HumidityRelative").value.toDouble()));
+    EXPECT_TRUE(rig.core->unsafeReasonsText().contains(
+        QStringLiteral("Humidity cannot be judged (level unknown: its record in the station file is cut off)")))
+        << rig.core->unsafeReasonsText().toStdString();
 }
 
 TEST_F(StationSafety, OneHalfWrittenFileMovesNothing)
@@ -212,17 +202,209 @@ TEST_F(StationSafety, OneHalfWrittenFileMovesNothing)
     cycle();
     EXPECT_TRUE(safe());
 
-    // Two bad reads in a row: no station data, the levels keep their last
-    // value, and nothing is old yet.
+    // Two bad cycles in a row: the second counts what the file holds. The
+    // first records are there; humidity and dew point are not, and they are
+    // marked, so the sky cannot be called safe.
     write(whole.left(90));
     cycle();
+    EXPECT_TRUE(safe());
     write(whole.left(130));
     cycle();
-    EXPECT_FALSE(rig.core->station().valid);
+    EXPECT_TRUE(rig.core->station().valid);
     EXPECT_EQ(level("Condition_Temp"), temperature);
     EXPECT_EQ(level("Condition_Wind"), 1);
+    EXPECT_EQ(level("Condition_HumCond"), 0);
+    EXPECT_EQ(level("Condition_DewCond"), 0);
+    EXPECT_TRUE(std::isnan(client->call("HumidityRelative").value.toDouble()));
+    EXPECT_FALSE(safe());
+    EXPECT_EQ(client->call("SecondsSinceGoodData").value.toInt(), 3);
+}
+
+// ---- the station file as it goes wrong out there ---------------------------
+
+TEST_F(StationSafety, RunOfCutFilesIsForgivenOnce)
+{
+    // A warm night (20.0 is Fine) read whole, then one cut after another, each
+    // a version of its own, as when the station is caught writing every time.
+    auto rows = calmNight(rig.clock.now());
+    set(rows, "OutTemp", "20.0");
+    write(csv(rows));
+    cycle();
+    ASSERT_TRUE(safe());
+    auto cutInside = [&](const QByteArray& text) {
+        const QByteArray all = csv(calmNight(rig.clock.now()));
+        QByteArray b = all;
+        b.replace("OutTemp,\xC2\xB0" "C,5.2", "OutTemp,\xC2\xB0" "C,20.0");
+        return b.left(b.indexOf(text) + text.size());
+    };
+    // read 2: cut inside the humidity (the last record): forgiven
+    rig.clock.advance(5'000);
+    write(cutInside("OutHumidity,%,6"));
+    cycle();
     EXPECT_TRUE(safe());
-    EXPECT_TRUE(rig.core->state().safeDelayMsg.text.isEmpty());
+    EXPECT_EQ(rig.core->station().outcome, station::StationOutcome::BeingWritten);
+    EXPECT_TRUE(rig.core->state().status.text.contains(QStringLiteral("file being written")))
+        << rig.core->state().status.text.toStdString();
+    // reads 3 and 4: cut inside the temperature's "20.0": no temperature at
+    // all, never the "2" of the cut and never the 20.0 of the last read
+    for (int read = 3; read <= 4; ++read) {
+        rig.clock.advance(5'000);
+        write(cutInside("OutTemp,\xC2\xB0" "C,2"));
+        cycle();
+        EXPECT_FALSE(safe()) << read;
+        EXPECT_EQ(level("Condition_Temp"), 0) << read;
+        EXPECT_TRUE(std::isnan(client->call("TemperatureAmb").value.toDouble())) << read;
+        EXPECT_TRUE(rig.core->unsafeReasonsText().contains(
+            QStringLiteral("Temperature cannot be judged (level unknown: its record in the station file is cut off)")))
+            << rig.core->unsafeReasonsText().toStdString();
+    }
+    // The cut files are fresh (their own date and time say so): never "too
+    // old", however long this goes on.
+    rig.core->config().timeoutRead = 1;
+    for (int i = 0; i < 20; ++i) {
+        rig.clock.advance(5'000);
+        write(cutInside("OutTemp,\xC2\xB0" "C,2"));
+        cycle();
+        ASSERT_FALSE(rig.core->stationTooOld()) << i;
+        ASSERT_TRUE(rig.core->state().codes.text.isEmpty()) << rig.core->state().codes.text.toStdString();
+        ASSERT_FALSE(safe());
+    }
+    EXPECT_EQ(client->call("SecondsSinceGoodData").value.toInt(), 3);
+}
+
+TEST_F(StationSafety, StationThatStopsWritingANameIsReadAgain)
+{
+    // Every version whole, with its line ends, and new every cycle; the
+    // station no longer writes its temperature, and the wind rises to a gale.
+    auto& safety = rig.core->conditionsConfig().safety;
+    safety.wsDataOldUnsafe = false;
+    // Only the wind can make it unsafe here.
+    safety.unsafeMarks[Quantity::Temperature] = {false, false, false};
+    safety.unsafeMarks[Quantity::DewPoint] = {false, false, false};
+    auto version = [&](const char* wind) {
+        std::vector<Row> rows;
+        for (const Row& r : calmNight(rig.clock.now()))
+            if (r.name != QLatin1String("OutTemp")) rows.push_back(r);
+        set(rows, "WindSpeed", wind);
+        return csv(rows);
+    };
+    int unsafeAt = 0;
+    for (int c = 1; c <= 4; ++c) {
+        rig.clock.advance(5'000);
+        write(version("50"));
+        cycle();
+        if (!safe() && unsafeAt == 0) unsafeAt = c;
+    }
+    EXPECT_GE(unsafeAt, 1);
+    EXPECT_LE(unsafeAt, 2); // within two cycles
+    EXPECT_EQ(level("Condition_Wind"), 3);
+    EXPECT_DOUBLE_EQ(client->call("WindValue").value.toDouble(), 50);
+    EXPECT_TRUE(std::isnan(client->call("TemperatureAmb").value.toDouble()));
+    EXPECT_EQ(level("Condition_Temp"), 0);
+    // and back to calm: safe again at the next cycle, the new layout being
+    // the norm now
+    rig.clock.advance(5'000);
+    write(version("5"));
+    cycle();
+    EXPECT_TRUE(safe());
+    EXPECT_EQ(rig.core->station().tries, 1);
+}
+
+TEST_F(StationSafety, StationThatNeverEndsItsFileWithALineEnd)
+{
+    // The humidity is the last record; the station never writes a line end
+    // after it. From the station's second rewrite after the Start on it
+    // counts.
+    rig.core->stopProcedure();
+    auto rows = calmNight(rig.clock.now());
+    write(csv(rows, false));
+    rig.start(); // (the first read is looked at again: the rig runs the clock for it)
+    ASSERT_TRUE(rig.core->isRunning());
+    EXPECT_EQ(level("Condition_HumCond"), 0); // not yet known how the station ends its files
+    EXPECT_FALSE(safe());
+    rig.clock.advance(5'000);
+    write(csv(calmNight(rig.clock.now()), false));
+    cycle();
+    EXPECT_EQ(level("Condition_HumCond"), 0); // once could be a cut
+    for (int c = 0; c < 3; ++c) {
+        rig.clock.advance(5'000);
+        rows = calmNight(rig.clock.now());
+        write(csv(rows, false));
+        cycle();
+        EXPECT_EQ(level("Condition_HumCond"), 1) << c; // 60 %: Fine
+        EXPECT_DOUBLE_EQ(client->call("HumidityRelative").value.toDouble(), 60) << c;
+        EXPECT_TRUE(safe()) << c;
+        EXPECT_EQ(rig.core->state().status.text, QStringLiteral("Weather Station Data - Refreshed"));
+    }
+    // a humid night is read as such
+    rig.clock.advance(5'000);
+    set(rows, "OutHumidity", "95");
+    write(csv(rows, false));
+    cycle();
+    EXPECT_EQ(level("Condition_HumCond"), 3);
+    EXPECT_FALSE(safe());
+}
+
+TEST_F(StationSafety, NothingFromBeforeTheStopPassesAsData)
+{
+    struct Case {
+        const char* name;
+        const char* file;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"page without a table", "station.htm", "<html><body><p>Station offline</p></body></html>"},
+        {"garbage", "station.csv", "\x13\xFE\x80 \x01,,\x7F\r\n\xC3(\xA0"},
+        {"NUL bytes", "station.csv", QByteArray(512, '\0')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // a hot night read whole, then a stop
+        rig.core->config().htmFile = rig.dir.filePath("station.csv");
+        auto rows = calmNight(rig.clock.now());
+        set(rows, "WindSpeed", "5");
+        write(csv(rows));
+        if (!rig.core->isRunning()) rig.start();
+        cycle();
+        ASSERT_TRUE(safe());
+        ASSERT_EQ(level("Condition_Wind"), 1);
+        ASSERT_TRUE(client->call("Device_Stop").ok());
+        rig.clock.advance(60'000);
+
+        // started again on a file without readings
+        rig.core->config().htmFile = rig.dir.filePath(c.file);
+        QFile f(rig.dir.filePath(c.file));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(c.bytes);
+        f.close();
+        rig.start();
+        ASSERT_TRUE(rig.core->isRunning());
+        EXPECT_EQ(level("Condition_Wind"), 0);
+        EXPECT_EQ(level("Condition_Gust"), 0);
+        EXPECT_EQ(level("Condition_Temp"), 0);
+        EXPECT_EQ(level("Condition_HumCond"), 0);
+        EXPECT_EQ(level("Condition_DewCond"), 0);
+        EXPECT_TRUE(std::isnan(client->call("WindValue").value.toDouble()));
+        EXPECT_FALSE(safe());
+        EXPECT_TRUE(rig.core->unsafeReasonsText().contains(QStringLiteral("no current station data")))
+            << rig.core->unsafeReasonsText().toStdString();
+        // its age runs from the Start: too old after TimeoutREAD, however
+        // often the file changes
+        rig.core->config().timeoutRead = 1;
+        for (int i = 0; i < 13; ++i) {
+            rig.clock.advance(5'000);
+            QFile g(rig.dir.filePath(c.file));
+            ASSERT_TRUE(g.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            g.write(c.bytes + QByteArray::number(i));
+            g.close();
+            cycle();
+            EXPECT_FALSE(safe());
+        }
+        EXPECT_TRUE(rig.core->stationTooOld());
+        EXPECT_EQ(rig.core->state().codes.text, QStringLiteral("a41"));
+        EXPECT_EQ(client->call("SecondsSinceGoodData").value.toInt(), 1000);
+        rig.core->config().timeoutRead = 1000;
+    }
 }
 
 namespace {

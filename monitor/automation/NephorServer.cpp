@@ -623,9 +623,14 @@ void NephorServer::addValues()
         {"WindValue", &station::StationValues::windSpeed},
         {"BarometricPressure", &station::StationValues::barometer},
     };
+    // A quantity the file does not hold now (missing, cut, not a number, no
+    // current data) has no value: NaN, never 0 or an old reading.
     for (const auto& [name, field] : stationValues) {
         const auto f = field;
-        h.onMethod(QLatin1String(name), [&core, f](Call&) { return Reply::ok((core.station().values.*f).value); });
+        h.onMethod(QLatin1String(name), [&core, f](Call&) {
+            const station::Reading& r = core.station().values.*f;
+            return Reply::ok(r.ok ? r.value : std::numeric_limits<double>::quiet_NaN());
+        });
     }
     h.onMethod("GraphFreq", [this](Call& c) {
         if (!hooks_.graphFreq) return notAvailable(c);

@@ -375,6 +375,8 @@ QVariant fromWire(const QVariant& wire, const QString& type, bool isDate)
         return d ? QVariant(fromOleDate(*d)) : QVariant();
     }
     if (type == QLatin1String("i")) return QVariant(toInt32(v));
+    // A double result may be NaN: "no value", which must not turn into 0.
+    if (type == QLatin1String("d") && v.metaType().id() == QMetaType::Double && std::isnan(v.toDouble())) return v;
     if (type == QLatin1String("d")) return QVariant(toDouble(v));
     if (type == QLatin1String("b")) return QVariant(toBool(v));
     if (type == QLatin1String("s")) return QVariant(toText(v));

@@ -475,7 +475,11 @@ QDBusMessage AutomationObject::replyMessage(const QDBusMessage& msg, const Membe
     QVariantList out;
     QString why;
     if (!m.result.isEmpty()) {
-        const QVariant w = toWire(r.value, m.result, m.resultDate, &why);
+        // A double result may say "no value" as NaN; only what comes in
+        // must be a number.
+        const bool noValue = m.result == QLatin1String("d") && !m.resultDate &&
+                             r.value.metaType().id() == QMetaType::Double && std::isnan(r.value.toDouble());
+        const QVariant w = noValue ? r.value : toWire(r.value, m.result, m.resultDate, &why);
         if (!w.isValid())
             return error(errorName(Failure::ServerError), QStringLiteral("%1: result can not be converted: %2").arg(m.dbusName(), why));
         out << w;

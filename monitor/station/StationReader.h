@@ -88,7 +88,7 @@ enum class StationAlarmAction { None, Start, Stop };
 
 // Why the data of a cycle are what they are.
 enum class StationOutcome {
-    Fresh,        // read, data good
+    Fresh,        // read and counted: the data are what the file holds
     TooOld,       // unchanged file whose data are older than TimeoutREAD (a41)
     Absent,       // no file at the path (a42)
     Unusable,     // folder, special file, unreadable or too large (a42)

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cmath>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -78,6 +80,31 @@ protected:
         if (r.alarm == StationAlarmAction::Start) settings.currentAlarmId = QStringLiteral("10");
         if (r.alarm == StationAlarmAction::Stop) settings.currentAlarmId.clear();
         return r;
+    }
+
+    // One cycle's status text, read by a user without root's rights: in a
+    // child process that gives them up when it has them.
+    QString statusAsUnprivilegedUser()
+    {
+        if (::geteuid() != 0) return cycle().status;
+        int fds[2];
+        if (::pipe(fds) != 0) return QStringLiteral("no pipe");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            int ok = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            const QByteArray status = ok ? reader.readCycle(settings).status.toUtf8() : QByteArray("could not drop root");
+            ok = ::write(fds[1], status.constData(), size_t(status.size())) == status.size();
+            ::_exit(ok ? 0 : 1);
+        }
+        ::close(fds[1]);
+        QByteArray out;
+        char buf[256];
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, n);
+        ::close(fds[0]);
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        return QString::fromUtf8(out);
     }
 
     QTemporaryDir dir;
@@ -222,12 +249,13 @@ TEST_F(StationReaderTest, UnusablePaths)
         EXPECT_EQ(r.alarmMessage, QStringLiteral("WS data file unreadable")) << c.name;
         EXPECT_FALSE(r.valid) << c.name;
     }
-    if (::geteuid() != 0) { // root reads anything
-        settings.filePath = dir.filePath(QStringLiteral("locked.csv"));
-        write(stationCsv());
-        ::chmod(QFile::encodeName(settings.filePath).constData(), 0);
-        EXPECT_EQ(cycle().status, QStringLiteral("Weather Station Data - file cannot be read"));
-    }
+    // A file its user may not read. Root reads anything, so the read is
+    // made as an unprivileged user then.
+    settings.filePath = dir.filePath(QStringLiteral("locked.csv"));
+    write(stationCsv());
+    ::chmod(QFile::encodeName(settings.filePath).constData(), 0);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    EXPECT_EQ(statusAsUnprivilegedUser(), QStringLiteral("Weather Station Data - file cannot be read"));
 }
 
 TEST_F(StationReaderTest, FilesWithoutReadings)

@@ -223,9 +223,11 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
             if (config.anyMark(q) && !sourceFlagged) {
                 r.countsUnsafe[q] = true;
                 UnsafeReason why{UnsafeCause::UnknownLevel, q, l, in.values[q]};
-                // A value that is there but above the highest limit is out of
-                // the plausible range; one that is not there says why.
-                why.detail = in.values[q] ? QStringLiteral("above the highest limit") : in.missing[q];
+                // Why there is no level: what the source lacks, or else a
+                // value out of the plausible range.
+                why.detail = !in.missing[q].isEmpty() ? in.missing[q]
+                             : in.values[q]           ? QStringLiteral("above the highest limit")
+                                                      : QString();
                 raw.push_back(why);
             }
         }

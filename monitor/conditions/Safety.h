@@ -94,8 +94,10 @@ struct SafetyInputs {
     // seconds (negative when unknown, e.g. no file).
     QuantityMap<std::optional<double>> values;
     double stationAgeSeconds = -1;
-    // Why a quantity has no value, in words ("not in the station file"); the
-    // reasons quote it for a quantity that cannot be judged.
+    // Why a quantity has no level for want of data, in words ("not in the
+    // station file", "temperature cut off in the station file"); empty when
+    // its data are there. The reasons quote it for a quantity that cannot
+    // be judged.
     QuantityMap<QString> missing;
 };
 

@@ -157,7 +157,7 @@ QString missingText(Missing m)
     switch (m) {
     case Missing::None: return {};
     case Missing::NotInFile: return QStringLiteral("not in the station file");
-    case Missing::RecordCut: return QStringLiteral("its record in the station file is cut off");
+    case Missing::RecordCut: return QStringLiteral("cut off in the station file");
     case Missing::NotANumber: return QStringLiteral("not a number in the station file");
     case Missing::NoData: return QStringLiteral("no current station data");
     }

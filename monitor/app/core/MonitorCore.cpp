@@ -696,11 +696,14 @@ void MonitorCore::readSensorValues(const SensorReadings& reading)
         state_.valBrightness.text = format::number(r.brightnessValue, QStringLiteral("0"));
     }
     // The outside temperature comes from the station file.
+    // The time of the station data shows whenever there are some, with or
+    // without a temperature among them.
+    if (station_.valid)
+        state_.stationTime = {station_.texts[station::FieldDate] + QLatin1Char(' ') + station_.texts[station::FieldTime],
+                              colour::Green, true};
     if (station_.valid && station_.values.outTemp.ok) {
         state_.valTemperature.text = format::number(station_.values.outTemp.value, QStringLiteral("0.0"));
         board_.classifyTemperature(station_.values.outTemp.value, cond_.levels);
-        state_.stationTime = {station_.texts[station::FieldDate] + QLatin1Char(' ') + station_.texts[station::FieldTime],
-                              colour::Green, true};
     } else {
         board_.classifyTemperature(std::nullopt, cond_.levels);
         // A file that was read but whose temperature could not be: the old
@@ -763,9 +766,10 @@ conditions::QuantityMap<QString> MonitorCore::stationMissing() const
     why[Quantity::Gust] = text(v.gust);
     why[Quantity::Temperature] = text(v.outTemp);
     why[Quantity::Humidity] = text(v.humidity);
-    // The spread needs both of one reading.
-    const station::Reading& dewHalf = v.dewPoint.ok ? v.outTemp : v.dewPoint;
-    why[Quantity::DewPoint] = text(dewHalf);
+    // The spread needs both values of one reading: say which one is not there.
+    if (station_.valid && !v.outTemp.ok) why[Quantity::DewPoint] = QStringLiteral("temperature ") + text(v.outTemp);
+    else if (station_.valid && !v.dewPoint.ok) why[Quantity::DewPoint] = QStringLiteral("dew point ") + text(v.dewPoint);
+    else why[Quantity::DewPoint] = text(v.dewPoint);
     return why;
 }
 

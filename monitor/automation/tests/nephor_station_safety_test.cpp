@@ -169,7 +169,7 @@ TEST_F(StationSafety, ValueCutAtTheEndOfTheFileIsNeverUsed)
 
     EXPECT_TRUE(std::isnan(client->call("HumidityRelative").value.toDouble()));
     EXPECT_TRUE(rig.core->unsafeReasonsText().contains(
-        QStringLiteral("Humidity cannot be judged (level unknown: its record in the station file is cut off)")))
+        QStringLiteral("Humidity cannot be judged (level unknown: cut off in the station file)")))
         << rig.core->unsafeReasonsText().toStdString();
 }
 
@@ -255,7 +255,10 @@ TEST_F(StationSafety, RunOfCutFilesIsForgivenOnce)
         EXPECT_EQ(level("Condition_Temp"), 0) << read;
         EXPECT_TRUE(std::isnan(client->call("TemperatureAmb").value.toDouble())) << read;
         EXPECT_TRUE(rig.core->unsafeReasonsText().contains(
-            QStringLiteral("Temperature cannot be judged (level unknown: its record in the station file is cut off)")))
+            QStringLiteral("Temperature cannot be judged (level unknown: cut off in the station file)")))
+            << rig.core->unsafeReasonsText().toStdString();
+        EXPECT_TRUE(rig.core->unsafeReasonsText().contains(
+            QStringLiteral("Dew point cannot be judged (level unknown: temperature cut off in the station file)")))
             << rig.core->unsafeReasonsText().toStdString();
     }
     // The cut files are fresh (their own date and time say so): never "too

@@ -61,6 +61,7 @@ struct Writer {
     bool csv = false;
     bool inPlace = true;
     std::atomic<bool> stop{false};
+    std::atomic<int> started{0};  // the version being written, or the last one
     std::atomic<int> complete{0}; // the last version written whole
 
     void run()
@@ -70,6 +71,7 @@ struct Writer {
         auto next = std::chrono::steady_clock::now();
         for (int k = 1; !stop.load(); ++k) {
             const QByteArray bytes = version(k, csv);
+            started = k;
             if (inPlace) {
                 const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 if (fd >= 0) {
@@ -135,7 +137,7 @@ Figures run(int cycles, bool csv, bool inPlace, const QString& dir)
             r = reader.readCycle(s);
             if (look == 0) firstLook = lookTime.nsecsElapsed() / 1e6;
             cpu += threadCpuMs() - c0;
-            after = w.complete.load();
+            after = w.started.load();
             if (r.retryInMs == 0) break;
             // the monitor waits on a timer with its event loop free
             std::this_thread::sleep_for(std::chrono::milliseconds(r.retryInMs));
@@ -144,7 +146,7 @@ Figures run(int cycles, bool csv, bool inPlace, const QString& dir)
         if (r.tries > 1) ++f.lookedAgain;
         if (r.outcome == station::StationOutcome::BeingWritten) ++f.forgiven;
         // Current: the data are those of the last version written whole when
-        // the cycle's read began, or of one finished while it read.
+        // the cycle's read began, or of one written while it read.
         const int seen = r.valid && r.values.barometer.ok ? int(std::lround(r.values.barometer.value)) - 1000 : -1;
         if (r.outcome == station::StationOutcome::Fresh && seen >= before && seen <= after) ++f.current;
         f.added.push_back(cycleTime.nsecsElapsed() / 1e6 - firstLook);

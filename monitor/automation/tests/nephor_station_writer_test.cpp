@@ -235,6 +235,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--no-final-eol", "--mode", "truncate", "--chunks", "3", "--write-ms", "60"}, 300},
         WriterMode{"csv_lf", "station.csv", {"--eol", "lf", "--mode", "truncate", "--chunks", "3", "--write-ms", "30"}, 300},
         WriterMode{"csv_utf8_bom", "station.csv", {"--encoding", "utf8bom"}, 300},
+        // a station that writes a quantity more than the monitor reads
+        WriterMode{"csv_adds_a_name", "station.csv", {"--mode", "truncate", "--chunks", "3", "--write-ms", "60"}, 300,
+                   Values{{"SolarRadiation", "412"}}},
         WriterMode{"csv_utf16le", "station.csv",
                    {"--encoding", "utf16le", "--mode", "truncate", "--chunks", "3", "--write-ms", "60"}, 300},
         WriterMode{"htm_utf16be", "station.htm", {"--encoding", "utf16be"}, 300},

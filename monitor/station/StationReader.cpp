@@ -96,6 +96,8 @@ StationReader::StationReader(Clock& clock)
     last_.texts.fill({});
 }
 
+StationReader::~StationReader() = default;
+
 QString StationReader::resetFileTimeText()
 {
     return QDateTime(QDate(1899, 12, 31), QTime(0, 0, 1)).toString(Qt::ISODateWithMs);
@@ -124,6 +126,7 @@ void StationReader::forgetFile()
     countedNames_ = 0;
     badCyclesInARow_ = 0;
     tries_ = 0;
+    bestLook_.reset();
     last_.valid = false;
     invalidate(last_);
 }
@@ -166,6 +169,7 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
     r.tries = tries;
     auto done = [&]() -> StationCycleResult {
         tries_ = 0;
+        bestLook_.reset();
         return last_ = r;
     };
 
@@ -186,11 +190,19 @@ StationCycleResult StationReader::readCycle(const StationSettings& s)
         return done();
     }
 
-    const Defect defect = defectOf(l);
+    Defect defect = defectOf(l);
     // Another look helps only while the file is changing; a file that has
     // stayed as it is since the last cycle will not mend itself in a moment.
     const bool changing = !previous_.exists || l.stamp != previous_.stamp;
+    // Defects are declared from the most usable to the least: a look with
+    // readings beats one caught with none.
+    if (tries_ > 0 && bestLook_ && bestDefect_ < defect) {
+        l = std::move(*bestLook_);
+        defect = bestDefect_;
+    }
     if (defect != Defect::None && changing && mayTryAgain()) {
+        bestLook_ = std::make_unique<Look>(std::move(l));
+        bestDefect_ = defect;
         StationCycleResult again;
         again.retryInMs = kRetryPausesMs[tries_];
         again.tries = tries;

@@ -54,6 +54,7 @@
 #include <QDateTime>
 #include <QString>
 #include <array>
+#include <memory>
 
 namespace skyvane::station {
 
@@ -145,6 +146,7 @@ struct StationCycleResult {
 class StationReader {
 public:
     explicit StationReader(Clock& clock);
+    ~StationReader();
 
     // Monitoring starts: the remembered file time becomes the text of
     // 31/12/1899 00:00:01 so that the first cycle reads the file, the
@@ -206,6 +208,10 @@ private:
     unsigned countedNames_ = 0;  // the names the last counted read held
     int badCyclesInARow_ = 0;
     int tries_ = 0;              // tries of the cycle under way that asked for another
+    // The most usable look of the cycle under way so far: when no look is
+    // whole, the cycle goes on with this one, not merely with the last.
+    std::unique_ptr<Look> bestLook_;
+    Defect bestDefect_ = Defect::None;
     qint64 firstTryMs_ = 0;
     StationTable table_;
     StationCycleResult last_;

@@ -352,7 +352,6 @@ void StationReader::count(StationCycleResult& r, const StationSettings& s, Look&
     countedNames_ = l.values.namesFound;
     // Data without a readable date and time are as old as the file.
     dataTime_ = l.values.dataTime.isValid() ? l.values.dataTime : l.modified;
-    table_ = std::move(l.table);
     r.captions = l.values.captions;
     r.texts = l.values.texts;
     r.labelsRead = true;

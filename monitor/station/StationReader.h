@@ -163,9 +163,6 @@ public:
     const StationCycleResult& last() const { return last_; }
     QDateTime stationDataTime() const { return dataTime_; }
     QString rememberedFileTime() const { return rememberedStamp_; }
-    // The records of the read the last cycle ended on.
-    const StationTable& table() const { return table_; }
-
     // The remembered-time text StartReading sets.
     static QString resetFileTimeText();
 
@@ -213,7 +210,6 @@ private:
     std::unique_ptr<Look> bestLook_;
     Defect bestDefect_ = Defect::None;
     qint64 firstTryMs_ = 0;
-    StationTable table_;
     StationCycleResult last_;
 };
 

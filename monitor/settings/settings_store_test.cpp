@@ -1,4 +1,5 @@
 #include "SettingsStore.h"
+#include "Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,8 +77,6 @@ QByteArray readAll(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
-
-bool runningAsRoot() { return ::geteuid() == 0; }
 
 } // namespace
 
@@ -210,42 +209,53 @@ TEST(SettingsFiles, FolderOrPipeInThePlaceOfTheFileIsLeftAlone)
     }
 }
 
+// The two permission cases run as an unprivileged user (permissions do not
+// bind root, which runs the suite in CI); each reports what it saw, one
+// observation a line.
 TEST(SettingsFiles, ReadOnlyFileIsReadAndSavingSaysItFailed)
 {
-    if (runningAsRoot()) GTEST_SKIP() << "permissions do not bind root";
     QTemporaryDir dir;
-    const QString file = dir.filePath("XOB_Skyvane.ini");
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Limit]\nWindCalm=12\n");
-    }
-    QFile::setPermissions(file, QFile::ReadOwner);
-    SettingsStore s(dir.path());
-    EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm"), "12");
-    EXPECT_EQ(s.problemsBrief(), QStringList{"Settings file read-only: changes are not saved"});
-    s.save("XOB_Skyvane", "Limit", "WindCalm", "13");
-    EXPECT_FALSE(s.sync());
-    EXPECT_EQ(readAll(file), "[Limit]\nWindCalm=12\n");
+    ASSERT_TRUE(skyvane::testing::handToUnprivilegedUser(dir.path()));
+    const QByteArray seen = skyvane::testing::asUnprivilegedUser([&] {
+        const QString file = dir.filePath("XOB_Skyvane.ini");
+        {
+            QFile f(file);
+            if (!f.open(QIODevice::WriteOnly)) return QByteArray("!cannot write the file");
+            f.write("[Limit]\nWindCalm=12\n");
+        }
+        QFile::setPermissions(file, QFile::ReadOwner);
+        SettingsStore s(dir.path());
+        QByteArray out = "get " + s.get("XOB_Skyvane", "Limit", "WindCalm").toUtf8() + "\n";
+        out += "problems " + s.problemsBrief().join('|').toUtf8() + "\n";
+        s.save("XOB_Skyvane", "Limit", "WindCalm", "13");
+        out += s.sync() ? "sync ok\n" : "sync failed\n";
+        return out + "file " + readAll(file);
+    });
+    EXPECT_EQ(seen, "get 12\nproblems Settings file read-only: changes are not saved\nsync failed\n"
+                    "file [Limit]\nWindCalm=12\n");
 }
 
 TEST(SettingsFiles, UnreadableFileIsNeitherReadNorOverwritten)
 {
-    if (runningAsRoot()) GTEST_SKIP() << "permissions do not bind root";
     QTemporaryDir dir;
-    const QString file = dir.filePath("XOB_Skyvane.ini");
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Limit]\nWindCalm=12\n");
-    }
-    QFile::setPermissions(file, QFileDevice::Permissions());
-    {
-        SettingsStore s(dir.path());
-        EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm", "10"), "10");
-        EXPECT_FALSE(s.writable("XOB_Skyvane"));
-        s.save("XOB_Skyvane", "Limit", "WindCalm", "13");
-    }
-    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
-    EXPECT_EQ(readAll(file), "[Limit]\nWindCalm=12\n");
+    ASSERT_TRUE(skyvane::testing::handToUnprivilegedUser(dir.path()));
+    const QByteArray seen = skyvane::testing::asUnprivilegedUser([&] {
+        const QString file = dir.filePath("XOB_Skyvane.ini");
+        {
+            QFile f(file);
+            if (!f.open(QIODevice::WriteOnly)) return QByteArray("!cannot write the file");
+            f.write("[Limit]\nWindCalm=12\n");
+        }
+        QFile::setPermissions(file, QFileDevice::Permissions());
+        QByteArray out;
+        {
+            SettingsStore s(dir.path());
+            out += "get " + s.get("XOB_Skyvane", "Limit", "WindCalm", "10").toUtf8() + "\n";
+            out += s.writable("XOB_Skyvane") ? "writable\n" : "not writable\n";
+            s.save("XOB_Skyvane", "Limit", "WindCalm", "13");
+        }
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        return out + "file " + readAll(file);
+    });
+    EXPECT_EQ(seen, "get 10\nnot writable\nfile [Limit]\nWindCalm=12\n");
 }

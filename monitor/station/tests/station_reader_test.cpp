@@ -1,6 +1,7 @@
 // One read cycle of the weather-station file against real files in a
 // temporary folder, with the time given by a fake clock.
 #include "StationReader.h"
+#include "Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -82,29 +81,13 @@ protected:
         return r;
     }
 
-    // One cycle's status text, read by a user without root's rights: in a
-    // child process that gives them up when it has them.
+    // One cycle's status text, read by a user without root's rights.
     QString statusAsUnprivilegedUser()
     {
-        if (::geteuid() != 0) return cycle().status;
-        int fds[2];
-        if (::pipe(fds) != 0) return QStringLiteral("no pipe");
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[0]);
-            int ok = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-            const QByteArray status = ok ? reader.readCycle(settings).status.toUtf8() : QByteArray("could not drop root");
-            ok = ::write(fds[1], status.constData(), size_t(status.size())) == status.size();
-            ::_exit(ok ? 0 : 1);
-        }
-        ::close(fds[1]);
-        QByteArray out;
-        char buf[256];
-        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, n);
-        ::close(fds[0]);
-        int st = 0;
-        ::waitpid(pid, &st, 0);
-        return QString::fromUtf8(out);
+        return QString::fromUtf8(skyvane::testing::asUnprivilegedUser([&] {
+            StationCycleResult r = reader.readCycle(settings);
+            return r.status.toUtf8();
+        }));
     }
 
     QTemporaryDir dir;

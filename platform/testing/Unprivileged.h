@@ -21,13 +21,14 @@ namespace skyvane::testing {
 
 inline constexpr uid_t kUnprivilegedId = 65534;
 
-inline bool runningAsRoot() { return ::geteuid() == 0; }
+// False for root, whom file permissions do not stop.
+inline bool permissionsBindUs() { return ::geteuid() != 0; }
 
 // Makes folder (and nothing below it) the unprivileged user's when this
 // process is root, so that the piece can create and change files there.
 inline bool handToUnprivilegedUser(const QString& folder)
 {
-    if (!runningAsRoot()) return true;
+    if (permissionsBindUs()) return true;
     const QByteArray p = QFile::encodeName(folder);
     return ::chown(p.constData(), kUnprivilegedId, kUnprivilegedId) == 0 && ::chmod(p.constData(), 0755) == 0;
 }
@@ -35,7 +36,7 @@ inline bool handToUnprivilegedUser(const QString& folder)
 // The piece's report, or a text beginning with "!" when it could not run.
 inline QByteArray asUnprivilegedUser(const std::function<QByteArray()>& piece)
 {
-    if (!runningAsRoot()) return piece();
+    if (permissionsBindUs()) return piece();
     int fds[2];
     if (::pipe(fds) != 0) return "!no pipe";
     const pid_t pid = ::fork();
@@ -43,7 +44,7 @@ inline QByteArray asUnprivilegedUser(const std::function<QByteArray()>& piece)
     if (pid == 0) {
         ::close(fds[0]);
         const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(kUnprivilegedId) == 0 &&
-                             ::setuid(kUnprivilegedId) == 0 && ::geteuid() != 0;
+                             ::setuid(kUnprivilegedId) == 0 && permissionsBindUs();
         const QByteArray out = dropped ? piece() : QByteArray("!could not give up root");
         const bool written = ::write(fds[1], out.constData(), size_t(out.size())) == out.size();
         ::_exit(written ? 0 : 1);

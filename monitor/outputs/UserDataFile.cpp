@@ -132,31 +132,25 @@ bool UserDataFile::open(const QString& path, bool append, const ColumnTable& tab
     }
     fd_ = fd;
     error_.clear();
-    if (append) dropUnfinishedLine();
+    lastWriteOk_ = true;
+    cutLine_ = false;
+    if (append) endUnfinishedLine();
     // a header line after every open, also when appending: an appended file
     // holds one header for each start of recording
     writeLine(headerLine(table).toLocal8Bit());
     return true;
 }
 
-void UserDataFile::dropUnfinishedLine()
+void UserDataFile::endUnfinishedLine()
 {
-    // A write cut by a crash or a kill (one crossing a page of the file can
-    // be) leaves a line without its end. Appending after it would glue the
-    // next header onto it; the cut line was lost anyway, so it goes.
+    // A file that does not end with a line end is either one of ours cut by
+    // a crash, or a file of the user's own (notes, another program's log).
+    // Either way its bytes stay: the next line starts a line of its own.
     const off_t size = ::lseek(fd_, 0, SEEK_END);
     if (size <= 0) return;
-    const off_t span = std::min<off_t>(size, 64 * 1024);
-    QByteArray tail(qsizetype(span), '\0');
-    if (::pread(fd_, tail.data(), size_t(span), size - span) != ssize_t(span)) return;
-    if (tail.endsWith('\n')) return;
-    const qsizetype lastEnd = tail.lastIndexOf('\n');
-    if (lastEnd >= 0 || span == size) {
-        if (::ftruncate(fd_, size - span + off_t(lastEnd + 1)) == 0) return;
-    }
-    // No line end within reach (or the file could not be cut): end the line
-    // so that what follows starts a line of its own.
-    writeLine(QByteArrayLiteral("\r\n"));
+    char last = 0;
+    if (::pread(fd_, &last, 1, size - 1) != 1) return;
+    if (last != '\n') cutLine_ = true; // the next write ends it first
 }
 
 void UserDataFile::close()
@@ -168,22 +162,38 @@ void UserDataFile::close()
 bool UserDataFile::writeLine(const QByteArray& bytes)
 {
     // One write for the whole line: a reader, or a crash, never sees half a
-    // line from us. Errors are not fatal: recording goes on and the next
-    // line tries again.
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
+    // line from us. A line that does not fit (a full disk) is taken back
+    // whole, so the file never ends in a cut line of ours; when even that
+    // fails, the next line first ends the cut one. Errors are not fatal:
+    // recording goes on and the next line tries again.
+    QByteArray out;
+    if (cutLine_) out = QByteArrayLiteral("\r\n");
+    out += bytes;
+    const off_t before = ::lseek(fd_, 0, SEEK_END);
+    const char* p = out.constData();
+    qsizetype left = out.size();
+    int failure = 0;
     while (left > 0) {
         const ssize_t n = ::write(fd_, p, size_t(left));
         if (n < 0) {
             if (errno == EINTR) continue;
-            error_ = QString::fromLocal8Bit(std::strerror(errno));
-            return false;
+            failure = errno;
+            break;
         }
         p += n;
         left -= n;
     }
-    ::fdatasync(fd_);
-    return true;
+    // A file system that allocates late reports a full disk only here.
+    if (failure == 0 && ::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) failure = errno;
+    if (failure == 0) {
+        cutLine_ = false;
+        lastWriteOk_ = true;
+        return true;
+    }
+    error_ = QString::fromLocal8Bit(std::strerror(failure));
+    lastWriteOk_ = false;
+    if (before >= 0 && p != out.constData()) cutLine_ = ::ftruncate(fd_, before) != 0;
+    return false;
 }
 
 bool UserDataFile::cycle(const ColumnTable& table, int savePeriod, const OutputValues& v)
@@ -194,9 +204,8 @@ bool UserDataFile::cycle(const ColumnTable& table, int savePeriod, const OutputV
         ++counter_;
         return false;
     }
-    writeLine(dataLine(table, v).toLocal8Bit());
     ++counter_;
-    return true;
+    return writeLine(dataLine(table, v).toLocal8Bit());
 }
 
 StartOutcome startByUser(UserDataFile& file, const QString& folder, const QString& name, const ColumnTable& table,

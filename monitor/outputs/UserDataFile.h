@@ -71,16 +71,22 @@ public:
     // The line writer of one read cycle: the first recording cycle after
     // program start writes, then every save-period-th recording cycle.
     // Cycles without recording do not count, and stopping does not reset
-    // the count. True when a line was written.
+    // the count. True when a line was written; a line that could not be
+    // written (see lastWriteOk()) is lost, never left cut in the file.
     bool cycle(const ColumnTable& table, int savePeriod, const OutputValues& v);
     int cycleCounter() const { return counter_; }
+    // False after a line that could not be written, with errorString() set,
+    // until a line is written again.
+    bool lastWriteOk() const { return lastWriteOk_; }
 
 private:
-    void dropUnfinishedLine();
+    void endUnfinishedLine();
     bool writeLine(const QByteArray& line);
 
     int fd_ = -1;
     int counter_ = 0;
+    bool lastWriteOk_ = true;
+    bool cutLine_ = false; // a cut line of ours that could not be taken back
     QString path_;
     QString error_;
 };

@@ -13,6 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <clocale>
+#include <csignal>
+#include <sys/resource.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -301,15 +303,67 @@ TEST_F(DataFileFixture, AppendNoAndCancel)
     EXPECT_EQ(readAll(path()), QByteArray("\"Time\",\"Rain Value\",\r\n"));
 }
 
-TEST_F(DataFileFixture, AppendAfterACutLineDropsIt)
+TEST_F(DataFileFixture, AppendAfterAnUnfinishedLineKeepsEveryByte)
 {
-    // A kill during a write that crossed a page left half a line at the end.
-    const QByteArray whole = "\"Time\",\"Rain Value\",\r\n\"21:05:04\",\"1\",\r\n";
-    writeAll(path(), whole + "\"21:05:14\",\"");
-    ASSERT_EQ(startByUser(file, dir.path(), QStringLiteral("Skyvane"), table, [] { return AppendAnswer::Yes; }),
-              StartOutcome::Started);
+    // A kill during a write left half a line of ours; or the name is that of
+    // a file of the user's own without a final line end. Nothing of either
+    // is cut: the header starts a line of its own after it.
+    const QByteArray cut = "\"Time\",\"Rain Value\",\r\n\"21:05:04\",\"1\",\r\n\"21:05:14\",\"";
+    const QByteArray notes = "Observing notes of the 8th: seeing poor, dome stuck at 230 degrees";
+    const QByteArray big = QByteArray(100 * 1024, 'x'); // longer than any line, no line end at all
+    for (const QByteArray& before : {cut, notes, big}) {
+        writeAll(path(), before);
+        ASSERT_EQ(startByUser(file, dir.path(), QStringLiteral("Skyvane"), table, [] { return AppendAnswer::Yes; }),
+                  StartOutcome::Started);
+        EXPECT_TRUE(file.cycle(table, 1, cycleValues(2)));
+        file.close();
+        EXPECT_EQ(readAll(path()), before + "\r\n\"Time\",\"Rain Value\",\r\n\"21:05:04\",\"2\",\r\n");
+    }
+}
+
+namespace {
+// A file size limit is a full disk that needs no mount: writes beyond it
+// fail, and one that crosses it is cut short, as on a file system that ran
+// out of space in the middle of a line.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit l = old;
+        l.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    rlimit old{};
+    void (*oldHandler)(int) = nullptr;
+};
+} // namespace
+
+TEST_F(DataFileFixture, ALineThatDoesNotFitIsLostWholeAndSaidSo)
+{
+    ASSERT_EQ(startByUser(file, dir.path(), QStringLiteral("Skyvane"), table, {}), StartOutcome::Started);
+    ASSERT_TRUE(file.cycle(table, 1, cycleValues(1)));
+    const QByteArray whole = readAll(path());
+    {
+        // room for a part of the next line only
+        FileSizeLimit full(rlim_t(whole.size() + 5));
+        EXPECT_FALSE(file.cycle(table, 1, cycleValues(2)));
+        EXPECT_FALSE(file.lastWriteOk());
+        EXPECT_FALSE(file.errorString().isEmpty());
+        EXPECT_EQ(readAll(path()), whole) << "a cut line was left in the file";
+        EXPECT_FALSE(file.cycle(table, 1, cycleValues(3)));
+        EXPECT_TRUE(file.isRecording()) << "recording goes on and tries again";
+    }
+    // space again: the next line is written, the lost ones are not invented
+    EXPECT_TRUE(file.cycle(table, 1, cycleValues(4)));
+    EXPECT_TRUE(file.lastWriteOk());
     file.close();
-    EXPECT_EQ(readAll(path()), whole + "\"Time\",\"Rain Value\",\r\n");
+    EXPECT_EQ(readAll(path()), whole + "\"21:05:04\",\"4\",\r\n");
 }
 
 TEST_F(DataFileFixture, RefusedStarts)

@@ -85,15 +85,25 @@ bool writeCcdRecord(const QString& path, const QByteArray& record, QString* erro
         return false;
     };
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // A reader keeps finding the old record or the new one: bytes 1-100 of
+    // a file that has them are overwritten in place, which needs no new
+    // space. A file made now that could not be filled (a full disk) goes
+    // again, so that no reader takes an empty or cut file for a record.
+    int fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
+    const bool made = fd < 0 && errno == ENOENT;
+    if (made) fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return fail(errno);
     ssize_t n;
     do {
         n = ::pwrite(fd, record.constData(), size_t(record.size()), 0);
     } while (n < 0 && errno == EINTR);
-    const int e = errno;
-    if (::close(fd) != 0 && n == record.size()) return fail(errno);
-    if (n != record.size()) return fail(n < 0 ? e : EIO);
+    int e = n < 0 ? errno : n != record.size() ? ENOSPC : 0;
+    if (e == 0 && made && ::fdatasync(fd) != 0 && errno != EINVAL) e = errno;
+    if (::close(fd) != 0 && e == 0) e = errno;
+    if (e != 0) {
+        if (made) ::unlink(native.constData());
+        return fail(e);
+    }
     return true;
 }
 

@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QImage>
 #include <QLibrary>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace skyvane {
 
@@ -18,6 +21,16 @@ struct FreeImageLibrary::Api {
     using ConvertFn = void* (*)(void*);
     using SaveFn = int (*)(int, void*, const char*, int);
     using UnloadFn = void (*)(void*);
+    // The library's own I/O table: it writes through our functions, so that
+    // a write that fails (a full disk) is seen. Saving by file name, the
+    // library ignores a failed write and reports success over a cut file.
+    struct Io {
+        unsigned (*read)(void*, unsigned, unsigned, void*);
+        unsigned (*write)(void*, unsigned, unsigned, void*);
+        int (*seek)(void*, long, int);
+        long (*tell)(void*);
+    };
+    using SaveToHandleFn = int (*)(int, void*, Io*, void*, int);
     InitFn initialise = nullptr;
     DeInitFn deinitialise = nullptr;
     AllocateFn allocate = nullptr;
@@ -27,6 +40,7 @@ struct FreeImageLibrary::Api {
     ConvertFn convertTo24 = nullptr;
     SaveFn save = nullptr;
     UnloadFn unload = nullptr;
+    SaveToHandleFn saveToHandle = nullptr;
     bool initialised = false;
 };
 
@@ -62,6 +76,7 @@ bool FreeImageLibrary::initialise(const QString& programDir)
     api->convertTo24 = reinterpret_cast<Api::ConvertFn>(api->lib.resolve("FreeImage_ConvertTo24Bits"));
     api->save = reinterpret_cast<Api::SaveFn>(api->lib.resolve("FreeImage_Save"));
     api->unload = reinterpret_cast<Api::UnloadFn>(api->lib.resolve("FreeImage_Unload"));
+    api->saveToHandle = reinterpret_cast<Api::SaveToHandleFn>(api->lib.resolve("FreeImage_SaveToHandle"));
     if (!api->initialise || !api->deinitialise || !api->allocate || !api->getBits || !api->getPitch || !api->getBPP
         || !api->convertTo24 || !api->save || !api->unload) {
         error_ = QStringLiteral("not a FreeImage library: %1").arg(api->lib.fileName());
@@ -81,6 +96,42 @@ void FreeImageLibrary::deinitialise()
 }
 
 bool FreeImageLibrary::isLoaded() const { return api_ != nullptr; }
+
+namespace {
+
+// One file written through the library's I/O table; the first error stays.
+struct FileSink {
+    int fd = -1;
+    int error = 0;
+
+    static unsigned read(void*, unsigned, unsigned, void*) { return 0; }
+    static unsigned write(void* buffer, unsigned size, unsigned count, void* handle)
+    {
+        auto* f = static_cast<FileSink*>(handle);
+        if (f->error) return 0;
+        const char* p = static_cast<const char*>(buffer);
+        size_t left = size_t(size) * count;
+        while (left > 0) {
+            const ssize_t n = ::write(f->fd, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                f->error = n < 0 ? errno : ENOSPC;
+                return 0;
+            }
+            p += n;
+            left -= size_t(n);
+        }
+        return count;
+    }
+    static int seek(void* handle, long offset, int origin)
+    {
+        auto* f = static_cast<FileSink*>(handle);
+        return ::lseek(f->fd, off_t(offset), origin) < 0 ? -1 : 0;
+    }
+    static long tell(void* handle) { return long(::lseek(static_cast<FileSink*>(handle)->fd, 0, SEEK_CUR)); }
+};
+
+} // namespace
 
 bool FreeImageLibrary::save(const QImage& picture, const QString& fileName, int format, int flags) const
 {
@@ -112,7 +163,20 @@ bool FreeImageLibrary::save(const QImage& picture, const QString& fileName, int 
         }
     }
     const QByteArray name = QFile::encodeName(fileName);
-    const bool ok = api_->save(format, bitmap, name.constData(), flags) == 1;
+    bool ok = false;
+    if (api_->saveToHandle) {
+        FileSink sink;
+        sink.fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (sink.fd >= 0) {
+            Api::Io io{&FileSink::read, &FileSink::write, &FileSink::seek, &FileSink::tell};
+            ok = api_->saveToHandle(format, bitmap, &io, &sink, flags) == 1 && sink.error == 0;
+            // late allocation reports a full disk only here
+            if (ok && ::fsync(sink.fd) != 0 && errno != EINVAL) ok = false;
+            if (::close(sink.fd) != 0) ok = false;
+        }
+    } else {
+        ok = api_->save(format, bitmap, name.constData(), flags) == 1;
+    }
     api_->unload(bitmap);
     return ok;
 }

@@ -30,7 +30,8 @@ public:
 
     // Copies the picture into a 24-bit library image and saves it under
     // fileName with the format code and flags. True exactly when the library
-    // reports success. Safe to call from several threads at once for
+    // reports success and every byte reached the file (a full disk gives
+    // false, never a cut file reported as saved). Safe to call from several threads at once for
     // different files.
     bool save(const QImage& picture, const QString& fileName, int format, int flags) const;
 

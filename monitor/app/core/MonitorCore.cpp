@@ -62,6 +62,10 @@ using conditions::Quantity;
 
 // How often the window's flag is checked against the age of the last cycle.
 constexpr qint64 kStaleWatchMs = 1000;
+// A change reaches the disk within a second; a save that failed is tried
+// again this often.
+constexpr int kSaveDelayMs = 1000;
+constexpr int kSaveRetryMs = 5000;
 } // namespace
 
 MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
@@ -108,7 +112,7 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     });
     saveTimer_ = clock_.createTimer();
     saveTimer_->setSingleShot(true);
-    saveTimer_->setInterval(1000);
+    saveTimer_->setInterval(kSaveDelayMs);
     saveTimer_->setCallback([this] { saveIfChanged(); });
     // Dialogs, the window and clients all report their changes through
     // changed(); read cycles do too, and the check then finds nothing to write.
@@ -144,8 +148,21 @@ void MonitorCore::save()
     saveTimer_->stop();
     schema_.save(store_);
     const bool ok = store_.sync();
-    savedSettings_ = schema_.snapshot();
-    if (!ok) showStatus(QStringLiteral("Settings could not be saved"), colour::Red);
+    if (ok) {
+        savedSettings_ = schema_.snapshot();
+        if (saveFailing_) showStatus(QStringLiteral("Settings saved again"), colour::Green);
+        saveTimer_->setInterval(kSaveDelayMs);
+    } else {
+        // The file on disk is the old one, whole: the store never writes over
+        // it in part. What is not saved stays pending and is tried again
+        // every few seconds until it fits (a full disk, a folder made
+        // read-only for a while).
+        showStatus(QStringLiteral("Settings could not be saved"), colour::Red);
+        saveTimer_->setInterval(kSaveRetryMs);
+        saveTimer_->start();
+    }
+    saveFailing_ = !ok;
+    setStandingCode(QStringLiteral("s61"), !ok);
 }
 
 namespace {
@@ -281,7 +298,7 @@ void MonitorCore::saveIfChanged()
     if (beforeSave_) beforeSave_();
     configFromGraphSettings();
     configFromUploads();
-    if (schema_.snapshot() != savedSettings_) save();
+    if (saveFailing_ || schema_.snapshot() != savedSettings_) save();
 }
 
 // ---- status, code line, messages ------------------------------------------
@@ -295,9 +312,22 @@ void MonitorCore::showStatus(const QString& text, int c)
 
 void MonitorCore::showCodes(const QString& text, int c)
 {
-    state_.codes.text = text;
+    checkCodes_ = text;
+    QString shown = text;
+    for (const QString& code : std::as_const(standingCodes_))
+        if (!shown.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(code))
+            shown = shown.trimmed().isEmpty() ? code : shown.trimmed() + QLatin1Char(' ') + code;
+    state_.codes.text = shown;
     state_.codes.colour = c;
     notify();
+}
+
+void MonitorCore::setStandingCode(const QString& code, bool on)
+{
+    if (standingCodes_.contains(code) == on) return;
+    if (on) standingCodes_ << code;
+    else standingCodes_.removeAll(code);
+    showCodes(checkCodes_, colour::Red);
 }
 
 int MonitorCore::showMessage(const QString& text, int flags, const QString& title)
@@ -943,8 +973,14 @@ void MonitorCore::stepRecordFiles()
         if (!outputs::writeCcdRecord(outputs::ccdFullName(folder, outputs_.fileNameCcdap4), outputs::ccdRecord(v)))
             showCodes(QStringLiteral("c51"), colour::Red);
     }
-    // The user data file: its own save period; write errors are not reported.
-    userData_.cycle(outputs_.columns, outputs_.freqSave, v);
+    // The user data file, on its own save period. A line that could not be
+    // written (a full disk) is lost whole, never left cut: d13 says so until
+    // a line is written again.
+    if (userData_.cycle(outputs_.columns, outputs_.freqSave, v) || !userData_.lastWriteOk()) {
+        if (!userData_.lastWriteOk())
+            showStatus(QStringLiteral("User data line not written: ") + userData_.errorString(), colour::Red);
+        setStandingCode(QStringLiteral("d13"), !userData_.lastWriteOk());
+    }
 }
 
 void MonitorCore::recordStartByUser()
@@ -981,6 +1017,7 @@ void MonitorCore::recordStart(bool append)
 void MonitorCore::recordStop()
 {
     userData_.close();
+    setStandingCode(QStringLiteral("d13"), false);
     notify();
 }
 

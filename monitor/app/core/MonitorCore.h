@@ -280,6 +280,13 @@ private:
     std::unique_ptr<ClockTimer> saveTimer_;
     std::function<void()> beforeSave_;
     QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
+    bool saveFailing_ = false;
+    // Codes of problems that last beyond one check (settings that can not be
+    // saved, data lines that can not be written): shown after the codes of
+    // the last check until the problem clears.
+    QStringList standingCodes_;
+    QString checkCodes_;
+    void setStandingCode(const QString& code, bool on);
     bool settingsLoaded_ = false;
     void saveIfChanged();
     void declareRecordFileKeys();

@@ -77,7 +77,8 @@ QStringList LegendDialog::lines()
             QStringLiteral("i21 - Image File Path does not exist"),
             QStringLiteral("i22 - Image File Path could not be created"),
             QStringLiteral("i23 - Image Files cannot be created"),
-            QStringLiteral("i24 - Image Files FreeImage problem")};
+            QStringLiteral("i24 - Image Files FreeImage problem"), QString(),
+            QStringLiteral("s61 - Settings cannot be saved to the settings file")};
 }
 
 LegendDialog::LegendDialog(QWidget* parent) : QDialog(parent)

@@ -154,9 +154,21 @@ std::vector<Row> buildRows()
     add(rowCheck<MonitorConfig>(St::Graphs, kGraphs, QStringLiteral("ImageType"), true,
                                 [](MonitorConfig& c) -> bool& { return c.later.imageTypePng; }));
     const char* const qualities[] = {"QualityTop", "QualityGood", "QualityNormal"};
-    for (int i = 0; i < 3; ++i)
-        add(rowGroupOption<MonitorConfig, int>(St::Graphs, kGraphs, QLatin1String(qualities[i]), i, i == 2,
-                                               [](MonitorConfig& c) -> int& { return c.later.imageQuality; }));
+    for (int i = 0; i < 3; ++i) {
+        Row q = rowGroupOption<MonitorConfig, int>(St::Graphs, kGraphs, QLatin1String(qualities[i]), i, i == 2,
+                                                   [](MonitorConfig& c) -> int& { return c.later.imageQuality; });
+        // A file with none of the three set means no option selected (the
+        // library's own JPEG quality), not the default: the group starts
+        // empty and takes the option that is set.
+        if (i == 0) {
+            auto apply = q.apply;
+            q.apply = [apply](MonitorConfig& c, const QString& v) {
+                c.later.imageQuality = -1;
+                apply(c, v);
+            };
+        }
+        add(std::move(q));
+    }
     Row graphPath = rowText<MonitorConfig>(St::Graphs, kGraphs, QStringLiteral("GraphImagePath"), QString(),
                                            [](MonitorConfig& c) -> QString& { return c.graphImagePath; });
     graphPath.dynamicDefault = programDir;

@@ -78,7 +78,7 @@ struct LaterFeatures {
                                                     {4210752, 12582912, 0},
                                                     {4210752, 12582912, 0}}};
     bool imageTypePng = true;
-    int imageQuality = 2; // 0 "Top", 1 "Good", 2 "Normal"
+    int imageQuality = 2; // 0 "Top", 1 "Good", 2 "Normal", -1 none selected
 };
 
 struct MonitorConfig {

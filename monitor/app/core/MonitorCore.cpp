@@ -190,7 +190,7 @@ void MonitorCore::graphSettingsFromConfig()
         for (size_t k = 0; k < 3; ++k) g.colours[id][k] = l.graphColours[i][k] & 0xFFFFFF;
     }
     g.png = l.imageTypePng;
-    g.quality = outputs::JpegQuality(std::clamp(l.imageQuality, 0, 2));
+    g.quality = l.imageQuality >= 0 && l.imageQuality <= 2 ? outputs::JpegQuality(l.imageQuality) : outputs::JpegQuality::None;
     configFromGraphSettings(); // the fields hold what the user would see after typing the value
 }
 
@@ -206,7 +206,7 @@ void MonitorCore::configFromGraphSettings()
         for (size_t k = 0; k < 3; ++k) l.graphColours[i][k] = g.colours[id][k];
     }
     l.imageTypePng = g.png;
-    if (g.quality != outputs::JpegQuality::None) l.imageQuality = int(g.quality);
+    l.imageQuality = int(g.quality);
 }
 
 void MonitorCore::declareRecordFileKeys()

@@ -5,6 +5,7 @@
 #include "WaitFor.h"
 #include "Automation.h"
 #include "MonitorRig.h"
+#include "GraphImages.h"
 #include "GraphSettings.h"
 #include "SettingsSchema.h"
 
@@ -341,4 +342,26 @@ TEST(SettingsPersistence, GraphKeysReachTheGraphsAndComeBackInRange)
     EXPECT_EQ(store.get(kApp, "Graphs", "GenerateTemp"), "0");
     EXPECT_EQ(store.get(kApp, "Graphs", "GraphColorDew1"), QString::number(0x00FF00));
     EXPECT_EQ(store.get(kApp, "Graphs", "QualityGood"), "True");
+}
+
+// No quality option selected is a state of its own (the library's default
+// JPEG quality, flags 0): it loads as none and is written back as none.
+TEST(SettingsPersistence, NoJpegQualitySelectedStaysNone)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    SettingsStore& store = rig.store;
+    store.save(kApp, "Graphs", "ImageType", "0");
+    for (const char* k : {"QualityTop", "QualityGood", "QualityNormal"}) store.save(kApp, "Graphs", k, "False");
+    rig.core->load();
+    const outputs::GraphSettings& g = rig.core->graphs().settings();
+    EXPECT_EQ(g.quality, outputs::JpegQuality::None);
+    EXPECT_EQ(outputs::imageFlags(g.png, g.quality), 0);
+    rig.core->save();
+    for (const char* k : {"QualityTop", "QualityGood", "QualityNormal"}) EXPECT_EQ(store.get(kApp, "Graphs", k), "False") << k;
+
+    // a file without the keys still starts on Normal
+    store.deleteApplication(kApp);
+    rig.core->load();
+    EXPECT_EQ(rig.core->graphs().settings().quality, outputs::JpegQuality::Normal);
 }

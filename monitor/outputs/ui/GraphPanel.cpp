@@ -166,7 +166,14 @@ void GraphPanel::render()
             if (colours_[g][size_t(b)]) paintBox(colours_[g][size_t(b)], s.colours[g][size_t(b)]);
     }
     imageType_->setChecked(s.png);
-    if (s.quality != JpegQuality::None) quality_[size_t(s.quality)]->setChecked(true);
+    if (s.quality != JpegQuality::None) {
+        quality_[size_t(s.quality)]->setChecked(true);
+    } else if (QButtonGroup* group = quality_[0]->group()) {
+        // none selected: an exclusive group can not show that by itself
+        group->setExclusive(false);
+        for (QRadioButton* b : quality_) b->setChecked(false);
+        group->setExclusive(true);
+    }
     applyImageType();
     showSpan();
     rendering_ = false;

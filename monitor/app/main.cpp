@@ -27,12 +27,14 @@ bool hasVisibleDisplay()
 }
 
 const char* const kUsage =
-    "Usage: XOB_Skyvane [--headless]\n"
+    "Usage: XOB_Skyvane [--headless] [--autostart]\n"
     "The sky and weather safety monitor of the observatory.\n"
     "\n"
     "  --headless   run without a window (a service under systemd, a machine with\n"
     "               no display): start monitoring at once, log the status and code\n"
     "               lines to standard error, end on SIGTERM\n"
+    "  --autostart  started by the session, not by a person: never wait for an\n"
+    "               answer at start (no first-run questions)\n"
     "  -h, --help   show this text and end\n"
     "  --version    show the version and end\n"
     "\n"
@@ -44,6 +46,7 @@ int main(int argc, char** argv)
     // --version is also how the updater tries a downloaded monitor before it
     // installs it.
     bool headless = false;
+    bool autostart = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(kUsage, stdout);
@@ -54,6 +57,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (!std::strcmp(argv[i], "--headless")) headless = true;
+        if (!std::strcmp(argv[i], "--autostart")) autostart = true;
     }
     if (headless) return runHeadless(argc, argv);
 
@@ -85,7 +89,13 @@ int main(int argc, char** argv)
         return 3;
     }
 
-    if (!passFirstRun(store)) return 0;
+    // The first-run questions only for a person at the screen: a monitor
+    // started unattended runs on the defaults and publishes its class.
+    if (personToAsk(hasVisibleDisplay(), autostart)) {
+        if (!passFirstRun(store)) return 0;
+    } else if (isFirstRun(store)) {
+        std::fprintf(stderr, "XOB_Skyvane: no settings yet (%s): running with the defaults.\n", qPrintable(store.root()));
+    }
 
     const QString programDir = QCoreApplication::applicationDirPath();
     completeUpdaterHandOver(programDir);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -41,6 +42,44 @@ bool looksLikeIni(const QByteArray& data)
         return false;
     }
     return true;
+}
+
+// A line of text in the sense of looksLikeIni: no control character.
+bool isTextLine(const QByteArray& line)
+{
+    for (const char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && u != '\t') || u == 0x7F) return false;
+    }
+    return true;
+}
+
+// What can still be read of a damaged settings file: every section line and
+// every key = value line under a section that is whole text. Lines touched
+// by the damage are left out, so a key is either as it was or absent (and
+// takes its default), never half a value.
+QByteArray salvageIni(const QByteArray& data, int& keys)
+{
+    keys = 0;
+    QByteArray out;
+    bool inSection = false;
+    const QList<QByteArray> lines = data.left(kMaxIniBytes).split('\n');
+    for (QByteArray line : lines) {
+        if (line.endsWith('\r')) line.chop(1);
+        if (!isTextLine(line)) continue;
+        QByteArray t = line.trimmed();
+        if (t.startsWith("\xEF\xBB\xBF")) t.remove(0, 3);
+        if (t.startsWith('[') && t.endsWith(']') && t.size() > 2) {
+            inSection = true;
+            out += t + '\n';
+            continue;
+        }
+        const qsizetype eq = t.indexOf('=');
+        if (!inSection || eq <= 0 || t.left(eq).trimmed().isEmpty()) continue;
+        out += t + '\n';
+        ++keys;
+    }
+    return out;
 }
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -126,6 +165,27 @@ QString SettingsStore::openFile(const QString& application) const
             return scratch(QStringLiteral("%1 is not a settings file and could not be moved aside: the defaults are used "
                                           "and no setting is saved.")
                                .arg(file));
+        int keys = 0;
+        const QByteArray kept = salvageIni(data, keys);
+        if (keys > 0) {
+            // Start with what could be read; the next save writes it whole.
+            QSaveFile out(file);
+            if (out.open(QIODevice::WriteOnly)) {
+                out.setPermissions(kOwnerOnly);
+                out.write(kept);
+                if (out.commit()) {
+                    recovered_[id] = keys;
+                    report(id,
+                           QStringLiteral("%1 was damaged: it was kept as %2; the %3 settings that could still be read "
+                                          "are used, the defaults for the rest.")
+                               .arg(file, aside)
+                               .arg(keys),
+                           QStringLiteral("Settings file damaged: %1 kept, defaults for rest").arg(keys));
+                    return file;
+                }
+            }
+        }
+        recovered_[id] = 0;
         report(id, QStringLiteral("%1 was not a settings file: it was kept as %2 and the defaults are used.").arg(file, aside),
                QStringLiteral("Settings file unreadable: kept aside, defaults used"));
         return file;
@@ -272,6 +332,19 @@ QStringList SettingsStore::problemsBrief() const
     for (const auto& [id, p] : problems_)
         if (!p.second.isEmpty()) out << p.second;
     return out;
+}
+
+int SettingsStore::recovered(const QString& application) const
+{
+    settings(application);
+    const auto it = recovered_.find(application.toLower());
+    return it == recovered_.end() ? 0 : it->second;
+}
+
+bool SettingsStore::damaged(const QString& application) const
+{
+    settings(application);
+    return recovered_.count(application.toLower()) != 0;
 }
 
 bool SettingsStore::writable(const QString& application) const

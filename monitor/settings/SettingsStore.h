@@ -18,8 +18,10 @@
 // file: a folder or other non-file, or a file we may not read, is left alone
 // and nothing is saved over it; a file that is not an INI file (binary
 // garbage, a half-written file of another program) is moved aside to
-// "<application>.ini.unreadable" before a fresh one is made. Either way the
-// defaults are used and problems() says what happened.
+// "<application>.ini.unreadable" before a fresh one is made from every line
+// of it that can still be read (sections and key = value lines untouched by
+// the damage). Either way what could not be read takes its default and
+// problems() says what happened.
 
 #include <QString>
 #include <QStringList>
@@ -66,6 +68,11 @@ public:
     // False when changes of this application are kept in memory only,
     // because its file could not be read.
     bool writable(const QString& application) const;
+    // How many keys were taken over from a damaged file of this application
+    // (0 when its file was whole, absent or not read at all).
+    int recovered(const QString& application) const;
+    // True when this application's file was damaged and kept aside.
+    bool damaged(const QString& application) const;
     // Drops cached values so that changes made by another program are seen.
     void reload(const QString& application);
 
@@ -84,6 +91,7 @@ private:
     mutable std::map<QString, QString> scratch_;
     mutable std::unique_ptr<QTemporaryDir> scratchDir_;
     mutable std::map<QString, std::pair<QString, QString>> problems_; // text, brief
+    mutable std::map<QString, int> recovered_;
 };
 
 // Typed views of stored strings, as the store has always encoded them.

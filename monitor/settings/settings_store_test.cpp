@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,19 +110,21 @@ TEST(SettingsFiles, NewAndOlderFilesArePrivateToTheUser)
     for (const QString& f : left) EXPECT_TRUE(f.endsWith(".ini") || f.endsWith(".lock")) << f.toStdString();
 }
 
-TEST(SettingsFiles, GarbageIsKeptAsideAndDefaultsUsed)
+TEST(SettingsFiles, GarbageIsKeptAsideAndWhatCanBeReadIsUsed)
 {
     struct Case {
         const char* name;
         QByteArray bytes;
+        const char* emulator; // what Setup/Emulator reads afterwards ("9": absent)
+        int recovered;
     };
     QByteArray binary;
     for (int i = 0; i < 4096; ++i) binary.append(char((i * 7919) & 0xFF));
     const Case cases[] = {
-        {"binary", binary},
-        {"text with a NUL", QByteArray("[Setup]\nEmulator=1\n\0\0\0\0", 24)},
-        {"control characters", QByteArray("[Setup]\nHTMFile=\x1b[2J\x07\n")},
-        {"not an INI file", QByteArray("<html><body>weather</body></html>\n")},
+        {"binary", binary, "9", -1},
+        {"text with a NUL", QByteArray("[Setup]\nEmulator=1\n\0\0\0\0", 24), "1", 1},
+        {"control characters", QByteArray("[Setup]\nHTMFile=\x1b[2J\x07\n"), "9", 0},
+        {"not an INI file", QByteArray("<html><body>weather</body></html>\n"), "9", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -134,7 +137,9 @@ TEST(SettingsFiles, GarbageIsKeptAsideAndDefaultsUsed)
         }
         {
             SettingsStore s(dir.path());
-            EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "Emulator", "9"), "9");
+            EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "Emulator", "9"), c.emulator);
+            if (c.recovered >= 0) EXPECT_EQ(s.recovered("XOB_Skyvane"), c.recovered);
+            EXPECT_TRUE(s.damaged("XOB_Skyvane"));
             ASSERT_EQ(s.problems().size(), 1);
             EXPECT_TRUE(s.problems().first().contains("XOB_Skyvane.ini.unreadable")) << s.problems().first().toStdString();
             EXPECT_LE(s.problemsBrief().first().size(), 60);
@@ -147,6 +152,43 @@ TEST(SettingsFiles, GarbageIsKeptAsideAndDefaultsUsed)
         EXPECT_EQ(again.get("XOB_Skyvane", "Setup", "Emulator", "9"), "1");
         EXPECT_TRUE(again.problems().isEmpty());
     }
+}
+
+// A whole settings file with junk after its keys (a disk that lost the end
+// of a block, a crash of a tool that appended): every key of it is kept, the
+// damaged lines only are left out, and the new file is private.
+TEST(SettingsFiles, EveryReadableKeyOfADamagedFileIsKept)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("XOB_Skyvane.ini");
+    QByteArray text = "[Setup]\nEmulator=1\nHTMFile=/srv/station/wx.htm\nRefreshRead=2\n[Limit]\nWindCalm=12\n"
+                      "WindWindy=25\n[Window]\nPathName=/home/obs/data\nFileName=night\n";
+    const qsizetype whole = text.size();
+    for (int i = 0; i < 4096; ++i) text.append(char((i * 131 + 7) & 0xFF));
+    // a damaged line in the middle too: its key goes back to the default
+    text.insert(whole - qsizetype(strlen("FileName=night\n")), QByteArray("Cadinal01=N\x01\x02orth\n"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    SettingsStore s(dir.path());
+    EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "Emulator"), "1");
+    EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "HTMFile"), "/srv/station/wx.htm");
+    EXPECT_EQ(s.get("XOB_Skyvane", "Setup", "RefreshRead"), "2");
+    EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindCalm"), "12");
+    EXPECT_EQ(s.get("XOB_Skyvane", "Limit", "WindWindy"), "25");
+    EXPECT_EQ(s.get("XOB_Skyvane", "Window", "PathName"), "/home/obs/data");
+    EXPECT_EQ(s.get("XOB_Skyvane", "Window", "FileName"), "night");
+    EXPECT_FALSE(s.contains("XOB_Skyvane", "Window", "Cadinal01"));
+    EXPECT_GE(s.recovered("XOB_Skyvane"), 7);
+    ASSERT_EQ(s.problemsBrief().size(), 1);
+    EXPECT_TRUE(s.problemsBrief().first().startsWith("Settings file damaged")) << s.problemsBrief().first().toStdString();
+    EXPECT_LE(s.problemsBrief().first().size(), 60);
+    EXPECT_EQ(readAll(file + ".unreadable"), text);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(SettingsFiles, HandEditedFilesAreStillRead)

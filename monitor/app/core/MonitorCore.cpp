@@ -137,6 +137,9 @@ void MonitorCore::load()
     // the defaults are in place, and the user is told.
     const QStringList problems = store_.problemsBrief();
     if (!problems.isEmpty()) showStatus(problems.first(), colour::Red);
+    // A damaged file was kept aside: s62 stays for this run, so that whoever
+    // looks at the monitor in the morning still sees it.
+    setStandingCode(QStringLiteral("s62"), store_.damaged(QString::fromLatin1(kAppName)));
     notify();
 }
 

@@ -102,8 +102,23 @@ void TerminationSignals::drain()
 
 bool isFirstRun(const SettingsStore& store)
 {
-    return store.get(QString::fromLatin1(kAppName), QStringLiteral("Setup"), QStringLiteral("Emulator"), QStringLiteral("9"))
-        == QLatin1String("9");
+    // Settings taken over from a damaged file are not a first run, whether
+    // the marker was among them or not.
+    const QString app = QString::fromLatin1(kAppName);
+    return store.get(app, QStringLiteral("Setup"), QStringLiteral("Emulator"), QStringLiteral("9")) == QLatin1String("9")
+        && store.recovered(app) == 0;
+}
+
+bool personToAsk(bool visibleDisplay, bool autostartArgument)
+{
+    if (!visibleDisplay || autostartArgument) return false;
+    // Started by the bus for a client (activation), or by the session's
+    // autostart (a desktop coming back after a power cut): nobody waits at
+    // the screen for a question.
+    if (!qEnvironmentVariableIsEmpty("DBUS_STARTER_BUS_TYPE") || !qEnvironmentVariableIsEmpty("DBUS_STARTER_ADDRESS"))
+        return false;
+    if (!qEnvironmentVariableIsEmpty("DESKTOP_AUTOSTART_ID")) return false;
+    return true;
 }
 
 namespace {

@@ -59,6 +59,10 @@ private:
 
 // "Setup"/"Emulator" has never been written.
 bool isFirstRun(const SettingsStore& store);
+// Whether a question may wait for an answer at start: a display someone
+// looks at, and a start by a person, not by D-Bus activation, the session's
+// autostart or the --autostart argument.
+bool personToAsk(bool visibleDisplay, bool autostartArgument);
 
 // The updater downloads a new copy of itself as XOB_Updater_net; finish the
 // swap: the old updater becomes XOB_Updater_exe.old, the new one XOB_Updater.

@@ -78,7 +78,8 @@ QStringList LegendDialog::lines()
             QStringLiteral("i22 - Image File Path could not be created"),
             QStringLiteral("i23 - Image Files cannot be created"),
             QStringLiteral("i24 - Image Files FreeImage problem"), QString(),
-            QStringLiteral("s61 - Settings cannot be saved to the settings file")};
+            QStringLiteral("s61 - Settings cannot be saved to the settings file"),
+            QStringLiteral("s62 - Settings file damaged: kept aside, readable settings used")};
 }
 
 LegendDialog::LegendDialog(QWidget* parent) : QDialog(parent)

@@ -181,6 +181,33 @@ int configIndex(outputs::GraphId g)
 }
 } // namespace
 
+bool MonitorCore::graphImageUsable(int index) const
+{
+    for (outputs::GraphId id : outputs::kAllGraphs)
+        if (configIndex(id) == index) return graphs_.settings().generate[id];
+    return false;
+}
+
+bool MonitorCore::setGraphImage(int index, bool on)
+{
+    if (index < 0 || index >= GraphImageCount) return false;
+    if (on && !graphImageUsable(index)) on = false;
+    if (on && config_.graphImagePath.trimmed().isEmpty()) {
+        showMessage(QStringLiteral("Define the PATH"), MessageOk, QString());
+        on = false;
+    }
+    config_.graphImage[size_t(index)] = on;
+    notify();
+    return on;
+}
+
+void MonitorCore::setGraphGenerate(outputs::GraphId g, bool on)
+{
+    graphs_.settings().generate[g] = on;
+    if (!on) config_.graphImage[size_t(configIndex(g))] = false;
+    notify();
+}
+
 void MonitorCore::graphSettingsFromConfig()
 {
     outputs::GraphSettings& g = graphs_.settings();

@@ -85,6 +85,15 @@ public:
     // Something the settings hold may have changed: schedule the check.
     void settingsTouched();
 
+    // The graph and image boxes, one model for every view that shows them.
+    // Images: index as stored (Wind, Gust, Dir, Hum, Dew, Temp). An image box
+    // is usable only while its graph is drawn; unticking the graph unticks
+    // it; ticking it with no image folder asks for the folder and leaves it
+    // unticked. True when the box is ticked afterwards.
+    bool graphImageUsable(int index) const;
+    bool setGraphImage(int index, bool on);
+    void setGraphGenerate(outputs::GraphId g, bool on);
+
     // ---- Start and Stop -------------------------------------------------
     void startProcedure();
     void stopProcedure();

@@ -147,9 +147,25 @@ TEST(GraphWindow, ControlsFollowTheUser)
     EXPECT_FALSE(img->isChecked());
     EXPECT_FALSE(img->isEnabled());
     EXPECT_FALSE(rig.core->config().graphImage[ImageHum]);
+    // ... and its twin on the Files tab too, which can not be ticked alone
+    QCheckBox* twin = nullptr;
+    for (QCheckBox* b : window.findChildren<QCheckBox*>("GraphImageHum"))
+        if (b != img) twin = b;
+    ASSERT_NE(twin, nullptr);
+    ASSERT_NE(twin, img);
+    EXPECT_FALSE(twin->isChecked());
+    EXPECT_FALSE(twin->isEnabled());
     gen->click();
     EXPECT_TRUE(panel->pane(GraphHum)->isVisible());
     EXPECT_TRUE(img->isEnabled());
+    EXPECT_TRUE(twin->isEnabled());
+    twin->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(img->isChecked()) << "the twins show one box";
+    EXPECT_TRUE(rig.core->config().graphImage[ImageHum]);
+    twin->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(img->isChecked());
 
     // an image box without a folder asks for one and stays unticked
     QStringList messages;
@@ -158,6 +174,12 @@ TEST(GraphWindow, ControlsFollowTheUser)
     img->click();
     EXPECT_FALSE(img->isChecked());
     EXPECT_EQ(messages, QStringList{"Define the PATH"});
+    // the Files tab's box asks in the same way
+    twin->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(twin->isChecked());
+    EXPECT_FALSE(rig.core->config().graphImage[ImageHum]);
+    EXPECT_EQ(messages, (QStringList{"Define the PATH", "Define the PATH"}));
 
     // PNG / JPEG caption and the quality options
     panel->imageTypeBox()->click();

@@ -195,7 +195,7 @@ void MainWindow::build()
     statusBar()->addWidget(statusbar1_, 3);
     statusBar()->addWidget(statusbar2_, 1);
     setupControls_ << flgReadStation_ << flgUpload_ << npTimeout_ << swRole_[0] << swRole_[1] << dateFormat_[0] << dateFormat_[1];
-    for (QCheckBox* c : graphImage_) setupControls_ << c;
+    // the image boxes are enabled by their own rule (render)
 }
 
 QWidget* MainWindow::buildCurrentValues()
@@ -656,7 +656,13 @@ void MainWindow::bindConfig()
     connect(npTimeout_, &XOBGetNumber::validate, this, changed);
     connect(timeoutRead_, &XOBGetNumber::validate, this, changed);
     for (QRadioButton* b : {swRole_[0], swRole_[1], dateFormat_[0], dateFormat_[1]}) connect(b, &QRadioButton::toggled, this, changed);
-    for (QCheckBox* b : graphImage_) connect(b, &QCheckBox::toggled, this, changed);
+    // The image boxes follow the same rules as their twins on the graphs'
+    // tab: the core holds one model for both.
+    for (int i = 0; i < 6; ++i)
+        connect(graphImage_[i], &QCheckBox::clicked, this, [this, i](bool on) {
+            core_.setGraphImage(i, on);
+            render();
+        });
     connect(swRole_[0], &QRadioButton::toggled, this, [this] { if (!rendering_) core_.dispSwitchLabels(); });
     connect(emulatorFlag_, &QCheckBox::clicked, this, [this](bool on) { core_.setEmulator(on); });
 }
@@ -671,7 +677,6 @@ void MainWindow::pullConfig()
     c.timeoutRead = timeoutRead_->value();
     c.swRole = swRole_[1]->isChecked() ? 1 : 0;
     c.dateFormat = dateFormat_[1]->isChecked() ? 1 : 0;
-    for (int i = 0; i < 6; ++i) c.graphImage[i] = graphImage_[i]->isChecked();
 }
 
 void MainWindow::scheduleRender()
@@ -699,7 +704,10 @@ void MainWindow::render()
     swRole_[c.swRole == 1 ? 1 : 0]->setChecked(true);
     dateFormat_[c.dateFormat == 1 ? 1 : 0]->setChecked(true);
     emulatorFlag_->setChecked(c.emulator);
-    for (int i = 0; i < 6; ++i) graphImage_[i]->setChecked(c.graphImage[i]);
+    for (int i = 0; i < 6; ++i) {
+        graphImage_[i]->setChecked(c.graphImage[i]);
+        graphImage_[i]->setEnabled(s.setupEnabled && core_.graphImageUsable(i));
+    }
     conditionsTabs_->render();
     conditionsTabs_->setEditable(s.setupEnabled);
     graphPanel_->render();

@@ -160,7 +160,7 @@ void GraphPanel::render()
     for (GraphId g : kAllGraphs) {
         generate_[g]->setChecked(s.generate[g]);
         image_[g]->setChecked(c.graphImage[size_t(configImageIndex(g))]);
-        image_[g]->setEnabled(editable && s.generate[g]);
+        image_[g]->setEnabled(editable && core_.graphImageUsable(configImageIndex(g)));
         panes_[g]->setVisible(s.generate[g]);
         for (int b = 0; b < 3; ++b)
             if (colours_[g][size_t(b)]) paintBox(colours_[g][size_t(b)], s.colours[g][size_t(b)]);
@@ -196,19 +196,14 @@ void GraphPanel::showSpan()
 
 void GraphPanel::generateClicked(GraphId g, bool on)
 {
-    core_.graphs().settings().generate[g] = on;
-    if (!on) core_.config().graphImage[size_t(configImageIndex(g))] = false;
+    core_.setGraphGenerate(g, on);
     render();
     emit configEdited();
 }
 
 void GraphPanel::imageClicked(GraphId g, bool on)
 {
-    if (on && core_.config().graphImagePath.trimmed().isEmpty()) {
-        core_.showMessage(QStringLiteral("Define the PATH"), MessageOk, QString());
-        on = false;
-    }
-    core_.config().graphImage[size_t(configImageIndex(g))] = on;
+    core_.setGraphImage(configImageIndex(g), on);
     render();
     emit configEdited();
 }

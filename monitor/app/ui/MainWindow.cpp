@@ -3,6 +3,7 @@
 
 #include "ConditionsTabs.h"
 #include "GraphPanel.h"
+#include "EditWatch.h"
 #include "FileStructDialog.h"
 #include "Dialogs.h"
 #include "LampWidget.h"
@@ -92,6 +93,8 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     // The position and the selected tab live in the window: every save,
     // the timed ones too, takes them from here.
     core_.setBeforeSave([this] { savePosition(); });
+    // Edits in this window and in every dialog opened from it.
+    new EditWatch(core_, this);
     connect(ssTab1_, &QTabWidget::currentChanged, this, [this](int i) {
         if (i < 0) return;
         core_.config().window.ssTab[0] = i;

@@ -10,6 +10,7 @@
 #include "SettingsSchema.h"
 
 #include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -364,4 +365,112 @@ TEST(SettingsPersistence, NoJpegQualitySelectedStaysNone)
     store.deleteApplication(kApp);
     rig.core->load();
     EXPECT_EQ(rig.core->graphs().settings().quality, outputs::JpegQuality::Normal);
+}
+
+namespace {
+
+struct RealMonitor {
+    QProcess process;
+    bool start(const PrivateBus& bus, const QString& dir)
+    {
+        QProcessEnvironment env = bus.environment();
+        env.insert("SKYVANE_SETTINGS_DIR", dir);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Skyvane", {});
+        return process.waitForStarted(5000);
+    }
+    void kill9()
+    {
+        ::kill(pid_t(process.processId()), SIGKILL);
+        process.waitForFinished(10000);
+    }
+    ~RealMonitor()
+    {
+        if (process.state() != QProcess::NotRunning) kill9();
+    }
+};
+
+// The value a walk lets: unlike the current one, and within the rules
+// (thresholds keep their order when each moves up by a half).
+QVariant walkedValue(const QVariant& now, const QString& member)
+{
+    // the read period is one of the period list's items
+    if (member == "ReadCycle") return now.toInt() == 5 ? 10 : 5;
+    switch (now.metaType().id()) {
+    case QMetaType::Double: return now.toDouble() + 0.5;
+    case QMetaType::Int: return member.startsWith("Color") ? QVariant((now.toInt() + 0x010203) & 0xFFFFFF) : QVariant(now.toInt() + 3);
+    case QMetaType::QString: return now.toString() + " walked";
+    default: return {};
+    }
+}
+
+} // namespace
+
+// Every setting a client can change, let on the running program, survives a
+// SIGKILL a second and a half later: the program restarted on the same
+// folder gives the let value back.
+TEST(SettingsPersistence, EveryClassLetSurvivesAKill)
+{
+    PrivateBus bus;
+    ASSERT_TRUE(bus.isRunning()) << bus.error().toStdString();
+    QTemporaryDir dir;
+    {
+        SettingsStore store(dir.path());
+        store.save(kApp, "Setup", "Emulator", "1");
+    }
+    QDBusConnection conn = bus.connection(QStringLiteral("client"));
+    auto connect = [&](RealMonitor& m) -> std::unique_ptr<automation::LateBoundObject> {
+        if (!m.start(bus, dir.path())) return nullptr;
+        if (!waitFor([&] { return conn.interface()->isServiceRegistered("XOB_Skyvane.Nephor").value(); }, 15000)) return nullptr;
+        QString error;
+        return automation::LateBoundObject::create(conn, "XOB_Skyvane.Nephor", 15000, &error);
+    };
+    // The members a client may change at any time (the guarded ones belong
+    // to the sensor server and need it), the window position aside.
+    QStringList members;
+    {
+        QFile f(qEnvironmentVariable("SKYVANE_SOURCE_DIR") + "/monitor/automation/NephorClass.cpp");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        for (const QByteArray& raw : f.readAll().split('\n')) {
+            const QString line = QString::fromUtf8(raw);
+            if (!line.startsWith("prop ") || line.contains("guarded") || line.contains("fwd")) continue;
+            const QString name = line.mid(5).trimmed().section(' ', 0, 0);
+            if (name.startsWith("Window") || name.startsWith("XOB_Speed") || name.startsWith("XOB_Temperature")) continue;
+            members << name;
+        }
+    }
+    ASSERT_GT(members.size(), 40);
+
+    QMap<QString, QVariant> let;
+    {
+        RealMonitor m;
+        auto client = connect(m);
+        ASSERT_NE(client, nullptr);
+        for (const QString& member : std::as_const(members)) {
+            const automation::CallResult now = client->get(member);
+            ASSERT_TRUE(now.ok()) << member.toStdString() << ": " << now.error.toStdString();
+            const QVariant v = walkedValue(now.value, member);
+            if (!v.isValid()) continue;
+            if (client->let(member, v).ok()) let[member] = v;
+        }
+        ASSERT_GT(let.size(), 40);
+        // the last change is a second old, and then some
+        const QDeadlineTimer settle(1500);
+        waitFor([&] { return settle.hasExpired(); }, 3000);
+        client.reset();
+        m.kill9();
+    }
+    RealMonitor again;
+    auto client = connect(again);
+    ASSERT_NE(client, nullptr);
+    for (auto it = let.cbegin(); it != let.cend(); ++it) {
+        const automation::CallResult back = client->get(it.key());
+        ASSERT_TRUE(back.ok()) << it.key().toStdString();
+        if (it.value().metaType().id() == QMetaType::Double)
+            EXPECT_NEAR(back.value.toDouble(), it.value().toDouble(), 1e-9) << it.key().toStdString();
+        else
+            EXPECT_EQ(back.value.toString().toStdString(), it.value().toString().toStdString()) << it.key().toStdString();
+    }
 }

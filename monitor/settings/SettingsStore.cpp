@@ -3,13 +3,18 @@
 #include "Format.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace skyvane {
 
@@ -84,6 +89,70 @@ QByteArray salvageIni(const QByteArray& data, int& keys)
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
+// The settings library writes a changed object by itself from the event
+// loop; here only sync() writes, so that every write is checked.
+class NoAutoSync : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::UpdateRequest; }
+};
+
+QSettings* makeSettings(const QString& file)
+{
+    static NoAutoSync* filter = new NoAutoSync; // lives as long as the program
+    auto* s = new QSettings(file, QSettings::IniFormat);
+    s->installEventFilter(filter);
+    return s;
+}
+
+// Every key and value a settings object holds.
+QMap<QString, QVariant> contentOf(QSettings& s)
+{
+    QMap<QString, QVariant> m;
+    const QStringList keys = s.allKeys();
+    for (const QString& k : keys) m.insert(k, s.value(k));
+    return m;
+}
+
+// Bytes free for us in the folder of path; -1 when unknown.
+qint64 freeBytes(const QString& path)
+{
+    struct statvfs st {};
+    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &st) != 0) return -1;
+    return qint64(st.f_bavail) * qint64(st.f_frsize);
+}
+
+// Puts bytes back as the file's whole content: through a temporary file
+// when there is room for one, else in place (the room the cut file left).
+bool restoreFile(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray temp = native + ".restore";
+    const auto writeAll = [&](int fd) {
+        const char* p = bytes.constData();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, p, size_t(left));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            p += n;
+            left -= n;
+        }
+        return ::fsync(fd) == 0 || errno == EINVAL;
+    };
+    int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const bool ok = writeAll(fd);
+        ::close(fd);
+        if (ok && ::rename(temp.constData(), native.constData()) == 0) return true;
+        ::unlink(temp.constData());
+    }
+    fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = writeAll(fd) && ::ftruncate(fd, off_t(bytes.size())) == 0;
+    ::close(fd);
+    return ok;
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(QString root) : root_(std::move(root)) {}
@@ -107,7 +176,7 @@ QSettings& SettingsStore::settings(const QString& application) const
 {
     const QString id = application.toLower();
     auto it = open_.find(id);
-    if (it == open_.end()) it = open_.emplace(id, std::make_unique<QSettings>(openFile(application), QSettings::IniFormat)).first;
+    if (it == open_.end()) it = open_.emplace(id, std::unique_ptr<QSettings>(makeSettings(openFile(application)))).first;
     return *it->second;
 }
 
@@ -303,19 +372,56 @@ bool SettingsStore::sync()
             QFile f(file);
             if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly)) f.close();
         }
-        s->sync();
+        // A full disk must never cost the file: this version of the
+        // settings library can rename a cut temporary file over the old one
+        // when its last write fails. So a save that can not fit is not tried,
+        // and a save is read back and undone when it did not arrive whole.
+        const QMap<QString, QVariant> held = contentOf(*s);
+        qint64 needed = 4096;
+        for (auto it = held.cbegin(); it != held.cend(); ++it) needed += 2 * (it.key().size() + it.value().toString().size()) + 8;
+        const qint64 room = freeBytes(file);
+        bool saved = false;
+        if (room < 0 || room >= needed) {
+            const QByteArray before = lastGood_.count(id) ? lastGood_[id] : readWhole(file);
+            s->sync();
+            QSettings back(file, QSettings::IniFormat);
+            saved = s->status() == QSettings::NoError && contentOf(back) == held;
+            if (saved) {
+                lastGood_[id] = readWhole(file);
+            } else if (!before.isEmpty() && readWhole(file) != before) {
+                restoreFile(file, before);
+            }
+        }
+        if (!saved) {
+            // The library remembers its first error for good and then never
+            // writes again: what it holds moves to a fresh object, which the
+            // next sync writes whole.
+            std::unique_ptr<QSettings> fresh(makeSettings(file));
+            fresh->clear();
+            for (auto it = held.cbegin(); it != held.cend(); ++it) fresh->setValue(it.key(), it.value());
+            s = std::move(fresh);
+        }
         const QFileInfo fi(file);
         // A file of an older run may still be readable by others.
         constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
                                                     | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
         if (fi.isFile() && (QFile::permissions(file) & others)) QFile::setPermissions(file, kOwnerOnly);
-        if (s->status() != QSettings::NoError) {
+        if (!saved) {
             ok = false;
             report(id, QStringLiteral("The settings could not be saved to %1.").arg(file),
                    QStringLiteral("Settings could not be saved"));
+        } else if (problems_.count(id) && problems_[id].second == QLatin1String("Settings could not be saved")) {
+            problems_.erase(id);
         }
     }
     return ok;
+}
+
+QByteArray SettingsStore::readWhole(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.read(kMaxIniBytes + 1);
 }
 
 QStringList SettingsStore::problems() const

@@ -92,6 +92,9 @@ private:
     mutable std::unique_ptr<QTemporaryDir> scratchDir_;
     mutable std::map<QString, std::pair<QString, QString>> problems_; // text, brief
     mutable std::map<QString, int> recovered_;
+    // Each file as last written whole, to put back a save that was cut.
+    std::map<QString, QByteArray> lastGood_;
+    static QByteArray readWhole(const QString& file);
 };
 
 // Typed views of stored strings, as the store has always encoded them.

@@ -12,8 +12,11 @@ std::atomic<int> busCounter{0};
 
 // A session-type bus that lets every client own names and talk to every
 // other; no service activation, so nothing is started behind a test's back.
-QString config(const QString& dir)
+QString config(const QString& dir, bool anyUser)
 {
+    // A program run as another user (the permission tests run the monitor as
+    // an unprivileged one) may join only when the test asks for it.
+    const QString users = anyUser ? QStringLiteral("    <allow user=\"*\"/>\n") : QString();
     return QStringLiteral(
                "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
@@ -23,16 +26,17 @@ QString config(const QString& dir)
                "  <listen>unix:dir=%1</listen>\n"
                "  <auth>EXTERNAL</auth>\n"
                "  <policy context=\"default\">\n"
+               "%2"
                "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
                "    <allow eavesdrop=\"true\"/>\n"
                "    <allow own=\"*\"/>\n"
                "  </policy>\n"
                "</busconfig>\n")
-        .arg(dir.toHtmlEscaped());
+        .arg(dir.toHtmlEscaped(), users);
 }
 } // namespace
 
-PrivateBus::PrivateBus() : dir_(QStringLiteral("/tmp/skyvane-bus-XXXXXX"))
+PrivateBus::PrivateBus(Users users) : dir_(QStringLiteral("/tmp/skyvane-bus-XXXXXX"))
 {
     prefix_ = QStringLiteral("skyvane-private-bus-%1-").arg(busCounter.fetch_add(1));
     if (!dir_.isValid()) {
@@ -46,11 +50,12 @@ PrivateBus::PrivateBus() : dir_(QStringLiteral("/tmp/skyvane-bus-XXXXXX"))
     }
     const QString conf = dir_.filePath(QStringLiteral("bus.conf"));
     QFile f(conf);
-    if (!f.open(QIODevice::WriteOnly) || f.write(config(dir_.path()).toUtf8()) < 0) {
+    if (!f.open(QIODevice::WriteOnly) || f.write(config(dir_.path(), users == Users::Any).toUtf8()) < 0) {
         error_ = QStringLiteral("can not write %1").arg(conf);
         return;
     }
     f.close();
+    if (users == Users::Any) QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFile::ExeOther | QFile::ReadOther);
     daemon_.setProgram(daemon);
     daemon_.setArguments({QStringLiteral("--config-file=") + conf, QStringLiteral("--nofork"), QStringLiteral("--print-address")});
     daemon_.setProcessChannelMode(QProcess::SeparateChannels);

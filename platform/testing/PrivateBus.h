@@ -20,8 +20,11 @@ namespace skyvane::testing {
 
 class PrivateBus {
 public:
+    // Who may connect: this user only, or any local user (a program the test
+    // runs as an unprivileged user).
+    enum class Users { ThisUser, Any };
     // Starts the daemon and waits (a few seconds at most) for its address.
-    PrivateBus();
+    explicit PrivateBus(Users users = Users::ThisUser);
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;

@@ -121,36 +121,31 @@ qint64 freeBytes(const QString& path)
     return qint64(st.f_bavail) * qint64(st.f_frsize);
 }
 
-// Puts bytes back as the file's whole content: through a temporary file
-// when there is room for one, else in place (the room the cut file left).
+// Puts bytes back as the file's whole content through a temporary file;
+// false, leaving the file as it is, when there is no room even for that.
 bool restoreFile(const QString& path, const QByteArray& bytes)
 {
     const QByteArray native = QFile::encodeName(path);
     const QByteArray temp = native + ".restore";
-    const auto writeAll = [&](int fd) {
-        const char* p = bytes.constData();
-        qsizetype left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, p, size_t(left));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) {
             p += n;
             left -= n;
         }
-        return ::fsync(fd) == 0 || errno == EINVAL;
-    };
-    int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        const bool ok = writeAll(fd);
-        ::close(fd);
-        if (ok && ::rename(temp.constData(), native.constData()) == 0) return true;
-        ::unlink(temp.constData());
     }
-    fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = writeAll(fd) && ::ftruncate(fd, off_t(bytes.size())) == 0;
+    ok = ok && (::fsync(fd) == 0 || errno == EINVAL);
     ::close(fd);
-    return ok;
+    if (ok && ::rename(temp.constData(), native.constData()) == 0) return true;
+    ::unlink(temp.constData());
+    return false;
 }
 
 } // namespace
@@ -382,12 +377,22 @@ bool SettingsStore::sync()
         const qint64 room = freeBytes(file);
         bool saved = false;
         if (room < 0 || room >= needed) {
-            const QByteArray before = lastGood_.count(id) ? lastGood_[id] : readWhole(file);
+            // The old file stays reachable under a second name while the new
+            // one is written (a link costs no space): a cut save is undone by
+            // renaming it back, exactly as it was.
+            const QByteArray native = QFile::encodeName(file);
+            const QByteArray keep = native + ".previous";
+            ::unlink(keep.constData());
+            const bool kept = QFileInfo::exists(file) && ::link(native.constData(), keep.constData()) == 0;
+            const QByteArray before = kept ? QByteArray() : lastGood_.count(id) ? lastGood_[id] : readWhole(file);
             s->sync();
             QSettings back(file, QSettings::IniFormat);
             saved = s->status() == QSettings::NoError && contentOf(back) == held;
             if (saved) {
+                if (kept) ::unlink(keep.constData());
                 lastGood_[id] = readWhole(file);
+            } else if (kept) {
+                ::rename(keep.constData(), native.constData());
             } else if (!before.isEmpty() && readWhole(file) != before) {
                 restoreFile(file, before);
             }

@@ -93,8 +93,8 @@ int main(int argc, char** argv)
     // started unattended runs on the defaults and publishes its class.
     if (personToAsk(hasVisibleDisplay(), autostart)) {
         if (!passFirstRun(store)) return 0;
-    } else if (isFirstRun(store)) {
-        std::fprintf(stderr, "XOB_Skyvane: no settings yet (%s): running with the defaults.\n", qPrintable(store.root()));
+    } else {
+        noteFirstRunWithoutQuestions(store);
     }
 
     const QString programDir = QCoreApplication::applicationDirPath();

@@ -104,6 +104,14 @@ QSettings* makeSettings(const QString& file)
     return s;
 }
 
+// A file of an older run may still be readable by others.
+void fixPermissions(const QString& file)
+{
+    constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                                | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (QFileInfo(file).isFile() && (QFile::permissions(file) & others)) QFile::setPermissions(file, kOwnerOnly);
+}
+
 // Every key and value a settings object holds.
 QMap<QString, QVariant> contentOf(QSettings& s)
 {
@@ -119,33 +127,6 @@ qint64 freeBytes(const QString& path)
     struct statvfs st {};
     if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &st) != 0) return -1;
     return qint64(st.f_bavail) * qint64(st.f_frsize);
-}
-
-// Puts bytes back as the file's whole content through a temporary file;
-// false, leaving the file as it is, when there is no room even for that.
-bool restoreFile(const QString& path, const QByteArray& bytes)
-{
-    const QByteArray native = QFile::encodeName(path);
-    const QByteArray temp = native + ".restore";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    bool ok = true;
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) {
-            p += n;
-            left -= n;
-        }
-    }
-    ok = ok && (::fsync(fd) == 0 || errno == EINVAL);
-    ::close(fd);
-    if (ok && ::rename(temp.constData(), native.constData()) == 0) return true;
-    ::unlink(temp.constData());
-    return false;
 }
 
 } // namespace
@@ -307,21 +288,26 @@ void SettingsStore::save(const QString& application, const QString& section, con
         path = g + QLatin1Char('/') + key;
     }
     s.setValue(path, value);
+    dirty_.insert(application.toLower());
 }
 
 void SettingsStore::deleteKey(const QString& application, const QString& section, const QString& key)
 {
     QSettings& s = settings(application);
     const QString path = findKey(s, section, key);
-    if (!path.isEmpty()) s.remove(path);
+    if (path.isEmpty()) return;
+    s.remove(path);
+    dirty_.insert(application.toLower());
 }
 
 void SettingsStore::deleteSection(const QString& application, const QString& section)
 {
     QSettings& s = settings(application);
     const QString g = findSection(s, section);
-    if (!g.isEmpty()) s.remove(g);
-    s.sync();
+    if (g.isEmpty()) return;
+    s.remove(g);
+    dirty_.insert(application.toLower());
+    sync();
 }
 
 void SettingsStore::deleteApplication(const QString& application)
@@ -331,6 +317,7 @@ void SettingsStore::deleteApplication(const QString& application)
     s.clear();
     s.sync();
     open_.erase(application.toLower());
+    dirty_.erase(application.toLower());
     // A file we were not allowed to write is not ours to delete either.
     if (!scratch_.erase(application.toLower())) QFile::remove(file);
 }
@@ -360,6 +347,10 @@ bool SettingsStore::sync()
             continue;
         }
         const QString file = s->fileName();
+        if (!dirty_.count(id)) {
+            fixPermissions(file);
+            continue;
+        }
         // QSettings replaces the file through a temporary file and a rename,
         // keeping the permissions of the file it replaces: a new file is made
         // private first, so the password is never readable by others.
@@ -384,18 +375,11 @@ bool SettingsStore::sync()
             const QByteArray keep = native + ".previous";
             ::unlink(keep.constData());
             const bool kept = QFileInfo::exists(file) && ::link(native.constData(), keep.constData()) == 0;
-            const QByteArray before = kept ? QByteArray() : lastGood_.count(id) ? lastGood_[id] : readWhole(file);
             s->sync();
             QSettings back(file, QSettings::IniFormat);
             saved = s->status() == QSettings::NoError && contentOf(back) == held;
-            if (saved) {
-                if (kept) ::unlink(keep.constData());
-                lastGood_[id] = readWhole(file);
-            } else if (kept) {
-                ::rename(keep.constData(), native.constData());
-            } else if (!before.isEmpty() && readWhole(file) != before) {
-                restoreFile(file, before);
-            }
+            if (saved) ::unlink(keep.constData());
+            else if (kept) ::rename(keep.constData(), native.constData());
         }
         if (!saved) {
             // The library remembers its first error for good and then never
@@ -406,11 +390,8 @@ bool SettingsStore::sync()
             for (auto it = held.cbegin(); it != held.cend(); ++it) fresh->setValue(it.key(), it.value());
             s = std::move(fresh);
         }
-        const QFileInfo fi(file);
-        // A file of an older run may still be readable by others.
-        constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
-                                                    | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-        if (fi.isFile() && (QFile::permissions(file) & others)) QFile::setPermissions(file, kOwnerOnly);
+        fixPermissions(file);
+        if (saved) dirty_.erase(id);
         if (!saved) {
             ok = false;
             report(id, QStringLiteral("The settings could not be saved to %1.").arg(file),
@@ -422,12 +403,6 @@ bool SettingsStore::sync()
     return ok;
 }
 
-QByteArray SettingsStore::readWhole(const QString& file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.read(kMaxIniBytes + 1);
-}
 
 QStringList SettingsStore::problems() const
 {
@@ -466,12 +441,12 @@ bool SettingsStore::writable(const QString& application) const
 
 void SettingsStore::reload(const QString& application)
 {
-    auto it = open_.find(application.toLower());
-    if (it != open_.end()) {
-        it->second->sync();
-        open_.erase(it);
-        scratch_.erase(application.toLower());
-    }
+    const QString id = application.toLower();
+    if (!open_.count(id)) return;
+    if (dirty_.count(id)) sync();
+    open_.erase(id);
+    scratch_.erase(id);
+    dirty_.erase(id);
 }
 
 namespace settings_codec {

@@ -26,6 +26,7 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <set>
 #include <memory>
 
 class QSettings;
@@ -92,9 +93,8 @@ private:
     mutable std::unique_ptr<QTemporaryDir> scratchDir_;
     mutable std::map<QString, std::pair<QString, QString>> problems_; // text, brief
     mutable std::map<QString, int> recovered_;
-    // Each file as last written whole, to put back a save that was cut.
-    std::map<QString, QByteArray> lastGood_;
-    static QByteArray readWhole(const QString& file);
+    // Applications with changes not yet written.
+    std::set<QString> dirty_;
 };
 
 // Typed views of stored strings, as the store has always encoded them.

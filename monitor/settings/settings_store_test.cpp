@@ -79,6 +79,13 @@ QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+// A small settings file of the user's, as the permission cases start from.
+bool writeIni(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write("[Limit]\nWindCalm=12\n") > 0;
+}
+
 } // namespace
 
 TEST(SettingsFiles, NewAndOlderFilesArePrivateToTheUser)
@@ -260,11 +267,7 @@ TEST(SettingsFiles, ReadOnlyFileIsReadAndSavingSaysItFailed)
     ASSERT_TRUE(skyvane::testing::handToUnprivilegedUser(dir.path()));
     const QByteArray seen = skyvane::testing::asUnprivilegedUser([&] {
         const QString file = dir.filePath("XOB_Skyvane.ini");
-        {
-            QFile f(file);
-            if (!f.open(QIODevice::WriteOnly)) return QByteArray("!cannot write the file");
-            f.write("[Limit]\nWindCalm=12\n");
-        }
+        if (!writeIni(file)) return QByteArray("!cannot write the file");
         QFile::setPermissions(file, QFile::ReadOwner);
         SettingsStore s(dir.path());
         QByteArray out = "get " + s.get("XOB_Skyvane", "Limit", "WindCalm").toUtf8() + "\n";
@@ -283,11 +286,7 @@ TEST(SettingsFiles, UnreadableFileIsNeitherReadNorOverwritten)
     ASSERT_TRUE(skyvane::testing::handToUnprivilegedUser(dir.path()));
     const QByteArray seen = skyvane::testing::asUnprivilegedUser([&] {
         const QString file = dir.filePath("XOB_Skyvane.ini");
-        {
-            QFile f(file);
-            if (!f.open(QIODevice::WriteOnly)) return QByteArray("!cannot write the file");
-            f.write("[Limit]\nWindCalm=12\n");
-        }
+        if (!writeIni(file)) return QByteArray("!cannot write the file");
         QFile::setPermissions(file, QFileDevice::Permissions());
         QByteArray out;
         {

@@ -153,7 +153,7 @@ void MonitorCore::save()
     const bool ok = store_.sync();
     if (ok) {
         savedSettings_ = schema_.snapshot();
-        if (saveFailing_) showStatus(QStringLiteral("Settings saved again"), colour::Green);
+        if (saveFailing()) showStatus(QStringLiteral("Settings saved again"), colour::Green);
         saveTimer_->setInterval(kSaveDelayMs);
     } else {
         // The file on disk is the old one, whole: the store never writes over
@@ -164,7 +164,6 @@ void MonitorCore::save()
         saveTimer_->setInterval(kSaveRetryMs);
         saveTimer_->start();
     }
-    saveFailing_ = !ok;
     setStandingCode(QStringLiteral("s61"), !ok);
 }
 
@@ -328,7 +327,7 @@ void MonitorCore::saveIfChanged()
     if (beforeSave_) beforeSave_();
     configFromGraphSettings();
     configFromUploads();
-    if (saveFailing_ || schema_.snapshot() != savedSettings_) save();
+    if (saveFailing() || schema_.snapshot() != savedSettings_) save();
 }
 
 // ---- status, code line, messages ------------------------------------------

@@ -289,7 +289,7 @@ private:
     std::unique_ptr<ClockTimer> saveTimer_;
     std::function<void()> beforeSave_;
     QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
-    bool saveFailing_ = false;
+    bool saveFailing() const { return standingCodes_.contains(QStringLiteral("s61")); }
     // Codes of problems that last beyond one check (settings that can not be
     // saved, data lines that can not be written): shown after the codes of
     // the last check until the problem clears.

@@ -109,6 +109,12 @@ bool isFirstRun(const SettingsStore& store)
         && store.recovered(app) == 0;
 }
 
+void noteFirstRunWithoutQuestions(const SettingsStore& store)
+{
+    if (isFirstRun(store))
+        std::fprintf(stderr, "XOB_Skyvane: no settings yet (%s): running with the defaults.\n", qPrintable(store.root()));
+}
+
 bool personToAsk(bool visibleDisplay, bool autostartArgument)
 {
     if (!visibleDisplay || autostartArgument) return false;

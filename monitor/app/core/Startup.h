@@ -63,6 +63,9 @@ bool isFirstRun(const SettingsStore& store);
 // looks at, and a start by a person, not by D-Bus activation, the session's
 // autostart or the --autostart argument.
 bool personToAsk(bool visibleDisplay, bool autostartArgument);
+// Says on standard error that a first run goes on with the defaults, when
+// nobody is asked the first-run questions.
+void noteFirstRunWithoutQuestions(const SettingsStore& store);
 
 // The updater downloads a new copy of itself as XOB_Updater_net; finish the
 // swap: the old updater becomes XOB_Updater_exe.old, the new one XOB_Updater.

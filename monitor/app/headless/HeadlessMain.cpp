@@ -67,8 +67,7 @@ int runHeadless(int argc, char** argv)
                      qPrintable(instance.error()));
         return 3;
     }
-    if (isFirstRun(store))
-        std::fprintf(stderr, "XOB_Skyvane: no settings yet (%s): running with the defaults.\n", qPrintable(store.root()));
+    noteFirstRunWithoutQuestions(store);
 
     const QString programDir = QCoreApplication::applicationDirPath();
     completeUpdaterHandOver(programDir);

@@ -8,6 +8,7 @@
 #include "WaitFor.h"
 #include "Automation.h"
 #include "MonitorConfig.h"
+#include "MonitorProcess.h"
 #include "PrivateBus.h"
 #include "SensorStandIn.h"
 #include "SettingsStore.h"
@@ -37,24 +38,12 @@ using namespace skyvane::testing;
 
 namespace {
 
-constexpr const char* kProgId = "XOB_Skyvane.Nephor";
 const QString kApp = QString::fromLatin1(kAppName);
 
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeStation(const QString& path)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    const QDateTime now = QDateTime::currentDateTime();
-    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\nWindDirection,,NNE\n"
-                           "RainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\nDewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                .arg(now.toString("dd/MM/yy"), now.toString("hh:mm:ss"))
-                .toUtf8());
 }
 
 // The settings of a monitor that writes every output into the given folders
@@ -73,66 +62,31 @@ void writeSettings(const QString& settingsDir, const QString& station, const QSt
     store.sync();
 }
 
-// The headless monitor as a child process, as an unprivileged user on
-// request (when this process is root), with a fast read cycle.
-struct Headless {
-    QProcess process;
-    QByteArray err;
+// The headless monitor with a fast read cycle, as an unprivileged user on
+// request (when this process is root).
+bool startHeadless(MonitorProcess& m, const PrivateBus& bus, const QString& settingsDir, bool unprivileged)
+{
+    QProcessEnvironment extra;
+    extra.insert("SKYVANE_TEST_READ_INTERVAL_MS", "250");
+    extra.insert("HOME", settingsDir);
+    return m.start(bus, settingsDir, {"--headless"}, extra, unprivileged);
+}
 
-    bool start(const PrivateBus& bus, const QString& settingsDir, bool unprivileged)
-    {
-        QProcessEnvironment env = bus.environment();
-        env.insert("SKYVANE_SETTINGS_DIR", settingsDir);
-        env.insert("SKYVANE_TEST_READ_INTERVAL_MS", "250");
-        env.insert("SKYVANE_HTTP_PORT", "0");
-        env.insert("HOME", settingsDir);
-        process.setProcessEnvironment(env);
-        if (unprivileged && !permissionsBindUs()) {
-            process.setChildProcessModifier([] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedId) != 0 || ::setuid(kUnprivilegedId) != 0)
-                    ::_exit(120);
-            });
-        }
-        process.start(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Skyvane", {"--headless"});
-        return process.waitForStarted(5000);
-    }
-    // What the monitor logged so far.
-    QString log()
-    {
-        err += process.readAllStandardError();
-        return QString::fromLocal8Bit(err);
-    }
-    // The last code line logged ("(none)" when it is empty).
-    QString lastCodes()
-    {
-        const QStringList lines = log().split('\n');
-        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-            if (it->contains(" codes: ")) return it->section(" codes: ", 1);
-        return {};
-    }
-    bool waitForCodes(const std::function<bool(const QString&)>& ok, int ms)
-    {
-        return waitFor([&] { return ok(lastCodes()); }, ms);
-    }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning) return;
-        ::kill(pid_t(process.processId()), SIGTERM);
-        if (!process.waitForFinished(15000)) process.kill();
-        process.waitForFinished(5000);
-        log();
-    }
-    ~Headless() { stop(); }
-};
+// The last code line the headless monitor logged ("(none)" when empty).
+QString lastCodes(MonitorProcess& m)
+{
+    const QStringList lines = m.log().split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+        if (it->contains(" codes: ")) return it->section(" codes: ", 1);
+    return {};
+}
+
+bool waitForCodes(MonitorProcess& m, const std::function<bool(const QString&)>& ok, int ms)
+{
+    return waitFor([&] { return ok(lastCodes(m)); }, ms);
+}
 
 bool has(const QString& codes, const char* code) { return codes.split(' ', Qt::SkipEmptyParts).contains(code); }
-
-std::unique_ptr<automation::LateBoundObject> attach(QDBusConnection& conn)
-{
-    if (!waitFor([&] { return conn.interface()->isServiceRegistered(kProgId).value(); }, 20000)) return nullptr;
-    QString error;
-    return automation::LateBoundObject::create(conn, kProgId, 10000, &error);
-}
 
 // A tmpfs of the given size at path, unmounted with the object.
 struct SmallDisk {
@@ -183,7 +137,7 @@ TEST(HostileDisk, FoldersAndFilesThatMayNotBeWritten)
     const QString settings = dir.filePath("settings");
     const QString out = dir.filePath("out");
     for (const QString& d : {settings, out, out + "/data", out + "/ccd", out + "/images"}) ASSERT_TRUE(QDir().mkpath(d));
-    writeStation(dir.filePath("station.csv"));
+    ASSERT_TRUE(writeCalmStation(dir.filePath("station.csv")));
     writeSettings(settings, dir.filePath("station.csv"), out);
     const QString file = settings + "/XOB_Skyvane.ini";
     // the settings folder and the data folder belong to the monitor's user;
@@ -196,23 +150,23 @@ TEST(HostileDisk, FoldersAndFilesThatMayNotBeWritten)
         ASSERT_TRUE(QFile::setPermissions(d, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
     const QByteArray before = readAll(file);
 
-    Headless m;
-    ASSERT_TRUE(m.start(bus, settings, true));
+    MonitorProcess m;
+    ASSERT_TRUE(startHeadless(m, bus, settings, true));
     QDBusConnection conn = bus.connection("client");
-    auto client = attach(conn);
+    auto client = attachToMonitor(conn);
     ASSERT_NE(client, nullptr) << m.log().toStdString();
-    EXPECT_TRUE(m.waitForCodes([](const QString& c) { return has(c, "c51") || has(c, "i23"); }, 15000)) << m.log().toStdString();
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return has(c, "c51") || has(c, "i23"); }, 15000)) << m.log().toStdString();
     EXPECT_TRUE(m.log().contains("read-only")) << m.log().toStdString();
 
     // a change that can not be saved says so, and stays in force
     ASSERT_TRUE(client->let("XOB_SafeDelayValue", 55).ok());
-    EXPECT_TRUE(m.waitForCodes([](const QString& c) { return has(c, "s61"); }, 10000)) << m.log().toStdString();
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return has(c, "s61"); }, 10000)) << m.log().toStdString();
     const automation::CallResult delay = client->get("XOB_SafeDelayValue");
     ASSERT_TRUE(delay.ok());
     EXPECT_EQ(delay.value.toInt(), 55);
     EXPECT_TRUE(client->get("Condition_Cloud").ok()) << "the class stopped answering";
     client.reset();
-    m.stop();
+    m.terminate();
     EXPECT_EQ(m.process.exitCode(), 0) << m.log().toStdString();
     EXPECT_EQ(readAll(file), before) << "the read-only settings file was changed";
     EXPECT_TRUE(QDir(out + "/ccd").entryList(QDir::Files).isEmpty());
@@ -231,7 +185,7 @@ TEST(HostileDisk, FullDisks)
     SmallDisk settingsDisk(settings, "64k");
     ASSERT_TRUE(settingsDisk.mounted) << settingsDisk.error.toStdString();
     for (const QString& d : {out + "/data", out + "/ccd", out + "/images"}) ASSERT_TRUE(QDir().mkpath(d));
-    writeStation(dir.filePath("station.csv"));
+    ASSERT_TRUE(writeCalmStation(dir.filePath("station.csv")));
     writeSettings(settings, dir.filePath("station.csv"), out);
     const QString settingsFile = settings + "/XOB_Skyvane.ini";
 
@@ -239,10 +193,10 @@ TEST(HostileDisk, FullDisks)
     ASSERT_TRUE(bus.isRunning()) << bus.error().toStdString();
     SensorStandIn sim(bus, {"--ready-delay", "0"});
     ASSERT_TRUE(sim.isRunning()) << sim.error().toStdString();
-    Headless m;
-    ASSERT_TRUE(m.start(bus, settings, false));
+    MonitorProcess m;
+    ASSERT_TRUE(startHeadless(m, bus, settings, false));
     QDBusConnection conn = bus.connection("client");
-    auto client = attach(conn);
+    auto client = attachToMonitor(conn);
     ASSERT_NE(client, nullptr) << m.log().toStdString();
     QVariantList append{true};
     ASSERT_TRUE(client->call("RecordStart", append).ok());
@@ -275,7 +229,7 @@ TEST(HostileDisk, FullDisks)
     // the record's time is in whole seconds
     EXPECT_GE(ccdChanges, 3) << "the read cycle did not go on";
     // (a data line fits into the slack of the file's last page for a while)
-    EXPECT_TRUE(m.waitForCodes([](const QString& c) { return has(c, "i23") && has(c, "d13"); }, 20000)) << m.log().toStdString();
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return has(c, "i23") && has(c, "d13"); }, 20000)) << m.log().toStdString();
     {
         const QByteArray data = readAll(dataFile);
         EXPECT_TRUE(data.endsWith("\r\n")) << "the data file ends in a cut line";
@@ -286,7 +240,7 @@ TEST(HostileDisk, FullDisks)
     const QDateTime imageBefore = QFileInfo(image).lastModified();
     const qint64 dataBefore = QFileInfo(dataFile).size();
     outDisk.free();
-    EXPECT_TRUE(m.waitForCodes([](const QString& c) { return !has(c, "i23") && !has(c, "d13"); }, 10000))
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return !has(c, "i23") && !has(c, "d13"); }, 10000))
         << m.log().toStdString();
     EXPECT_TRUE(waitFor([&] { return QFileInfo(image).lastModified() > imageBefore; }, 10000));
     EXPECT_TRUE(waitFor([&] { return QFileInfo(dataFile).size() > dataBefore; }, 10000));
@@ -296,12 +250,12 @@ TEST(HostileDisk, FullDisks)
     ASSERT_FALSE(settingsBefore.isEmpty());
     ASSERT_TRUE(settingsDisk.fill());
     ASSERT_TRUE(client->let("XOB_SafeDelayValue", 66).ok());
-    EXPECT_TRUE(m.waitForCodes([](const QString& c) { return has(c, "s61"); }, 10000)) << m.log().toStdString();
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return has(c, "s61"); }, 10000)) << m.log().toStdString();
     EXPECT_EQ(readAll(settingsFile), settingsBefore) << "the settings file was touched by a save that did not fit";
     settingsDisk.free();
-    EXPECT_TRUE(waitFor([&] { return SettingsStore(settings).get(kApp, "Window", "SafeDelayVal") == "66"; }, 12000))
+    EXPECT_TRUE(waitFor([&] { return readAll(settingsFile).contains("SafeDelayVal=66"); }, 12000))
         << "the change was not written once there was space";
-    EXPECT_TRUE(m.waitForCodes([](const QString& c) { return !has(c, "s61"); }, 5000)) << m.log().toStdString();
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return !has(c, "s61"); }, 5000)) << m.log().toStdString();
 
     // --- and the exit on a full disk leaves the last saved file whole
     const QStringList savedKeys = QSettings(settingsFile, QSettings::IniFormat).allKeys();
@@ -309,7 +263,7 @@ TEST(HostileDisk, FullDisks)
     ASSERT_TRUE(settingsDisk.fill());
     ASSERT_TRUE(client->let("XOB_SafeDelayValue", 67).ok());
     client.reset();
-    m.stop();
+    m.terminate();
     QSettings after(settingsFile, QSettings::IniFormat);
     EXPECT_EQ(after.allKeys(), savedKeys) << "the exit on a full disk cut the settings file";
     const QString delay = after.value("Window/SafeDelayVal").toString();

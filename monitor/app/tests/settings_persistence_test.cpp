@@ -4,6 +4,7 @@
 // killed keeps what was changed before.
 #include "WaitFor.h"
 #include "Automation.h"
+#include "MonitorProcess.h"
 #include "MonitorRig.h"
 #include "GraphImages.h"
 #include "GraphSettings.h"
@@ -369,29 +370,6 @@ TEST(SettingsPersistence, NoJpegQualitySelectedStaysNone)
 
 namespace {
 
-struct RealMonitor {
-    QProcess process;
-    bool start(const PrivateBus& bus, const QString& dir)
-    {
-        QProcessEnvironment env = bus.environment();
-        env.insert("SKYVANE_SETTINGS_DIR", dir);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Skyvane", {});
-        return process.waitForStarted(5000);
-    }
-    void kill9()
-    {
-        ::kill(pid_t(process.processId()), SIGKILL);
-        process.waitForFinished(10000);
-    }
-    ~RealMonitor()
-    {
-        if (process.state() != QProcess::NotRunning) kill9();
-    }
-};
-
 // The value a walk lets: unlike the current one, and within the rules
 // (thresholds keep their order when each moves up by a half).
 QVariant walkedValue(const QVariant& now, const QString& member)
@@ -421,11 +399,8 @@ TEST(SettingsPersistence, EveryClassLetSurvivesAKill)
         store.save(kApp, "Setup", "Emulator", "1");
     }
     QDBusConnection conn = bus.connection(QStringLiteral("client"));
-    auto connect = [&](RealMonitor& m) -> std::unique_ptr<automation::LateBoundObject> {
-        if (!m.start(bus, dir.path())) return nullptr;
-        if (!waitFor([&] { return conn.interface()->isServiceRegistered("XOB_Skyvane.Nephor").value(); }, 15000)) return nullptr;
-        QString error;
-        return automation::LateBoundObject::create(conn, "XOB_Skyvane.Nephor", 15000, &error);
+    auto connect = [&](MonitorProcess& m) -> std::unique_ptr<automation::LateBoundObject> {
+        return m.start(bus, dir.path()) ? attachToMonitor(conn) : nullptr;
     };
     // The members a client may change at any time (the guarded ones belong
     // to the sensor server and need it), the window position aside.
@@ -445,7 +420,7 @@ TEST(SettingsPersistence, EveryClassLetSurvivesAKill)
 
     QMap<QString, QVariant> let;
     {
-        RealMonitor m;
+        MonitorProcess m;
         auto client = connect(m);
         ASSERT_NE(client, nullptr);
         for (const QString& member : std::as_const(members)) {
@@ -462,7 +437,7 @@ TEST(SettingsPersistence, EveryClassLetSurvivesAKill)
         client.reset();
         m.kill9();
     }
-    RealMonitor again;
+    MonitorProcess again;
     auto client = connect(again);
     ASSERT_NE(client, nullptr);
     for (auto it = let.cbegin(); it != let.cend(); ++it) {

@@ -3,6 +3,7 @@
 #include "WaitFor.h"
 #include "Automation.h"
 #include "MonitorConfig.h"
+#include "MonitorProcess.h"
 #include "PrivateBus.h"
 #include "SensorStandIn.h"
 #include "SettingsStore.h"
@@ -38,13 +39,7 @@ void prepareSettings(const QTemporaryDir& dir)
     store.save(app, "Window", "PathNameCCDAP4", dir.filePath("ccd"));
     store.save(app, "Graphs", "GraphImagePath", dir.filePath("images"));
     store.sync();
-    QFile f(dir.filePath("station.csv"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    const QDateTime now = QDateTime::currentDateTime();
-    f.write(QStringLiteral("Date,,%1\nTime,,%2\nOutTemp,\u00b0C,5.2\nWindSpeed,km/h,5\nGust,km/h,8\nWindDirection,,NNE\n"
-                           "RainDayMin,mm,0\nRainDayMax,mm,0\nOutHumidity,%,60\nDewPoint,\u00b0C,-2.0\nBarometer,hPa,1013\n")
-                .arg(now.toString("dd/MM/yy"), now.toString("hh:mm:ss"))
-                .toUtf8());
+    ASSERT_TRUE(writeCalmStation(dir.filePath("station.csv")));
 }
 
 } // namespace

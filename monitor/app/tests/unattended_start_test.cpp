@@ -5,6 +5,7 @@
 #include "WaitFor.h"
 #include "Automation.h"
 #include "MonitorConfig.h"
+#include "MonitorProcess.h"
 #include "PrivateBus.h"
 #include "SensorStandIn.h"
 #include "SettingsStore.h"
@@ -21,7 +22,6 @@ using namespace skyvane::testing;
 
 namespace {
 
-constexpr const char* kProgId = "XOB_Skyvane.Nephor";
 const QString kApp = QString::fromLatin1(kAppName);
 
 QByteArray junk(int n, int seed)
@@ -50,42 +50,19 @@ const char* name(Start s)
     return "";
 }
 
-struct Monitor {
-    QProcess process;
-    QString err;
-
-    bool start(const PrivateBus& bus, const QString& settingsDir, Start how)
-    {
-        QProcessEnvironment env = bus.environment();
-        env.insert("SKYVANE_SETTINGS_DIR", settingsDir);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("SKYVANE_HTTP_PORT", "0");
-        if (how == Start::Activated) {
-            // what the bus daemon sets for a program it starts
-            env.insert("DBUS_STARTER_BUS_TYPE", "session");
-            env.insert("DBUS_STARTER_ADDRESS", env.value("DBUS_SESSION_BUS_ADDRESS"));
-        }
-        process.setProcessEnvironment(env);
-        QStringList args;
-        if (how == Start::Headless) args << "--headless";
-        if (how == Start::Autostart) args << "--autostart";
-        process.start(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Skyvane", args);
-        return process.waitForStarted(5000);
-    }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning) return;
-        ::kill(pid_t(process.processId()), SIGTERM);
-        if (!process.waitForFinished(15000)) process.kill();
-        process.waitForFinished(5000);
-        err = QString::fromLocal8Bit(process.readAllStandardError());
-    }
-    ~Monitor() { stop(); }
-};
-
-bool published(QDBusConnection& conn)
+// The program started the way the case says.
+bool startAs(MonitorProcess& m, const PrivateBus& bus, const QString& settingsDir, Start how)
 {
-    return waitFor([&] { return conn.interface()->isServiceRegistered(kProgId).value(); }, 20000);
+    QProcessEnvironment extra;
+    if (how == Start::Activated) {
+        // what the bus daemon sets for a program it starts
+        extra.insert("DBUS_STARTER_BUS_TYPE", "session");
+        extra.insert("DBUS_STARTER_ADDRESS", bus.environment().value("DBUS_SESSION_BUS_ADDRESS"));
+    }
+    QStringList args;
+    if (how == Start::Headless) args << "--headless";
+    if (how == Start::Autostart) args << "--autostart";
+    return m.start(bus, settingsDir, args, extra);
 }
 
 } // namespace
@@ -116,23 +93,21 @@ TEST(UnattendedStart, DamagedSettingsKeepWhatCanBeReadAndTheClassIsPublished)
                 ASSERT_TRUE(f.open(QIODevice::WriteOnly));
                 f.write(c.bytes);
             }
-            Monitor m;
-            ASSERT_TRUE(m.start(bus, dir.path(), how));
-            ASSERT_TRUE(published(conn)) << "the class was never published";
-            QString error;
-            auto client = automation::LateBoundObject::create(conn, kProgId, 10000, &error);
+            MonitorProcess m;
+            ASSERT_TRUE(startAs(m, bus, dir.path(), how));
+            auto client = attachToMonitor(conn);
             if (!client) {
-                m.stop();
-                FAIL() << error.toStdString() << "\n" << m.err.toStdString();
+                m.terminate();
+                FAIL() << "the class was never published\n" << m.log().toStdString();
             }
             const automation::CallResult delay = client->get("XOB_SafeDelayValue");
             if (!delay.ok()) {
-                m.stop();
-                FAIL() << delay.error.toStdString() << "\n" << m.err.toStdString();
+                m.terminate();
+                FAIL() << delay.error.toStdString() << "\n" << m.log().toStdString();
             }
             if (c.keysKept) EXPECT_EQ(delay.value.toInt(), 77) << "a readable key was lost";
             client.reset();
-            m.stop();
+            m.terminate();
             EXPECT_EQ(readAll(file + ".unreadable"), c.bytes) << "the damaged file was not kept as it was";
             SettingsStore after(dir.path());
             EXPECT_FALSE(after.damaged(kApp)) << "the file written after the start is whole";
@@ -142,8 +117,8 @@ TEST(UnattendedStart, DamagedSettingsKeepWhatCanBeReadAndTheClassIsPublished)
             }
             // The headless program logs its status and code lines.
             if (how == Start::Headless) {
-                EXPECT_TRUE(m.err.contains("Settings file")) << m.err.toStdString();
-                EXPECT_TRUE(m.err.contains("s62")) << m.err.toStdString();
+                EXPECT_TRUE(m.log().contains("Settings file")) << m.log().toStdString();
+                EXPECT_TRUE(m.log().contains("s62")) << m.log().toStdString();
             }
         }
     }
@@ -160,11 +135,11 @@ TEST(UnattendedStart, FirstRunWithNobodyAtTheScreenRunsOnTheDefaults)
     for (Start how : {Start::Desktop, Start::Activated, Start::Autostart}) {
         SCOPED_TRACE(name(how));
         QTemporaryDir dir;
-        Monitor m;
-        ASSERT_TRUE(m.start(bus, dir.path(), how));
-        ASSERT_TRUE(published(conn)) << "the monitor waits for a first-run answer";
-        m.stop();
-        EXPECT_TRUE(m.err.contains("no settings yet")) << m.err.toStdString();
+        MonitorProcess m;
+        ASSERT_TRUE(startAs(m, bus, dir.path(), how));
+        ASSERT_NE(attachToMonitor(conn), nullptr) << "the monitor waits for a first-run answer";
+        m.terminate();
+        EXPECT_TRUE(m.log().contains("no settings yet")) << m.log().toStdString();
         SettingsStore after(dir.path());
         EXPECT_EQ(after.get(kApp, "Setup", "Emulator", "9"), "1");
     }

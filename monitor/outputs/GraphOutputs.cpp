@@ -66,7 +66,12 @@ void GraphOutputs::received(std::shared_ptr<const GraphJobResult> r)
     for (int g = 0; g < GraphCount; ++g)
         if (!r->images[size_t(g)].isNull()) pictures_[size_t(g)] = r->images[size_t(g)];
     emit picturesChanged();
+    // The state of the image files stands until a later sample says
+    // otherwise: a sample that wrote none says nothing.
+    bool wroteAny = false;
+    for (const auto& o : r->saved) wroteAny = wroteAny || o.has_value();
     if (r->anyFailed()) emit imageProblem(r->libraryMissing() ? QStringLiteral("i23 i24") : QStringLiteral("i23"));
+    else if (wroteAny) emit imageProblem(QString());
 }
 
 } // namespace skyvane::outputs

@@ -62,7 +62,8 @@ signals:
     // New pictures arrived from the pipeline.
     void picturesChanged();
     // Writing images failed for the newest sample: "i23", or "i23 i24" when
-    // the image library is missing.
+    // the image library is missing; empty once a sample's images were all
+    // written again.
     void imageProblem(const QString& codes);
 
 private:

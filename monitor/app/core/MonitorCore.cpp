@@ -117,7 +117,13 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     // Dialogs, the window and clients all report their changes through
     // changed(); read cycles do too, and the check then finds nothing to write.
     connect(this, &MonitorCore::changed, this, &MonitorCore::settingsTouched);
-    connect(&graphs_, &outputs::GraphOutputs::imageProblem, this, [this](const QString& codes) { showCodes(codes, colour::Red); });
+    // Image codes stand while the files fail, instead of blinking once per
+    // cycle between the station's codes and the images'.
+    connect(&graphs_, &outputs::GraphOutputs::imageProblem, this, [this](const QString& codes) {
+        const QStringList list = codes.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        setStandingCode(QStringLiteral("i23"), list.contains(QLatin1String("i23")));
+        setStandingCode(QStringLiteral("i24"), list.contains(QLatin1String("i24")));
+    });
     refreshRunMenus();
 }
 

@@ -228,8 +228,22 @@ TEST(HostileDisk, FullDisks)
     EXPECT_TRUE(cut.isEmpty()) << cut.join(", ").toStdString();
     // the record's time is in whole seconds
     EXPECT_GE(ccdChanges, 3) << "the read cycle did not go on";
-    // (a data line fits into the slack of the file's last page for a while)
-    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return has(c, "i23") && has(c, "d13"); }, 20000)) << m.log().toStdString();
+    // Data lines go on fitting into the unused end of the file's last page
+    // for a while (up to 4 KiB): wait until the file stops growing, then the
+    // code must be there.
+    {
+        qint64 size = QFileInfo(dataFile).size();
+        QDeadlineTimer still(4000), limit(120000);
+        while (!still.hasExpired() && !limit.hasExpired()) {
+            QCoreApplication::processEvents();
+            QThread::msleep(100);
+            const qint64 now = QFileInfo(dataFile).size();
+            if (now != size) still.setRemainingTime(4000);
+            size = now;
+        }
+        ASSERT_FALSE(limit.hasExpired()) << "the data file kept growing on a full disk";
+    }
+    EXPECT_TRUE(waitForCodes(m, [](const QString& c) { return has(c, "i23") && has(c, "d13"); }, 5000)) << m.log().toStdString();
     {
         const QByteArray data = readAll(dataFile);
         EXPECT_TRUE(data.endsWith("\r\n")) << "the data file ends in a cut line";

@@ -94,22 +94,22 @@ SwitchCommand switchCommand(bool reportedUnsafe)
 
 // ---- evaluator -------------------------------------------------------------------
 
-SafetyEvaluator::SafetyEvaluator(Clock& clock) : clock_(clock), lastChange_(clock.now()) {}
+SafetyEvaluator::SafetyEvaluator(Clock& clock) : clock_(clock), lastChange_(clock.msClock()) {}
 
 void SafetyEvaluator::start()
 {
     state_ = 0;
-    lastChange_ = clock_.now();
+    lastChange_ = clock_.msClock();
     message_.clear();
     remaining_ = 0;
     cloudSince_.reset();
     lastCloudLevel_ = Level::Two;
 }
 
-qint64 SafetyEvaluator::msSince(const std::optional<QDateTime>& t) const
+qint64 SafetyEvaluator::msSince(const std::optional<qint64>& t) const
 {
     if (!t) return std::numeric_limits<qint64>::max();
-    return t->msecsTo(clock_.now());
+    return clock_.msClock() - *t;
 }
 
 bool SafetyEvaluator::cloudLevelCounts(Level level, Level k)
@@ -118,7 +118,7 @@ bool SafetyEvaluator::cloudLevelCounts(Level level, Level k)
     const Level prev = lastCloudLevel_;
     if (prev != level) {
         lastCloudLevel_ = level;
-        cloudSince_ = clock_.now();
+        cloudSince_ = clock_.msClock();
     }
     // Cloudy that follows Clear must last the cloud alarm delay; Cloudy that
     // follows Overcast counts at once and stays confirmed.
@@ -132,23 +132,23 @@ bool SafetyEvaluator::sectorHolds(Quantity kind, const QString& sectorText, std:
 {
     const SectorText st = parseSectorText(sectorText);
     if (st.kind != SectorText::Kind::Valid) return true;
-    std::optional<QDateTime>& since = kind == Quantity::Gust ? gustSince_ : windSince_;
+    std::optional<qint64>& since = kind == Quantity::Gust ? gustSince_ : windSince_;
     const bool inside = !direction || sectorContains(st.sector, *direction);
     qint64 elapsedMs = 0;
     if (inside) {
         elapsedMs = msSince(since);
     } else {
-        since = clock_.now();
+        since = clock_.msClock();
     }
     return elapsedMs >= qint64(st.sector.minutes) * 60000;
 }
 
 void SafetyEvaluator::applySafeDelay(bool raw, double delay)
 {
-    const QDateTime now = clock_.now();
+    const qint64 now = clock_.msClock();
     if (state_ == 0) {
         // First evaluation since Start: reported as it is, without delay.
-        lastChange_ = now.addMSecs(-qint64(std::llround(delay * 1000.0)));
+        lastChange_ = now - qint64(std::llround(delay * 1000.0));
         reported_ = raw;
         state_ = raw ? 1 : 2;
         return;
@@ -160,7 +160,7 @@ void SafetyEvaluator::applySafeDelay(bool raw, double delay)
         message_.clear();
         reported_ = raw;
     } else {
-        const qint64 elapsed = std::abs(lastChange_.msecsTo(now)) / 1000;
+        const qint64 elapsed = (now - lastChange_) / 1000;
         if (delay > double(elapsed)) {
             remaining_ = int(roundHalfEven(delay - double(elapsed)));
             message_ = QStringLiteral("SAFE condition delayed by ") + QString::number(remaining_) + QStringLiteral(" s");
@@ -182,7 +182,7 @@ SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfi
     // for the label colours, and their time state is put back afterwards.
     struct GateTimes {
         Level lastCloudLevel;
-        std::optional<QDateTime> cloudSince, windSince, gustSince;
+        std::optional<qint64> cloudSince, windSince, gustSince;
     };
     const GateTimes saved{lastCloudLevel_, cloudSince_, windSince_, gustSince_};
     for (Quantity q : kAllQuantities) {

@@ -233,19 +233,21 @@ public:
 
 private:
     void applySafeDelay(bool raw, double delay);
-    qint64 msSince(const std::optional<QDateTime>& t) const;
+    // Times are milliseconds on the clock's monotonic msClock(): a step of
+    // the wall clock neither ends a delay early nor holds it for good.
+    qint64 msSince(const std::optional<qint64>& t) const;
 
     Clock& clock_;
     bool reported_ = true;
     int state_ = 0;
-    QDateTime lastChange_;
+    qint64 lastChange_ = 0;
     int remaining_ = 0;
     QString message_;
     double cloudAlarmDelay_ = 0;
     Level lastCloudLevel_ = Level::Two;
-    std::optional<QDateTime> cloudSince_; // nullopt: long ago
-    std::optional<QDateTime> windSince_;  // last time seen outside the sector
-    std::optional<QDateTime> gustSince_;
+    std::optional<qint64> cloudSince_; // nullopt: long ago
+    std::optional<qint64> windSince_;  // last time seen outside the sector
+    std::optional<qint64> gustSince_;
 };
 
 } // namespace skyvane::conditions

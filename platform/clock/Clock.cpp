@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace skyvane {
@@ -27,16 +28,10 @@ QDateTime fromOleDate(double d)
     const double frac = std::abs(d - whole);
     const qint64 ms = std::llround(frac * double(kMsPerDay));
     QDate date = kOleEpoch.addDays(qint64(whole));
-    return QDateTime(date, QTime(0, 0)).addMSecs(std::min(ms, kMsPerDay - 1));
-}
-
-qint64 Clock::msClock() const
-{
-    const QDateTime t = now();
-    // Whole milliseconds of the date-time; the date-time itself already
-    // carries the millisecond field, so this is the local time in ms since
-    // the automation epoch.
-    return kOleEpoch.daysTo(t.date()) * kMsPerDay + t.time().msecsSinceStartOfDay();
+    // The date holds the local clock's reading, not a count of elapsed
+    // time: 03:30 on the day the clocks go forward is 03:30, not midnight
+    // plus three and a half hours.
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(std::min(ms, kMsPerDay - 1))));
 }
 
 // ---- system clock -------------------------------------------------------
@@ -64,6 +59,11 @@ private:
 }
 
 QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+
+qint64 SystemClock::msClock() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 std::unique_ptr<ClockTimer> SystemClock::createTimer() { return std::make_unique<QtClockTimer>(); }
 
@@ -96,14 +96,14 @@ public:
     {
         interval_ = ms;
         if (ms <= 0) active_ = false;
-        else if (active_) due_ = clock_->now_.addMSecs(ms);
+        else if (active_) due_ = clock_->mono_ + ms;
     }
     qint64 interval() const override { return interval_; }
     void start() override
     {
         if (interval_ <= 0) return;
         active_ = true;
-        due_ = clock_->now_.addMSecs(interval_);
+        due_ = clock_->mono_ + interval_;
     }
     void stop() override { active_ = false; }
     bool isActive() const override { return active_; }
@@ -113,7 +113,7 @@ public:
     qint64 interval_ = 0;
     bool active_ = false;
     bool single_ = false;
-    QDateTime due_;
+    qint64 due_ = 0; // on the monotonic clock
     using ClockTimer::fire;
 };
 
@@ -133,19 +133,23 @@ int FakeClock::activeTimers() const
 
 void FakeClock::advance(qint64 ms)
 {
-    const QDateTime end = now_.addMSecs(ms);
+    const qint64 end = mono_ + ms;
     for (;;) {
         Timer* next = nullptr;
         for (Timer* t : timers_)
             if (t->active_ && t->due_ <= end && (!next || t->due_ < next->due_)) next = t;
         if (!next) break;
-        now_ = next->due_;
+        // a timer overdue after a stall fires now, not in the past
+        const qint64 at = std::max(next->due_, mono_);
+        now_ = now_.addMSecs(at - mono_);
+        mono_ = at;
         if (next->single_) next->active_ = false;
-        else next->due_ = now_.addMSecs(next->interval_);
+        else next->due_ = mono_ + next->interval_;
         next->fire(); // may create, delete or re-arm timers
         if (afterFire_) afterFire_();
     }
-    now_ = end;
+    now_ = now_.addMSecs(end - mono_);
+    mono_ = end;
 }
 
 } // namespace skyvane

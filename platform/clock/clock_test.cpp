@@ -48,15 +48,50 @@ TEST(FakeClock, TimerCanStopItselfAndSingleShot)
     EXPECT_EQ(m, 3);
 }
 
-TEST(Clock, MillisecondClockAndOleDates)
+TEST(Clock, WallStepsMoveNoTimerAndNoMillisecondClock)
 {
-    FakeClock clock(QDateTime(QDate(1899, 12, 31), QTime(0, 0, 1, 250)));
-    EXPECT_EQ(clock.msClock(), 86400000 + 1250);
-    clock.advance(999);
-    EXPECT_EQ(clock.msClock(), 86400000 + 2249);
+    FakeClock clock;
+    auto t = clock.createTimer();
+    int fired = 0;
+    t->setCallback([&] { ++fired; });
+    t->setInterval(30000);
+    t->setSingleShot(true);
+    t->start();
+    const qint64 ms = clock.msClock();
+    for (qint64 step : {3600000LL, -3600000LL - 8000, 86400000LL}) {
+        clock.stepWall(step);
+        clock.advance(0);
+        EXPECT_EQ(fired, 0) << step;
+        EXPECT_EQ(clock.msClock(), ms);
+    }
+    clock.advance(29999);
+    EXPECT_EQ(fired, 0);
+    clock.advance(1);
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(clock.msClock(), ms + 30000);
 
+    SystemClock system;
+    const qint64 a = system.msClock();
+    EXPECT_GE(system.msClock(), a);
+}
+
+TEST(Clock, OleDatesHoldTheLocalClockReading)
+{
     EXPECT_DOUBLE_EQ(toOleDate(QDateTime(QDate(1899, 12, 30), QTime(12, 0))), 0.5);
     EXPECT_DOUBLE_EQ(toOleDate(QDateTime(QDate(2000, 1, 1), QTime(0, 0))), 36526.0);
     const QDateTime t(QDate(2026, 12, 7), QTime(23, 59, 58, 500));
     EXPECT_EQ(fromOleDate(toOleDate(t)), t);
+
+    // on the days the clocks change, the reading is the local clock's, not
+    // the hours elapsed since midnight
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    for (const QDateTime& local : {QDateTime(QDate(2026, 3, 29), QTime(3, 0, 4)), QDateTime(QDate(2026, 3, 29), QTime(23, 0)),
+                                   QDateTime(QDate(2026, 10, 25), QTime(4, 30)), QDateTime(QDate(2026, 10, 25), QTime(1, 59, 59))}) {
+        const QDateTime back = fromOleDate(toOleDate(local));
+        EXPECT_EQ(back.date(), local.date());
+        EXPECT_EQ(back.time(), local.time()) << local.toString(Qt::ISODate).toStdString();
+    }
+    if (oldTz.isNull()) qunsetenv("TZ");
+    else qputenv("TZ", oldTz);
 }

@@ -2,6 +2,7 @@
 #include "ConditionSettings.h"
 #include "Safety.h"
 
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 using namespace skyvane;
@@ -499,4 +500,100 @@ TEST_F(Safety, ReasonsAndFlagNeverDisagree)
     // The run must have seen both answers plenty of times to mean anything.
     EXPECT_GT(unsafeSeen, 300);
     EXPECT_GT(safeSeen, 300);
+}
+
+// ---- the wall clock stepped (NTP, a user fixing the time) --------------------
+
+// Each delay as written in a user's report: the safe delay, the cloud alarm
+// delay and a sector's minutes run their monotonic length whatever the wall
+// clock does meanwhile.
+TEST_F(Safety, WallClockStepsNeitherShortenNorFreezeADelay)
+{
+    const qint64 steps[] = {3600000, -3600000 - 8000, 86400000, -3600000};
+    for (qint64 step : steps) {
+        // the safe delay: SAFE 30 s after the first clear cycle, not earlier
+        ev.start();
+        cfg = SafetyConfig::defaults();
+        cfg.safeDelaySeconds = 30;
+        in.levels[Quantity::Rain] = Level::Three;
+        EXPECT_TRUE(cycle().reportedUnsafe);
+        in.levels[Quantity::Rain] = Level::One;
+        EXPECT_TRUE(cycle(5000).reportedUnsafe);
+        clock.stepWall(step);
+        for (int t = 5; t < 30; t += 5) EXPECT_TRUE(cycle(5000).reportedUnsafe) << step << " at " << t + 5 << " s";
+        EXPECT_FALSE(cycle(5000).reportedUnsafe) << step;
+
+        // the cloud alarm delay: Cloudy marked, 30 s, unsafe after 30 s
+        ev.start();
+        cfg = SafetyConfig::defaults();
+        cfg.unsafeMarks[Quantity::Cloud][1] = true;
+        ev.setCloudAlarmDelay(30);
+        EXPECT_FALSE(cycle().reportedUnsafe);
+        in.levels[Quantity::Cloud] = Level::Two;
+        EXPECT_FALSE(cycle(5000).reportedUnsafe);
+        clock.stepWall(step);
+        for (int t = 5; t < 30; t += 5) EXPECT_FALSE(cycle(5000).reportedUnsafe) << step << " at " << t + 5 << " s";
+        EXPECT_TRUE(cycle(5000).reportedUnsafe) << step;
+        in.levels[Quantity::Cloud] = Level::One;
+
+        // a Windy wind inside a 1-minute sector: unsafe after the minute
+        ev.start();
+        cfg = SafetyConfig::defaults();
+        cfg.windSectors[1] = QStringLiteral("000  180  01");
+        in.levels[Quantity::Wind] = Level::Two;
+        in.windDirection = 270;
+        EXPECT_FALSE(cycle().reportedUnsafe);
+        in.windDirection = 90;
+        EXPECT_FALSE(cycle(5000).reportedUnsafe);
+        clock.stepWall(step);
+        EXPECT_FALSE(cycle(50000).reportedUnsafe) << step;
+        EXPECT_TRUE(cycle(5000).reportedUnsafe) << step;
+        in.levels[Quantity::Wind] = Level::One;
+    }
+}
+
+// Random nights evaluated twice, on two clocks that move alike except that
+// one has its wall clock stepped at random moments by 1 s to a day either
+// way: every result agrees, so no step ends a delay earlier or later than its
+// monotonic length, and none turns an unsafe cycle safe.
+TEST(SafetyProperty, WallStepsChangeNoDecision)
+{
+    QRandomGenerator rng(20261209);
+    for (int night = 0; night < 40; ++night) {
+        FakeClock steady, stepped;
+        SafetyEvaluator a(steady), b(stepped);
+        SafetyConfig cfg = SafetyConfig::defaults();
+        cfg.safeDelaySeconds = rng.bounded(0, 90);
+        cfg.unsafeMarks[Quantity::Cloud][1] = rng.bounded(2) == 1;
+        cfg.windSectors[1] = QStringLiteral("%1  %2  %3").arg(rng.bounded(360), 3, 10, QChar('0'))
+                                 .arg(rng.bounded(360), 3, 10, QChar('0')).arg(rng.bounded(1, 4), 2, 10, QChar('0'));
+        const qint32 cloudDelay = rng.bounded(0, 120);
+        a.setCloudAlarmDelay(cloudDelay);
+        b.setCloudAlarmDelay(cloudDelay);
+        a.start();
+        b.start();
+        SafetyInputs in;
+        for (Quantity q : kAllQuantities) in.levels[q] = Level::One;
+        in.levels[Quantity::Temperature] = Level::Two;
+        in.levels[Quantity::DewPoint] = Level::Three;
+        int steps = 0;
+        for (int cycle = 0; cycle < 400; ++cycle) {
+            if (rng.bounded(8) == 0) in.levels[Quantity::Cloud] = Level(rng.bounded(1, 4));
+            if (rng.bounded(12) == 0) in.levels[Quantity::Rain] = rng.bounded(4) == 0 ? Level::Three : Level::One;
+            if (rng.bounded(10) == 0) in.levels[Quantity::Wind] = rng.bounded(2) ? Level::Two : Level::One;
+            if (rng.bounded(6) == 0) in.windDirection = double(rng.bounded(360));
+            if (rng.bounded(15) == 0) {
+                const qint64 size = qint64(rng.bounded(1, 86400)) * 1000;
+                stepped.stepWall(rng.bounded(2) ? size : -size);
+                ++steps;
+            }
+            const qint64 ms = rng.bounded(1000, 15000);
+            steady.advance(ms);
+            stepped.advance(ms);
+            const SafetyResult ra = a.evaluate(in, cfg, false);
+            const SafetyResult rb = b.evaluate(in, cfg, false);
+            ASSERT_EQ(rb.reportedUnsafe, ra.reportedUnsafe) << "night " << night << " cycle " << cycle << " after " << steps << " steps";
+            ASSERT_EQ(rb.safeDelayRemaining, ra.safeDelayRemaining) << "night " << night << " cycle " << cycle;
+        }
+    }
 }

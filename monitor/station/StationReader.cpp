@@ -66,6 +66,12 @@ QString wholeSeconds(qint64 ms, const format::Separators& sep)
     return format::number(double(ms) / 1000.0, QStringLiteral("0"), sep);
 }
 
+// "+3600" when the station's clock is ahead, "-3600" when behind.
+QString signedSeconds(qint64 ms, const format::Separators& sep)
+{
+    return (ms > 0 ? QStringLiteral("+") : QString()) + wholeSeconds(ms, sep);
+}
+
 QString joinUnit(const QString& value, const QString& unit)
 {
     return (value + QLatin1Char(' ') + unit).trimmed();
@@ -127,6 +133,7 @@ void StationReader::forgetFile()
     badCyclesInARow_ = 0;
     tries_ = 0;
     bestLook_.reset();
+    clockDiffersMs_.reset();
     last_.valid = false;
     invalidate(last_);
 }
@@ -288,6 +295,7 @@ StationReader::Look StationReader::look(const StationSettings& s) const
     opt.humidityExclusions = s.humidityExclusions;
     opt.separators = s.separators;
     opt.referenceYear = clock_.now().date().year();
+    opt.fileModified = l.modified;
     if (s.filePath.contains(QLatin1String(".csv"))) {
         // A last record without its line end is whole only from a station
         // that writes none; an unchanged file keeps the last read's verdict.
@@ -356,6 +364,15 @@ void StationReader::count(StationCycleResult& r, const StationSettings& s, Look&
     r.texts = l.values.texts;
     r.labelsRead = true;
     r.values = std::move(l.values);
+    // A file that changed is fresh, unless its data's time is further from
+    // the file's own time than the age limit and too old by the computer's
+    // clock: a station whose clock is off (or one that rewrites an old
+    // reading) would otherwise be fresh at each change and too old between
+    // them. It stays too old, and the status says why.
+    const qint64 differs = l.modified.msecsTo(dataTime_);
+    clockDiffersMs_.reset();
+    if (std::llabs(differs) > timeoutMs(s)) clockDiffersMs_ = differs;
+    if (clockDiffersMs_ && turnedTooOld(r, s)) return;
     applyOutcome(r, s, StationOutcome::Fresh, status);
 }
 
@@ -364,7 +381,10 @@ bool StationReader::turnedTooOld(StationCycleResult& r, const StationSettings& s
     const qint64 age = ageMs();
     if (age <= timeoutMs(s)) return false;
     applyOutcome(r, s, StationOutcome::TooOld,
-                 QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) + QStringLiteral("s old"));
+                 clockDiffersMs_ ? QStringLiteral("Weather Station Data too old - station clock differs by ") +
+                                       signedSeconds(*clockDiffersMs_, s.separators) + QStringLiteral("s")
+                                 : QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) +
+                                       QStringLiteral("s old"));
     return true;
 }
 

@@ -199,6 +199,9 @@ private:
     Clock& clock_;
     QString rememberedStamp_;
     QDateTime dataTime_;
+    // How far the last counted data's time is from the file's own time, when
+    // by more than the age limit: the station's clock is off.
+    std::optional<qint64> clockDiffersMs_;
     QString lastPath_;
     PreviousRead previous_;
     bool counted_ = false;       // a read has counted since the Start

@@ -1,5 +1,7 @@
 #include "StationValues.h"
 
+#include "StationTime.h"
+
 #include <QLocale>
 #include <bit>
 #include <cmath>
@@ -193,7 +195,9 @@ StationValues convertTable(const StationTable& table, const ConversionOptions& o
     v.texts[FieldTime] = v.time.isValid()
         ? format::dateTime(QDateTime(QDate(2000, 1, 1), v.time), QStringLiteral("hh:mm:ss"))
         : rec[NameTime]->value;
-    if (v.date.isValid() && v.time.isValid()) v.dataTime = QDateTime(v.date, v.time);
+    // The station's local reading as a moment: around the daylight-saving
+    // changes the file's own time decides, or else the oldest reading.
+    if (v.date.isValid() && v.time.isValid()) v.dataTime = stationMoment(v.date, v.time, opt.fileModified).toLocalTime();
 
     // plain numbers
     auto number = [&](StationField field, StationName n, Reading& r, const QString& pattern, QStringView excl) {

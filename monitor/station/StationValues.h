@@ -52,6 +52,7 @@ struct ConversionOptions {
     QString humidityExclusions = QStringLiteral("%"); // "ExcChrHumidity"
     format::Separators separators;      // the user's decimal separator
     int referenceYear = 2000;           // this year: decides two-digit years
+    QDateTime fileModified;             // decides a local time that stands for two moments
 };
 
 // Why a reading has no value.

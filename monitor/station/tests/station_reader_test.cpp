@@ -1,6 +1,7 @@
 // One read cycle of the weather-station file against real files in a
 // temporary folder, with the time given by a fake clock.
 #include "StationReader.h"
+#include "StationTime.h"
 #include "Unprivileged.h"
 
 #include <QDir>
@@ -94,7 +95,8 @@ protected:
     FakeClock clock;
     StationReader reader;
     StationSettings settings;
-    QDateTime mtime = kStart.addSecs(-3600);
+    // the files are written shortly before the time their data carry
+    QDateTime mtime = kStart.addSecs(-60);
     qint64 waitedMs = 0; // what the last cycle waited for its file
 };
 
@@ -763,6 +765,7 @@ TEST_F(StationReaderTest, StartReadingReadsAnUnchangedFileAgain)
 
 TEST_F(StationReaderTest, DataWithoutDateAreAsOldAsTheFile)
 {
+    mtime = kStart.addSecs(-3600);
     write("OutTemp,C,12.5\r\nWindSpeed,km/h,3\r\n");
     reader.startReading();
     const StationCycleResult r = cycle();
@@ -787,4 +790,120 @@ TEST_F(StationReaderTest, HtmlInCodePage1252)
     EXPECT_EQ(r.texts[FieldDate], QStringLiteral("12/07"));
     EXPECT_EQ(r.dataTime, kStart);
     EXPECT_EQ(r.panel.temperature, QStringLiteral("-2.5"));
+}
+
+// ---- local times around the daylight-saving changes -------------------------
+
+namespace {
+
+// The station and the computer in Europe/Berlin; times given in UTC.
+class StationLocalTime : public StationReaderTest {
+protected:
+    void SetUp() override
+    {
+        oldTz_ = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+    }
+    void TearDown() override
+    {
+        if (oldTz_.isNull()) qunsetenv("TZ");
+        else qputenv("TZ", oldTz_);
+    }
+    static QDateTime utc(const char* iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toLocalTime(); }
+    // The station writes its file now, stamped with its own clock's local
+    // reading (the computer's shifted by stationOffsetS).
+    void stationWrites(qint64 stationOffsetS = 0)
+    {
+        const QDateTime local = clock.now().addSecs(stationOffsetS).toLocalTime();
+        mtime = clock.now().addSecs(-7);
+        write(stationCsv(local.toString("dd/MM/yy").toLatin1(), local.toString("HH:mm:ss").toLatin1()));
+    }
+    QByteArray oldTz_;
+};
+
+} // namespace
+
+TEST(StationTime, LocalReadingsAroundTheChanges)
+{
+    const QTimeZone berlin("Europe/Berlin");
+    auto at = [](const char* iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate); };
+    // an ordinary reading is one moment
+    LocalMoments m = localMoments(QDate(2026, 7, 1), QTime(12, 0), berlin);
+    ASSERT_EQ(m.moments.size(), 1);
+    EXPECT_EQ(m.moments[0], at("2026-07-01T10:00:00Z"));
+    // the repeated hour: two moments, the oldest first; the file time decides
+    m = localMoments(QDate(2026, 10, 25), QTime(2, 30), berlin);
+    ASSERT_EQ(m.moments.size(), 2);
+    EXPECT_EQ(m.moments[0], at("2026-10-25T00:30:00Z"));
+    EXPECT_EQ(m.moments[1], at("2026-10-25T01:30:00Z"));
+    EXPECT_EQ(stationMoment(QDate(2026, 10, 25), QTime(2, 30), QDateTime(), berlin), at("2026-10-25T00:30:00Z"));
+    EXPECT_EQ(stationMoment(QDate(2026, 10, 25), QTime(2, 30), at("2026-10-25T01:30:05Z"), berlin), at("2026-10-25T01:30:00Z"));
+    EXPECT_EQ(stationMoment(QDate(2026, 10, 25), QTime(2, 30), at("2026-10-25T00:30:05Z"), berlin), at("2026-10-25T00:30:00Z"));
+    // a file time far from both readings decides nothing: the oldest
+    EXPECT_EQ(stationMoment(QDate(2026, 10, 25), QTime(2, 30), at("2026-10-26T00:00:00Z"), berlin), at("2026-10-25T00:30:00Z"));
+    // the skipped hour: no error, the offsets either side, the file decides
+    m = localMoments(QDate(2026, 3, 29), QTime(2, 30), berlin);
+    EXPECT_TRUE(m.skipped);
+    ASSERT_EQ(m.moments.size(), 2);
+    EXPECT_EQ(stationMoment(QDate(2026, 3, 29), QTime(2, 30), at("2026-03-29T01:30:00Z"), berlin), at("2026-03-29T01:30:00Z"));
+    EXPECT_EQ(stationMoment(QDate(2026, 3, 29), QTime(2, 30), QDateTime(), berlin), at("2026-03-29T00:30:00Z"));
+    EXPECT_FALSE(stationMoment(QDate(), QTime(2, 30), QDateTime(), berlin).isValid());
+}
+
+TEST_F(StationLocalTime, AutumnHourLaterIsNeverFresh)
+{
+    // data stamped 02:59:30 summer time, looked at 02:59:20 winter time
+    clock.setNow(utc("2026-10-25T00:59:30Z"));
+    stationWrites();
+    reader.startReading();
+    EXPECT_EQ(cycle().outcome, StationOutcome::Fresh);
+    clock.advance(3590'000);
+    ASSERT_EQ(clock.now().toLocalTime().time(), QTime(2, 59, 20));
+    const StationCycleResult r = cycle();
+    EXPECT_EQ(r.outcome, StationOutcome::TooOld);
+    EXPECT_EQ(r.status, QStringLiteral("Weather Station Data too old - 3590s old"));
+}
+
+TEST_F(StationLocalTime, StationWritingThroughBothChangesStaysFresh)
+{
+    for (const char* from : {"2026-10-25T00:40:00Z", "2026-03-29T00:40:00Z"}) {
+        clock.setNow(utc(from));
+        stationWrites();
+        reader.startReading();
+        QStringList wrong;
+        // 40 minutes on each side of the change, a cycle every 5 s, the
+        // station writing every 20 s
+        for (int i = 0; i < 960; ++i) {
+            if (i % 4 == 0) stationWrites();
+            const StationCycleResult r = cycle();
+            if (r.outcome != StationOutcome::Fresh || r.status.contains("differs"))
+                wrong << clock.now().toString(Qt::ISODate) + ": " + r.status;
+            clock.advance(5'000);
+        }
+        EXPECT_TRUE(wrong.isEmpty()) << from << ": " << wrong.mid(0, 5).join("\n").toStdString();
+    }
+}
+
+TEST_F(StationLocalTime, StationClockThatDiffersIsSaidSteadily)
+{
+    for (qint64 offset : {-3600LL, +3600LL, -600LL}) {
+        clock.setNow(utc("2026-12-07T20:00:00Z"));
+        reader.startReading();
+        QStringList statuses;
+        int fresh = 0;
+        for (int i = 0; i < 40; ++i) {
+            if (i % 4 == 0) stationWrites(offset);
+            const StationCycleResult r = cycle();
+            if (r.outcome == StationOutcome::Fresh) ++fresh;
+            statuses << r.status;
+            clock.advance(5'000);
+        }
+        statuses.removeDuplicates();
+        // the first read after a start is fresh by rule; never again after it
+        EXPECT_LE(fresh, 1) << offset;
+        const QString expected = QStringLiteral("Weather Station Data too old - station clock differs by %1%2s")
+                                     .arg(offset > 0 ? "+" : "").arg(offset);
+        EXPECT_EQ(statuses.last(), expected) << offset;
+        EXPECT_LE(statuses.size(), 2) << statuses.join(" | ").toStdString();
+    }
 }

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   dbus dbus-daemon dbus-bin libglib2.0-bin systemd
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
-  python3 python3-pyftpdlib
+  python3 python3-pyftpdlib faketime
   python3-matplotlib gnuplot-nox
   clang libclang-rt-14-dev
   gstreamer1.0-plugins-base

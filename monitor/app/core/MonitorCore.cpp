@@ -636,6 +636,19 @@ void MonitorCore::unload()
 
 // ---- read cycle -----------------------------------------------------------
 
+void MonitorCore::noteClockStep()
+{
+    // The wall clock runs apart from the monotonic one only when it is set
+    // (NTP after the network came back, a user); every delay runs on the
+    // monotonic clock, so this is told once and decides nothing.
+    const qint64 offset = clock_.now().toMSecsSinceEpoch() - clock_.msClock();
+    if (wallOffsetMs_ && std::llabs(offset - *wallOffsetMs_) >= kClockStepMs) {
+        const qint64 step = offset - *wallOffsetMs_;
+        emit note(QStringLiteral("clock stepped by %1%2 s").arg(step > 0 ? QStringLiteral("+") : QString()).arg(double(step) / 1000.0, 0, 'f', 0));
+    }
+    wallOffsetMs_ = offset;
+}
+
 void MonitorCore::readCycle()
 {
     // Ticks do not overlap: a tick that comes while the sensor server is
@@ -644,6 +657,7 @@ void MonitorCore::readCycle()
     cycleBusy_ = true;
     const int gen = ++cycleGeneration_;
     cycleStarted_ = clock_.msClock();
+    noteClockStep();
     ++cycles_;
     dataReady_ = false;
     readStationThenSensor(gen);
@@ -1146,7 +1160,7 @@ void MonitorCore::beginStartGuards()
     // Control held by a client does not outlive a Start: the monitor decides
     // again from the first cycle of this run.
     if (hasControl_) hasControl(false, QString());
-    lastCycleDone_ = QDateTime();
+    lastCycleDone_.reset();
     staleWatch_->start();
 }
 
@@ -1156,17 +1170,17 @@ void MonitorCore::endStartGuards()
     showFlagUnsafe();
 }
 
-void MonitorCore::markCycleCompleted() { lastCycleDone_ = clock_.now(); }
+void MonitorCore::markCycleCompleted() { lastCycleDone_ = clock_.msClock(); }
 
 bool MonitorCore::evaluationStale() const
 {
-    if (!state_.running || !lastCycleDone_.isValid()) return true;
+    if (!state_.running || !lastCycleDone_) return true;
     // A cycle that has not completed for two intervals means the decision
     // shown is no longer current (a hung read, a stalled timer).
     // The read period may be changed by a client while the timer still runs
     // at the old one: the longer of the two counts.
     const qint64 interval = std::max(config_.readIntervalMs(), readTimer_->interval());
-    return lastCycleDone_.msecsTo(clock_.now()) > 2 * interval;
+    return clock_.msClock() - *lastCycleDone_ > 2 * interval;
 }
 
 bool MonitorCore::reportedUnsafe() const { return evaluationStale() || unsafe_; }

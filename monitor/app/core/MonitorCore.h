@@ -226,6 +226,9 @@ signals:
     void cycleFinished();
     // Sounds the system's error beep (the message dialog does this).
     void beep();
+    // Something for the log that is shown nowhere else ("clock stepped by
+    // +3600 s").
+    void note(const QString& text);
 
 private:
     void enableSetupControls(bool on);
@@ -235,6 +238,7 @@ private:
     void finishStart();
     void endStart(bool running);
     void finishCycle();
+    void noteClockStep();
     void startReading();
     void stopReading();
     void releaseSensor();
@@ -284,7 +288,7 @@ private:
     std::unique_ptr<ClockTimer> staleWatch_;
     std::unique_ptr<ClockTimer> stationRetry_;
     int stationRetryGeneration_ = 0;
-    QDateTime lastCycleDone_; // the last completed read cycle of this run
+    std::optional<qint64> lastCycleDone_; // msClock() of the last completed read cycle of this run
     SettingsSchema schema_;
     std::unique_ptr<ClockTimer> saveTimer_;
     std::function<void()> beforeSave_;
@@ -327,6 +331,10 @@ private:
     bool endStartAfterCycle_ = false;
     int cycleGeneration_ = 0;
     qint64 cycleStarted_ = 0;
+    // Wall time minus monotonic time at the last cycle: a change of more
+    // than kClockStepMs is a step of the wall clock.
+    std::optional<qint64> wallOffsetMs_;
+    static constexpr qint64 kClockStepMs = 2000;
     qint64 lastCycleMs_ = 0;
 };
 

@@ -27,6 +27,7 @@ HeadlessRunner::HeadlessRunner(MonitorCore& core, MonitorServices& services, Sys
     connect(&core_, &MonitorCore::changed, this, &HeadlessRunner::coreChanged);
     connect(&core_, &MonitorCore::cycleFinished, this, &HeadlessRunner::cycleDone);
     connect(&core_, &MonitorCore::startFinished, this, &HeadlessRunner::startEnded);
+    connect(&core_, &MonitorCore::note, this, [this](const QString& text) { this->log(QStringLiteral("note: ") + text); });
     // A client may stop monitoring (Device_Stop) and start it later: no
     // cycle runs meanwhile, yet nothing is stuck. While stopped and idle the
     // event loop itself reports liveness, at a third of the watchdog time.

@@ -102,6 +102,8 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     });
     connect(&core_, &MonitorCore::changed, this, &MainWindow::scheduleRender);
     connect(&core_, &MonitorCore::beep, this, [] { QApplication::beep(); });
+    // to the session's log (the journal under a desktop session)
+    connect(&core_, &MonitorCore::note, this, [](const QString& text) { qInfo().noquote() << "XOB_Skyvane:" << text; });
     core_.setPrompter([this](const QString& text, int flags, const QString& title) {
         if (isMinimized() || !isVisible()) restoreFromTray();
         if (flags == MessageOk) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 
 namespace skyvane {
 
@@ -62,6 +63,12 @@ QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
 
 qint64 SystemClock::msClock() const
 {
+#ifdef CLOCK_BOOTTIME
+    // Monotonic and counting the time the computer slept: a decision made
+    // before a suspend is hours old after the resume, not a few seconds.
+    timespec ts{};
+    if (::clock_gettime(CLOCK_BOOTTIME, &ts) == 0) return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+#endif
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 

@@ -39,8 +39,8 @@ public:
     virtual ~Clock() = default;
     // Local date-time now.
     virtual QDateTime now() const = 0;
-    // Milliseconds on the monotonic clock, for waits and periods. Only
-    // differences mean anything.
+    // Milliseconds on the monotonic clock (including time asleep), for waits
+    // and periods. Only differences mean anything.
     virtual qint64 msClock() const = 0;
     virtual std::unique_ptr<ClockTimer> createTimer() = 0;
     // Waits ms milliseconds while the user interface keeps handling events.

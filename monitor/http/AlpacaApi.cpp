@@ -117,7 +117,19 @@ bool AlpacaApi::handle(const HttpRequest& req, HttpResponse& out)
     const QString path = QString::fromUtf8(req.path);
     const bool isApi = path.startsWith(QLatin1String("/api/v1/")) || path == QLatin1String("/api/v1");
     const bool isManagement = path.startsWith(QLatin1String("/management/"));
-    if (!isApi && !isManagement) return false;
+    if (!isApi && !isManagement) {
+        // /api/v2/..., /apii/v1/...: a device request this server cannot
+        // serve is a bad request, not a missing page. The monitor's own
+        // JSON lives under /api/skyvane/.
+        const QString first = path.section(QLatin1Char('/'), 1, 1);
+        const QString second = path.section(QLatin1Char('/'), 2, 2);
+        const bool ours = first == QLatin1String("api") && second == QLatin1String("skyvane");
+        if (first.startsWith(QLatin1String("api"), Qt::CaseInsensitive) && !ours) {
+            out = badRequest(QStringLiteral("this server speaks only /api/v1/{device type}/{device number}/{member}"));
+            return true;
+        }
+        return false;
+    }
 
     Call call(req);
     call.isPut = req.method == "PUT";
@@ -234,7 +246,8 @@ HttpResponse AlpacaApi::common(Call& call, bool& handled)
         if (m == QLatin1String("driverinfo"))
             return envelope(call, QStringLiteral("Skyvane ") + versionDigits() +
                                       QStringLiteral(": the sky monitor's decision and readings over Alpaca"));
-        if (m == QLatin1String("driverversion")) return envelope(call, versionDigits());
+        // "n.n": major and minor of the program's version
+        if (m == QLatin1String("driverversion")) return envelope(call, versionDigits().section(QLatin1Char('.'), 0, 1));
         if (m == QLatin1String("interfaceversion")) return envelope(call, kInterfaceVersion[d]);
         if (m == QLatin1String("name")) return envelope(call, QString::fromLatin1(kDeviceNames[d]));
         if (m == QLatin1String("supportedactions")) return envelope(call, QJsonArray{kReasonsAction});
@@ -383,11 +396,15 @@ bool AlpacaApi::sensorImplemented(const QString& lowerName) const
 double AlpacaApi::secondsSinceUpdate(const QString& s) const
 {
     const QDateTime now = core_.clock().now();
-    // Never negative: a reading stamped ahead of this clock is just now.
-    auto age = [&](const QDateTime& t) { return t.isValid() ? std::max(0.0, double(t.msecsTo(now)) / 1000.0) : 1e9; };
+    // A reading stamped ahead of this clock is just now; one never received
+    // is negative, as the interface asks.
+    auto age = [&](const QDateTime& t) { return t.isValid() ? std::max(0.0, double(t.msecsTo(now)) / 1000.0) : -1.0; };
     const double sensorAge = age(core_.readings().lastReading);
     const double stationAge = age(core_.station().dataTime);
-    if (s.isEmpty()) return std::min(sensorAge, stationAge);
+    if (s.isEmpty()) {
+        if (sensorAge < 0 || stationAge < 0) return std::max(sensorAge, stationAge);
+        return std::min(sensorAge, stationAge);
+    }
     if (s == QLatin1String("cloudcover") || s == QLatin1String("skytemperature") || s == QLatin1String("skybrightness"))
         return sensorAge;
     return stationAge;
@@ -444,13 +461,17 @@ HttpResponse AlpacaApi::conditionsMember(Call& call)
         return envelope(call, std::nullopt, alpaca_error::InvalidValue, QStringLiteral("name a sensor"));
     if (!s.isEmpty() && !sensorImplemented(s))
         return envelope(call, std::nullopt, alpaca_error::NotImplemented, s + QStringLiteral(" is not measured"));
+    // Which sensors exist is answered while not connected too, so that an
+    // application can look before it connects.
+    if (describe) {
+        const bool fromSensor =
+            s == QLatin1String("cloudcover") || s == QLatin1String("skytemperature") || s == QLatin1String("skybrightness");
+        return envelope(call, fromSensor ? QStringLiteral("Cloud, rain and light sensor (via the sensor server)")
+                                         : QStringLiteral("Weather station (read from its data file)"));
+    }
     if (!connected_[kConditions])
         return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
-    if (!describe) return envelope(call, secondsSinceUpdate(s));
-    const bool fromSensor =
-        s == QLatin1String("cloudcover") || s == QLatin1String("skytemperature") || s == QLatin1String("skybrightness");
-    return envelope(call, fromSensor ? QStringLiteral("Cloud, rain and light sensor (via the sensor server)")
-                                     : QStringLiteral("Weather station (read from its data file)"));
+    return envelope(call, secondsSinceUpdate(s));
 }
 
 } // namespace skyvane::http

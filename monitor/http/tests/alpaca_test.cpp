@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QNetworkDatagram>
 #include <QTcpServer>
 #include <QUdpSocket>
@@ -89,6 +90,8 @@ TEST(AlpacaCommon, EveryCommonMemberOfBothDevices)
             expectEnvelope(r, m);
             EXPECT_FALSE(r.json.value("Value").toString().isEmpty()) << m;
         }
+        EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+$").match(s.get(dev, "driverversion").json.value("Value").toString()).hasMatch())
+            << s.get(dev, "driverversion").body.toStdString();
         EXPECT_EQ(s.get(dev, "interfaceversion").json.value("Value").toInt(), dev == kSafety ? 3 : 2);
         EXPECT_EQ(s.get(dev, "supportedactions").json.value("Value").toArray(), QJsonArray{"skyvane:reasons"});
         const HttpResult state = s.get(dev, "devicestate");
@@ -155,6 +158,13 @@ TEST(AlpacaProtocol, BadRequestsAreRefusedAsTheStandardSays)
     EXPECT_EQ(s.get(kConditions, "timesincelastupdate").status, 400);
     EXPECT_EQ(s.get(kConditions, "sensordescription").status, 400);
 
+    // A wrong API version or a misspelt "api" is a bad request; the
+    // monitor's own JSON is not an Alpaca path.
+    for (const char* path : {"/api/v2/safetymonitor/0/issafe", "/apii/v1/safetymonitor/0/issafe", "/API/v1/safetymonitor/0/issafe",
+                             "/api/safetymonitor/0/issafe"})
+        EXPECT_EQ(s.client->get(path).status, 400) << path;
+    EXPECT_EQ(s.client->get("/api/skyvane/v1/status").status, 200);
+
     // Unknown members, devices and numbers; URLs are lower case.
     EXPECT_EQ(s.get(kSafety, "cloudcover").status, 400);
     EXPECT_EQ(s.get(kSafety, "nosuchmember").status, 400);
@@ -184,12 +194,23 @@ TEST(AlpacaConditions, ValuesInAlpacaUnitsAndTheirErrors)
     rig.sim->setLevels(1, 1, 1);
     rig.sim->setReading("SkyTemperature", -21.5);
 
-    // Not connected: values are refused, what is not measured says so first.
+    // Not connected: values are refused, what is not measured says so first;
+    // which sensors exist is answered all the same.
     EXPECT_EQ(errorOf(s.get(kConditions, "temperature")), 0x407);
     EXPECT_EQ(errorOf(s.get(kConditions, "rainrate")), 0x400);
+    for (const char* sensor : {"CloudCover", "SkyTemperature", "SkyBrightness", "Temperature", "Humidity", "DewPoint",
+                               "WindSpeed", "WindGust", "WindDirection", "Pressure", "RainRate"}) {
+        const HttpResult d = s.get(kConditions, "sensordescription", QByteArray("SensorName=") + sensor);
+        if (errorOf(d) == 0x400) continue; // not measured
+        EXPECT_EQ(errorOf(d), 0) << sensor << ": " << d.body.toStdString();
+        EXPECT_FALSE(d.json.value("Value").toString().isEmpty()) << sensor;
+    }
     ASSERT_TRUE(s.connectBoth());
-    // Connected but not monitoring: no current reading.
+    // Connected but not monitoring: no current reading, and no reading was
+    // ever received, which the age says with a negative number.
     EXPECT_EQ(errorOf(s.get(kConditions, "temperature")), 0x40B);
+    EXPECT_LT(s.get(kConditions, "timesincelastupdate", "SensorName=Temperature").json.value("Value").toDouble(0), 0);
+    EXPECT_LT(s.get(kConditions, "timesincelastupdate", "SensorName=").json.value("Value").toDouble(0), 0);
 
     rig.start();
     ASSERT_TRUE(rig.core->isRunning());

@@ -73,6 +73,7 @@ struct AlpacaApi::Call {
     QString member;
     QList<QPair<QString, QString>> params;
     quint32 clientTx = 0;
+    quint32 clientId = 0; // ClientID; 0 when missing or unreadable
 
     // GET names are matched without regard to case, PUT form names exactly.
     std::optional<QString> param(const QString& name) const
@@ -86,6 +87,17 @@ struct AlpacaApi::Call {
 };
 
 AlpacaApi::AlpacaApi(MonitorCore& core) : core_(core) {}
+
+// Each client program (ClientID) connects and disconnects for itself: one
+// program's Disconnect leaves another's connection, and its issafe, alone.
+// The device is connected while any client is.
+bool AlpacaApi::connectedFor(const Call& call, int device) const { return clients_[device].contains(call.clientId); }
+
+void AlpacaApi::setConnected(const Call& call, bool on)
+{
+    if (on) clients_[call.device].insert(call.clientId);
+    else clients_[call.device].remove(call.clientId);
+}
 
 QByteArray AlpacaApi::reasonsJson(const MonitorCore& core)
 {
@@ -150,11 +162,15 @@ bool AlpacaApi::handle(const HttpRequest& req, HttpResponse& out)
     }
     // A missing or unreadable transaction number counts as 0; so does one
     // that does not fit 32 bits.
-    if (const auto tx = call.param(QStringLiteral("ClientTransactionID"))) {
+    auto number = [&](const QString& name) -> quint32 {
+        const auto v = call.param(name);
+        if (!v) return 0;
         bool ok = false;
-        const qulonglong n = tx->trimmed().toULongLong(&ok);
-        call.clientTx = ok && n <= 0xFFFFFFFFull && !tx->trimmed().startsWith(QLatin1Char('+')) ? quint32(n) : 0;
-    }
+        const qulonglong n = v->trimmed().toULongLong(&ok);
+        return ok && n <= 0xFFFFFFFFull && !v->trimmed().startsWith(QLatin1Char('+')) ? quint32(n) : 0;
+    };
+    call.clientTx = number(QStringLiteral("ClientTransactionID"));
+    call.clientId = number(QStringLiteral("ClientID"));
     if (isManagement) {
         out = management(req, path.mid(int(qstrlen("/management/"))));
         return true;
@@ -240,7 +256,7 @@ HttpResponse AlpacaApi::common(Call& call, bool& handled)
     const QString& m = call.member;
     const int d = call.device;
     if (!call.isPut) {
-        if (m == QLatin1String("connected")) return envelope(call, connected_[d]);
+        if (m == QLatin1String("connected")) return envelope(call, connectedFor(call, d));
         if (m == QLatin1String("connecting")) return envelope(call, false);
         if (m == QLatin1String("description")) return envelope(call, QString::fromLatin1(kDeviceNames[d]));
         if (m == QLatin1String("driverinfo"))
@@ -252,7 +268,7 @@ HttpResponse AlpacaApi::common(Call& call, bool& handled)
         if (m == QLatin1String("name")) return envelope(call, QString::fromLatin1(kDeviceNames[d]));
         if (m == QLatin1String("supportedactions")) return envelope(call, QJsonArray{kReasonsAction});
         if (m == QLatin1String("devicestate")) {
-            if (!connected_[d]) return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
+            if (!connectedFor(call, d)) return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
             QJsonArray state;
             if (d == kSafety) {
                 state.append(QJsonObject{{QStringLiteral("Name"), QStringLiteral("IsSafe")},
@@ -278,11 +294,11 @@ HttpResponse AlpacaApi::common(Call& call, bool& handled)
         if (!v) return badRequest(QStringLiteral("missing parameter Connected"));
         const auto b = parseBool(*v);
         if (!b) return badRequest(QStringLiteral("Connected must be true or false, not: ") + *v);
-        connected_[d] = *b;
+        setConnected(call, *b);
         return envelope(call, std::nullopt);
     }
     if (m == QLatin1String("connect") || m == QLatin1String("disconnect")) {
-        connected_[d] = m == QLatin1String("connect");
+        setConnected(call, m == QLatin1String("connect"));
         return envelope(call, std::nullopt);
     }
     if (m == QLatin1String("action")) {
@@ -292,7 +308,7 @@ HttpResponse AlpacaApi::common(Call& call, bool& handled)
         if (action->compare(kReasonsAction, Qt::CaseInsensitive) != 0)
             return envelope(call, std::nullopt, alpaca_error::ActionNotImplemented,
                             QStringLiteral("action not supported: ") + *action);
-        if (!connected_[d]) return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
+        if (!connectedFor(call, d)) return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
         return envelope(call, QString::fromUtf8(reasonsJson(core_)));
     }
     if (!m.startsWith(QLatin1String("command"))) {
@@ -309,7 +325,7 @@ HttpResponse AlpacaApi::safetyMember(Call& call)
 {
     // issafe: not connected reads as unsafe, never as an error a client
     // might take for "carry on".
-    return envelope(call, connected_[kSafety] && core_.safeAndFresh());
+    return envelope(call, connectedFor(call, kSafety) && core_.safeAndFresh());
 }
 
 std::optional<double> AlpacaApi::sensorReading(const QString& s, QString& missing) const
@@ -414,7 +430,7 @@ HttpResponse AlpacaApi::sensorValue(Call& call, const QString& sensor)
 {
     if (kNotMeasured.contains(sensor))
         return envelope(call, std::nullopt, alpaca_error::NotImplemented, sensor + QStringLiteral(" is not measured"));
-    if (!connected_[kConditions])
+    if (!connectedFor(call, kConditions))
         return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
     QString missing;
     const auto v = sensorReading(sensor, missing);
@@ -433,20 +449,20 @@ HttpResponse AlpacaApi::conditionsMember(Call& call)
             bool ok = false;
             const double p = v->trimmed().toDouble(&ok);
             if (!ok || !std::isfinite(p)) return badRequest(QStringLiteral("AveragePeriod is not a number: ") + *v);
-            if (!connected_[kConditions])
+            if (!connectedFor(call, kConditions))
                 return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
             if (p != 0)
                 return envelope(call, std::nullopt, alpaca_error::InvalidValue,
                                 QStringLiteral("only 0 (the latest reading) is offered"));
             return envelope(call, std::nullopt);
         }
-        if (!connected_[kConditions])
+        if (!connectedFor(call, kConditions))
             return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
         return envelope(call, 0.0);
     }
     if (m == QLatin1String("refresh")) {
         // Every read cycle refreshes; there is nothing to hurry.
-        if (!connected_[kConditions])
+        if (!connectedFor(call, kConditions))
             return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
         return envelope(call, std::nullopt);
     }
@@ -469,7 +485,7 @@ HttpResponse AlpacaApi::conditionsMember(Call& call)
         return envelope(call, fromSensor ? QStringLiteral("Cloud, rain and light sensor (via the sensor server)")
                                          : QStringLiteral("Weather station (read from its data file)"));
     }
-    if (!connected_[kConditions])
+    if (!connectedFor(call, kConditions))
         return envelope(call, std::nullopt, alpaca_error::NotConnected, QStringLiteral("not connected"));
     return envelope(call, secondsSinceUpdate(s));
 }

@@ -13,11 +13,14 @@
 //   with a plain-text reason); a readable value that is not allowed is
 //   InvalidValue (0x401) in the JSON envelope.
 // - issafe is fail-safe: true only while monitoring runs, the device is
-//   connected and a current evaluation reports SAFE with good data.
+//   connected for the asking client and a current evaluation reports SAFE
+//   with good data.
+// - Connections are counted per ClientID.
 
 #include "HttpServer.h"
 
 #include <QJsonValue>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -47,7 +50,8 @@ public:
     // The reasons as the skyvane:reasons action returns them (JSON text).
     static QByteArray reasonsJson(const MonitorCore& core);
 
-    bool connected(int device) const { return connected_[device]; }
+    // Connected for at least one client.
+    bool connected(int device) const { return !clients_[device].isEmpty(); }
     quint32 lastServerTransactionId() const { return serverTx_; }
 
     QString serverName = QStringLiteral("Skyvane");
@@ -68,7 +72,9 @@ private:
     double secondsSinceUpdate(const QString& lowerName) const;
 
     MonitorCore& core_;
-    bool connected_[2] = {false, false};
+    bool connectedFor(const Call& call, int device) const;
+    void setConnected(const Call& call, bool on);
+    QSet<quint32> clients_[2]; // the ClientIDs connected to each device
     quint32 serverTx_ = 0;
 };
 

@@ -307,6 +307,25 @@ TEST(AlpacaIsSafe, ScriptedNightNeverTrueWhileUnsafe)
     EXPECT_EQ(check("clear but disconnected"), false);
     s.put(kSafety, "connect");
 
+    // Two more programs: one's Disconnect leaves the other's connection and
+    // its issafe alone; the device is disconnected with its last client.
+    auto issafeOf = [&](int id) { return s.get(kSafety, "issafe", QStringLiteral("ClientID=%1").arg(id)).json.value("Value").toBool(); };
+    auto connectedOf = [&](int id) { return s.get(kSafety, "connected", QStringLiteral("ClientID=%1").arg(id)).json.value("Value").toBool(); };
+    ASSERT_EQ(errorOf(s.put(kSafety, "connected", "Connected=true&ClientID=11")), 0);
+    ASSERT_EQ(errorOf(s.put(kSafety, "connected", "Connected=true&ClientID=22")), 0);
+    EXPECT_TRUE(issafeOf(11));
+    EXPECT_TRUE(issafeOf(22));
+    ASSERT_EQ(errorOf(s.put(kSafety, "disconnect", "ClientID=11")), 0);
+    EXPECT_FALSE(connectedOf(11));
+    EXPECT_FALSE(issafeOf(11));
+    EXPECT_TRUE(connectedOf(22));
+    EXPECT_TRUE(issafeOf(22)) << "another program's Disconnect turned issafe false";
+    EXPECT_EQ(check("clear, the first program still connected"), true);
+    ASSERT_EQ(errorOf(s.put(kSafety, "connected", "Connected=false&ClientID=22")), 0);
+    ASSERT_EQ(errorOf(s.put(kSafety, "disconnect")), 0);
+    EXPECT_FALSE(s.service->alpaca().connected(0)) << "the device stayed connected after its last client left";
+    s.put(kSafety, "connect");
+
     rig.sim->setLevels(3, 1, 1);
     s.cycle();
     EXPECT_EQ(check("overcast"), false);

@@ -381,7 +381,7 @@ bool StationReader::turnedTooOld(StationCycleResult& r, const StationSettings& s
     const qint64 age = ageMs();
     if (age <= timeoutMs(s)) return false;
     applyOutcome(r, s, StationOutcome::TooOld,
-                 clockDiffersMs_ ? QStringLiteral("Weather Station Data too old - station clock differs by ") +
+                 clockDiffersMs_ ? QStringLiteral("Weather Station Data - station clock differs by ") +
                                        signedSeconds(*clockDiffersMs_, s.separators) + QStringLiteral("s")
                                  : QStringLiteral("Weather Station Data too old - ") + wholeSeconds(age, s.separators) +
                                        QStringLiteral("s old"));

@@ -886,7 +886,7 @@ TEST_F(StationLocalTime, StationWritingThroughBothChangesStaysFresh)
 
 TEST_F(StationLocalTime, StationClockThatDiffersIsSaidSteadily)
 {
-    for (qint64 offset : {-3600LL, +3600LL, -600LL}) {
+    for (qint64 offset : {-3600LL, +3600LL, -600LL, -86400LL}) {
         clock.setNow(utc("2026-12-07T20:00:00Z"));
         reader.startReading();
         QStringList statuses;
@@ -901,9 +901,10 @@ TEST_F(StationLocalTime, StationClockThatDiffersIsSaidSteadily)
         statuses.removeDuplicates();
         // the first read after a start is fresh by rule; never again after it
         EXPECT_LE(fresh, 1) << offset;
-        const QString expected = QStringLiteral("Weather Station Data too old - station clock differs by %1%2s")
+        const QString expected = QStringLiteral("Weather Station Data - station clock differs by %1%2s")
                                      .arg(offset > 0 ? "+" : "").arg(offset);
         EXPECT_EQ(statuses.last(), expected) << offset;
+        EXPECT_LE(expected.size(), 60) << "the status line shows 60 characters";
         EXPECT_LE(statuses.size(), 2) << statuses.join(" | ").toStdString();
     }
 }

@@ -2,12 +2,13 @@
 // What happens before the main window exists: one instance per user, the
 // first-run check and the updater's self-replacement.
 
+#include "TerminationSignals.h"
+
 #include <QString>
 #include <functional>
 #include <memory>
 
 class QLockFile;
-class QSocketNotifier;
 
 namespace skyvane {
 
@@ -35,26 +36,6 @@ private:
     std::unique_ptr<QLockFile> lock_;
     Outcome outcome_ = Outcome::Failed;
     QString error_;
-};
-
-// SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, a closed terminal, the end of a
-// session) end the program as a normal close would, not on the spot: the
-// handler only writes the signal number into a pipe, and the event loop calls
-// onSignal with it. One object per process; the previous handlers come back
-// when it goes.
-class TerminationSignals {
-public:
-    explicit TerminationSignals(std::function<void(int signo)> onSignal);
-    ~TerminationSignals();
-    TerminationSignals(const TerminationSignals&) = delete;
-    TerminationSignals& operator=(const TerminationSignals&) = delete;
-    bool installed() const { return installed_; }
-
-private:
-    void drain();
-    std::function<void(int)> onSignal_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    bool installed_ = false;
 };
 
 // "Setup"/"Emulator" has never been written.

@@ -3,6 +3,7 @@
 #include "Format.h"
 #include "UpdateRun.h"
 
+#include <QCloseEvent>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -30,12 +31,16 @@ UpdaterWindow::UpdaterWindow(UpdateRun& run, QWidget* parent) : QWidget(parent),
     cancel_->setEnabled(false);
     layout->addWidget(cancel_, 0, Qt::AlignRight);
 
-    connect(cancel_, &QPushButton::clicked, this, [this] { run_.cancel(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { requestCancel(); });
+    connect(&run_, &UpdateRun::cancellableChanged, this, [this](bool can) {
+        if (!can) cancel_->setEnabled(false);
+    });
     connect(&run_, &UpdateRun::message, this, &UpdaterWindow::addMessage);
     connect(&run_, &UpdateRun::progress, this, &UpdaterWindow::showProgress);
     connect(&run_, &UpdateRun::progressVisible, progress_, &QWidget::setVisible);
     connect(&run_, &UpdateRun::finished, this, [this] {
         cancel_->setEnabled(false);
+        closeAllowed_ = true;
         close();
         emit done();
     });
@@ -48,9 +53,30 @@ void UpdaterWindow::begin()
     if (run_.loaded() && (h.left != 0 || h.top != 0)) move(h.left, h.top);
     msgList_->clear();
     QTimer::singleShot(200, this, [this] {
-        cancel_->setEnabled(true);
+        cancel_->setEnabled(run_.cancellable() && !cancelRequested_);
         run_.run();
     });
+}
+
+void UpdaterWindow::requestCancel()
+{
+    if (!run_.cancellable()) return;
+    if (!cancelRequested_) addMessage(QStringLiteral("Cancelling..."));
+    cancelRequested_ = true;
+    cancel_->setEnabled(false);
+    run_.cancel();
+}
+
+void UpdaterWindow::closeEvent(QCloseEvent* event)
+{
+    // Closing the window is a Cancel: the window stays until the run has put
+    // everything back, so that the monitor is started again in every case.
+    if (closeAllowed_ || run_.isFinished()) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    requestCancel();
 }
 
 void UpdaterWindow::addMessage(const QString& text)

@@ -19,9 +19,15 @@ public:
     // Caption and position from the hand-over file, then the run starts
     // after 200 ms.
     void begin();
+    // Cancel, as the button does (also the window's close button and a
+    // termination signal).
+    void requestCancel();
 
 signals:
     void done();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void addMessage(const QString& text);
@@ -31,6 +37,8 @@ private:
     QListWidget* msgList_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    bool cancelRequested_ = false;
+    bool closeAllowed_ = false;
 };
 
 } // namespace skyvane::updater

@@ -5,6 +5,7 @@
 #include "HttpFetch.h"
 #include "SettingsStore.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,8 +19,6 @@ const QString kApp = QStringLiteral("XOB_Skyvane");
 const QString kWindow = QStringLiteral("Window");
 const QString kSetup = QStringLiteral("Setup");
 const QString kLastUpdateMsg = QStringLiteral("LastUpdateMsg");
-// A downloaded program gets this long to say its version.
-constexpr int kVersionWaitMs = 15000;
 } // namespace
 
 QString failedMessage() { return QStringLiteral("Update failed.\nProgram was not updated!"); }
@@ -76,6 +75,16 @@ void UpdateRun::saveResult(const QString& text)
     store_.sync();
 }
 
+void UpdateRun::saveOutcome(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok: break;
+    case Outcome::Cancelled: saveResult(cancelledMessage()); break;
+    case Outcome::TimedOut: saveResult(timedOutMessage()); break;
+    case Outcome::Failed: saveResult(failedMessage()); break;
+    }
+}
+
 QString UpdateRun::programToStart() const
 {
     if (!startProgram_ || handOver_.program.isEmpty() || !isPlainFileName(handOver_.program)) return {};
@@ -103,7 +112,6 @@ void UpdateRun::run()
         finish();
         return;
     }
-    cancel_ = false;
     downloaded_ = 0;
     for (const FileRecord& f : handOver_.files)
         if (!f.target.isEmpty()) QFile::remove(path(f.backup));
@@ -124,6 +132,8 @@ void UpdateRun::nextDownload()
         return;
     }
     if (cancel_) {
+        emit message(QStringLiteral("Transfer cancelled"));
+        saveOutcome(Outcome::Cancelled);
         afterDownloads(Outcome::Cancelled);
         return;
     }
@@ -190,19 +200,17 @@ void UpdateRun::downloadDone(Outcome outcome, QString error)
         return;
     case Outcome::Cancelled:
         emit message(QStringLiteral("Transfer cancelled"));
-        saveResult(cancelledMessage());
         break;
     case Outcome::TimedOut:
         emit message(QStringLiteral("Communication Timeout"));
         emit message(QStringLiteral("Transfer cancelled"));
-        saveResult(timedOutMessage());
         break;
     case Outcome::Failed:
         emit message(QStringLiteral("Communication error with host"));
         if (!error.isEmpty()) emit message(error);
-        saveResult(failedMessage());
         break;
     }
+    saveOutcome(outcome);
     // Let the user read the last lines before the window goes.
     clock_.waitProcessingEvents(2000);
     afterDownloads(outcome);
@@ -229,47 +237,81 @@ void UpdateRun::afterDownloads(Outcome outcome)
         finish();
         return;
     }
+    if (cancel_) {
+        afterVerify(Outcome::Cancelled, QString());
+        return;
+    }
     // Every program among the downloads must run and say its version before
-    // anything is replaced: a file that does not is never installed.
+    // anything is replaced: a file that does not is never installed. The
+    // check polls, so that Cancel and the time limit hold while a program
+    // takes its time.
     std::vector<QString> programs;
     for (const FileRecord& f : handOver_.files)
         if (isProgram(f)) programs.push_back(path(f.local));
     QPointer<UpdateRun> self(this);
     busy_ = true;
-    startWorker([self, programs] {
+    const int waitMs = versionWaitMs_;
+    startWorker([this, self, programs, waitMs] {
+        Outcome outcome = Outcome::Ok;
         QString problem;
         for (const QString& p : programs) {
+            const QString name = QFileInfo(p).fileName();
+            QMetaObject::invokeMethod(
+                self.data(), [self, name] { if (self) self->emit message(QStringLiteral("Checking ") + name); },
+                Qt::QueuedConnection);
             QFile::setPermissions(p, QFile::permissions(p) | QFile::ExeOwner | QFile::ReadOwner | QFile::ExeGroup
                                          | QFile::ReadGroup | QFile::ExeOther | QFile::ReadOther);
             QProcess proc;
             proc.setProcessChannelMode(QProcess::SeparateChannels);
+            const QDeadlineTimer deadline(waitMs);
             proc.start(p, {QStringLiteral("--version")});
-            bool ok = proc.waitForStarted(kVersionWaitMs) && proc.waitForFinished(kVersionWaitMs);
-            if (!ok && proc.state() != QProcess::NotRunning) {
+            bool ok = proc.waitForStarted(waitMs);
+            while (ok && !proc.waitForFinished(100)) {
+                if (proc.state() == QProcess::NotRunning) break;
+                if (cancel_) {
+                    outcome = Outcome::Cancelled;
+                    ok = false;
+                } else if (deadline.hasExpired()) {
+                    outcome = Outcome::TimedOut;
+                    problem = QStringLiteral("The downloaded program %1 did not say its version within %2 s: not installed")
+                                  .arg(name)
+                                  .arg(waitMs / 1000.0);
+                    ok = false;
+                }
+            }
+            if (proc.state() != QProcess::NotRunning) {
                 proc.kill();
                 proc.waitForFinished(2000);
             }
+            if (outcome != Outcome::Ok) break;
             const QByteArray out = proc.readAllStandardOutput().trimmed();
             if (!ok || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0 || out.isEmpty()) {
-                problem = QStringLiteral("The downloaded program %1 does not run: not installed").arg(QFileInfo(p).fileName());
+                outcome = Outcome::Failed;
+                problem = QStringLiteral("The downloaded program %1 does not run: not installed").arg(name);
                 break;
             }
         }
         QMetaObject::invokeMethod(
-            self.data(), [self, problem] { if (self) self->afterVerify(problem); }, Qt::QueuedConnection);
+            self.data(), [self, outcome, problem] { if (self) self->afterVerify(outcome, problem); },
+            Qt::QueuedConnection);
     });
 }
 
-void UpdateRun::afterVerify(QString problem)
+void UpdateRun::afterVerify(Outcome outcome, QString problem)
 {
     busy_ = false;
-    if (!problem.isEmpty()) {
-        emit message(problem);
-        saveResult(failedMessage());
+    // A Cancel that came while the last program answered still counts.
+    if (cancel_) outcome = Outcome::Cancelled;
+    if (outcome != Outcome::Ok) {
+        if (outcome == Outcome::Cancelled) emit message(QStringLiteral("Update cancelled"));
+        else if (!problem.isEmpty()) emit message(problem);
+        saveOutcome(outcome);
         deleteDownloads();
         finish();
         return;
     }
+    installing_ = true;
+    emit cancellableChanged(false);
     if (!install()) {
         saveResult(failedMessage());
         finish();
@@ -332,7 +374,22 @@ void UpdateRun::finish()
     }
     busy_ = false;
     finished_ = true;
+    emit cancellableChanged(false);
     emit finished();
+}
+
+QString UpdateRun::rescue()
+{
+    if (!loaded_) return {};
+    for (const FileRecord& f : handOver_.files) {
+        if (f.target.isEmpty() || f.backup.isEmpty()) continue;
+        const QString target = path(f.target);
+        const QString backup = path(f.backup);
+        if (!QFileInfo::exists(target) && QFileInfo::exists(backup)) QFile::rename(backup, target);
+    }
+    deleteDownloads();
+    if (handOver_.program.isEmpty() || !isPlainFileName(handOver_.program)) return {};
+    return path(handOver_.program);
 }
 
 } // namespace skyvane::updater

@@ -45,6 +45,8 @@ public:
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
     void setCaFile(const QString& file) { caFile_ = file; }
     int timeoutMs() const { return timeoutMs_; }
+    // How long a downloaded program gets to say its version.
+    void setVersionWaitMs(int ms) { versionWaitMs_ = ms; }
     // Reads both from the store.
     void readSettings();
 
@@ -55,7 +57,13 @@ public:
 
     // The run (the first tick of the window). Ends with finished().
     void run();
+    // Honoured at every stage before the install: nothing is installed
+    // after it, whether it comes during a download, between files or while
+    // a downloaded program is being checked. Also before run() starts.
     void cancel();
+    // False once the install has begun (a few renames, undone on failure)
+    // or the run is over: Cancel can change nothing then.
+    bool cancellable() const { return !installing_ && !finished_; }
     bool busy() const { return busy_; }
     bool isFinished() const { return finished_; }
     // The program to start once the window closes; empty: none.
@@ -63,20 +71,28 @@ public:
     // What the run installed (target names), for tests and the log.
     QStringList installed() const { return installed_; }
 
+    // For a process that is going down in an unplanned way (an exception,
+    // a second termination signal): puts back every old file whose new one
+    // is not in place, throws the downloads away and returns the program to
+    // start (empty: none). Safe to call at any moment of the run.
+    QString rescue();
+
 signals:
     void message(const QString& text);
     void progress(qint64 received, qint64 expected);
     void progressVisible(bool visible);
     void busyChanged(bool busy);
+    void cancellableChanged(bool cancellable);
     void finished();
 
 private:
     enum class Outcome { Ok, Cancelled, TimedOut, Failed };
     void saveResult(const QString& text);
+    void saveOutcome(Outcome outcome);
     void nextDownload();
     void downloadDone(Outcome outcome, QString error);
     void afterDownloads(Outcome outcome);
-    void afterVerify(QString problem);
+    void afterVerify(Outcome outcome, QString problem);
     bool install();
     void deleteDownloads();
     void finish();
@@ -88,11 +104,13 @@ private:
     Clock& clock_;
     QString dir_;
     int timeoutMs_ = 30000;
+    int versionWaitMs_ = 15000;
     QString caFile_;
     HandOver handOver_;
     bool loaded_ = false;
     bool busy_ = false;
     bool finished_ = false;
+    bool installing_ = false;
     std::size_t next_ = 0;
     int downloaded_ = 0;
     std::atomic<bool> cancel_{false};

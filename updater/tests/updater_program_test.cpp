@@ -19,7 +19,11 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/types.h>
 
 // Readable failures.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -126,4 +130,83 @@ TEST(UpdaterWindow, ShowsTheDownloadAndCancelEndsIt)
     EXPECT_EQ(store.get("XOB_Skyvane", "Window", "LastUpdateMsg"), cancelledMessage());
     EXPECT_FALSE(QFileInfo::exists(program.filePath("XOB_Skyvane_new")));
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST(UpdaterWindow, ClosingTheWindowCancelsAndWaitsForTheRunToPutThingsBack)
+{
+    QTemporaryDir serverRoot, program, settings;
+    UpdateServer server(serverRoot.path());
+    ASSERT_TRUE(server.isRunning());
+    writeFile(serverRoot.filePath("XOB_Skyvane"), QByteArray(300000, 'x'));
+    writeFile(program.filePath("XOB_Skyvane"), monitorScript("5.02.015"), true);
+    writeFile(program.filePath(kHandOverFile),
+              titleRecord("XOB_Skyvane", 40, 30, "XOB_Skyvane")
+                  + record("XOB_Skyvane", server.url("/stall/XOB_Skyvane"), "XOB_Skyvane_new", "XOB_Skyvane",
+                           "XOB_Skyvane.old"));
+    SettingsStore store(settings.path());
+    FakeClock clock;
+    UpdateRun run(store, clock, program.path());
+    run.setCaFile(server.cert());
+    run.setTimeoutMs(120000); // only the close can end this run in time
+    ASSERT_TRUE(run.load());
+    UpdaterWindow window(run);
+    bool done = false;
+    QObject::connect(&window, &UpdaterWindow::done, [&] { done = true; });
+    window.begin();
+    window.show();
+    auto* bar = window.findChild<QProgressBar*>("Progressbar");
+    auto* cancel = window.findChild<QPushButton*>("ButCancel");
+    ASSERT_TRUE(waitFor([&] { return bar->isVisible() && bar->text() == "1,000 bytes"; }));
+
+    window.close();
+    EXPECT_FALSE(cancel->isEnabled()); // the Cancel is under way
+    ASSERT_TRUE(waitFor([&] { return done; }, 15000));
+    EXPECT_EQ(store.get("XOB_Skyvane", "Window", "LastUpdateMsg"), cancelledMessage());
+    EXPECT_FALSE(QFileInfo::exists(program.filePath("XOB_Skyvane_new")));
+    EXPECT_EQ(run.programToStart(), program.filePath("XOB_Skyvane"));
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(UpdaterProgram, TerminationSignalsCancelAndStartTheOldMonitor)
+{
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signo);
+        QTemporaryDir serverRoot, program, settings;
+        UpdateServer server(serverRoot.path());
+        ASSERT_TRUE(server.isRunning());
+        writeFile(serverRoot.filePath("XOB_Skyvane"), QByteArray(300000, 'x'));
+        writeFile(program.filePath("XOB_Skyvane"), monitorScript("5.02.015"), true);
+        const QString updater = program.filePath("XOB_Updater");
+        ASSERT_TRUE(QFile::copy(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Updater", updater));
+        {
+            SettingsStore store(settings.path());
+            store.save("XOB_Skyvane", "Setup", "UpdateCAFile", server.cert());
+            store.save("XOB_Skyvane", "Setup", "UpdateTimeout", "600");
+            store.sync();
+        }
+        writeFile(program.filePath(kHandOverFile),
+                  titleRecord("XOB_Skyvane", 10, 10, "XOB_Skyvane")
+                      + record("XOB_Skyvane", server.url("/stall/XOB_Skyvane"), "XOB_Skyvane_new", "XOB_Skyvane",
+                               "XOB_Skyvane.old"));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SKYVANE_SETTINGS_DIR", settings.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(updater);
+        ASSERT_TRUE(p.waitForStarted(10000));
+        // The download has begun (the file is made when its GET starts).
+        ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(program.filePath("XOB_Skyvane_new")); }, 20000));
+        QThread::msleep(300);
+
+        ::kill(pid_t(p.processId()), signo);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_TRUE(waitFor([&] { return readFile(program.filePath("started.log")) == "5.02.015\n"; }))
+            << readFile(program.filePath("started.log")).toStdString();
+        EXPECT_FALSE(QFileInfo::exists(program.filePath("XOB_Skyvane_new")));
+        EXPECT_EQ(readFile(program.filePath("XOB_Skyvane")), monitorScript("5.02.015"));
+        SettingsStore after(settings.path());
+        EXPECT_EQ(after.get("XOB_Skyvane", "Window", "LastUpdateMsg"), cancelledMessage());
+    }
 }

@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -372,4 +374,62 @@ TEST(UpdateRun, GarbageHandOverFileDownloadsNothing)
     EXPECT_FALSE(rig.messages.filter("Downloading").size());
     EXPECT_FALSE(QFileInfo::exists(rig.at(kHandOverFile)));
     EXPECT_EQ(readFile(rig.at("XOB_Skyvane")), rig.oldMonitor);
+}
+
+namespace {
+// A new monitor that takes `seconds` to say its version.
+QByteArray slowMonitor(int seconds)
+{
+    return "#!/bin/sh\nif [ \"$1\" = --version ]; then sleep " + QByteArray::number(seconds)
+           + "; echo \"XOB_Skyvane 5.03.000\"; exit 0; fi\necho 5.03.000 >> \"$(dirname \"$0\")/started.log\"\n";
+}
+} // namespace
+
+TEST(UpdateRun, CancelWhileTheDownloadedProgramIsCheckedInstallsNothing)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    writeFile(rig.serverRoot.filePath("XOB_Skyvane"), slowMonitor(5));
+    rig.handOver(rig.monitorRecord());
+    QElapsedTimer took;
+    took.start();
+    ASSERT_TRUE(rig.go(30000, [](UpdateRun& r) {
+        QObject::connect(&r, &UpdateRun::message, [&r](const QString& m) {
+            if (m == "Checking XOB_Skyvane_new") QTimer::singleShot(300, &r, [&r] { r.cancel(); });
+        });
+    }));
+    EXPECT_LT(took.elapsed(), 4000) << "the check ran to its end despite the Cancel";
+    EXPECT_EQ(rig.lastUpdateMsg(), cancelledMessage());
+    EXPECT_TRUE(rig.messages.contains("Update cancelled")) << rig.messages.join(" | ").toStdString();
+    rig.expectUntouched();
+}
+
+TEST(UpdateRun, ProgramThatDoesNotAnswerInTimeIsATimeOut)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    writeFile(rig.serverRoot.filePath("XOB_Skyvane"), slowMonitor(5));
+    rig.handOver(rig.monitorRecord());
+    ASSERT_TRUE(rig.go(30000, [](UpdateRun& r) { r.setVersionWaitMs(1000); }));
+    EXPECT_EQ(rig.lastUpdateMsg(), timedOutMessage());
+    EXPECT_TRUE(rig.messages.join("\n").contains("did not say its version within 1 s"))
+        << rig.messages.join(" | ").toStdString();
+    rig.expectUntouched();
+}
+
+TEST(UpdateRun, CancelBetweenTwoFilesIsRecordedAsCancelled)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.ready());
+    rig.handOver(rig.record("Manual", rig.url("/manual.txt"), "manual.new", "manual.md", "manual.bak")
+                 + rig.monitorRecord());
+    ASSERT_TRUE(rig.go(30000, [](UpdateRun& r) {
+        QObject::connect(&r, &UpdateRun::message, [&r](const QString& m) {
+            if (m == "File saved in local PC") r.cancel();
+        });
+    }));
+    EXPECT_EQ(rig.lastUpdateMsg(), cancelledMessage());
+    EXPECT_FALSE(rig.messages.contains("Downloading XOB_Skyvane"));
+    EXPECT_EQ(readFile(rig.at("manual.md")), "old manual\n");
+    rig.expectUntouched();
 }

@@ -81,6 +81,9 @@ int main(int argc, char** argv)
     run.onClosed = [&app] { QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection); };
     window.restoreAndShow();
     run.start();
-    if (run.closed()) return 0;
-    return app.exec();
+    if (run.closed()) return run.exitStatus();
+    const int rc = app.exec();
+    // Non-zero when anything was not sent, for scripts and the service
+    // manager; the monitor reads the details from "LastRun".
+    return rc != 0 ? rc : run.exitStatus();
 }

@@ -19,6 +19,18 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
+// A command list for libcurl that frees itself.
+struct CommandList {
+    curl_slist* list = nullptr;
+    CommandList(std::initializer_list<QByteArray> commands)
+    {
+        for (const QByteArray& c : commands) list = curl_slist_append(list, c.constData());
+    }
+    ~CommandList() { curl_slist_free_all(list); }
+    CommandList(const CommandList&) = delete;
+    CommandList& operator=(const CommandList&) = delete;
+};
+
 QString encodePath(const QString& remote)
 {
     QStringList parts = remote.split(QLatin1Char('/'));
@@ -45,6 +57,12 @@ struct CurlTransfer::Worker {
     Steady::time_point lastMove;
     long timeoutMs = 60000;
     bool stalled = false;
+    // The verb of the last command sent, to tell which one was refused.
+    std::string lastCommand;
+    // How files get their final name on this server; learnt from the first
+    // refusal and kept for the rest of the session.
+    enum class Naming { Rename, DeleteThenRename, Direct };
+    Naming naming = Naming::Rename;
 
     ~Worker() { if (h) curl_easy_cleanup(h); }
 };
@@ -52,9 +70,15 @@ struct CurlTransfer::Worker {
 namespace {
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
 {
-    // Only the server's side is looked at: what we send includes PASS.
-    if (type != CURLINFO_HEADER_IN) return 0;
     auto* w = static_cast<CurlTransfer::Worker*>(user);
+    if (type == CURLINFO_HEADER_OUT) {
+        // Of what we send only the verb is kept: the rest may be a password.
+        const std::string sent(data, size);
+        w->lastCommand = sent.substr(0, sent.find_first_of(" \r\n"));
+        return 0;
+    }
+    // Otherwise only the server's side is looked at.
+    if (type != CURLINFO_HEADER_IN) return 0;
     std::string text(data, size);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     // Intermediate lines of a multi-line answer ("230-...") are not answers.
@@ -124,6 +148,40 @@ void CurlTransfer::configure(const TransferSetup& setup)
 int CurlTransfer::responseCode() const { return code_; }
 QString CurlTransfer::responseInfo() const { return info_; }
 int CurlTransfer::errorNumber() const { return error_; }
+QString CurlTransfer::failureReason() const
+{
+    return error_ == 0 && !localFault_ ? QString() : describeFailure(error_, code_, info_, localFault_);
+}
+
+QString describeFailure(int curlCode, int ftpCode, const QString& info, bool localFault)
+{
+    if (localFault) return QStringLiteral("the file changed while it was sent");
+    // Disk full first: libcurl reports it as a failed upload or a write error.
+    if (ftpCode == 452 || ftpCode == 552 || info.contains(QLatin1String("No space left"), Qt::CaseInsensitive))
+        return QStringLiteral("disk full on the server");
+    switch (curlCode) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        return QStringLiteral("certificate not trusted");
+    case CURLE_LOGIN_DENIED: return QStringLiteral("login refused");
+    case CURLE_COULDNT_CONNECT: return QStringLiteral("connection refused");
+    case CURLE_COULDNT_RESOLVE_HOST: return QStringLiteral("server name not found");
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_ABORTED_BY_CALLBACK: // our own watch on a data connection that stopped
+        return QStringLiteral("time-out");
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("connection lost");
+    case CURLE_USE_SSL_FAILED: return QStringLiteral("the server offers no TLS");
+    case CURLE_REMOTE_ACCESS_DENIED: return QStringLiteral("access refused");
+    case CURLE_SSL_CONNECT_ERROR: return QStringLiteral("TLS handshake failed");
+    default: break;
+    }
+    if (ftpCode == 530) return QStringLiteral("login refused");
+    return info.isEmpty() ? QString::fromLatin1(curl_easy_strerror(CURLcode(curlCode))) : info;
+}
 
 void CurlTransfer::answer(const std::string& line)
 {
@@ -213,48 +271,106 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
         const QString dir = remoteName.left(slash + 1);
         const QString name = remoteName.mid(slash + 1);
         const QString temp = name + QStringLiteral(".part");
-        const QByteArray url = (s.url + encodePath(dir + temp)).toUtf8();
-        curl_easy_setopt(h, CURLOPT_URL, url.constData());
-        const QByteArray rnfr = ("RNFR " + temp).toUtf8();
-        const QByteArray rnto = ("RNTO " + name).toUtf8();
-        curl_slist* renames = nullptr;
-        renames = curl_slist_append(renames, rnfr.constData());
-        renames = curl_slist_append(renames, rnto.constData());
-        curl_easy_setopt(h, CURLOPT_POSTQUOTE, renames);
 
         QFile f(localPath);
         if (!f.open(QIODevice::ReadOnly)) {
-            curl_slist_free_all(renames);
             setInfo("cannot read " + localPath.toStdString(), 0, int(CURLE_READ_ERROR));
             wLocal_ = true;
             post(11, true);
             return;
         }
         const qint64 size = f.size();
-        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
-        w.file = &f;
-        w.sending = false;
-        w.size = size;
-        w.sent = 0;
-        w.changed = false;
         curl_easy_setopt(h, CURLOPT_READDATA, &w);
-        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
+        w.file = &f;
 
         if (!w.connected) {
             post(1);
             post(2);
             post(3);
         }
-        w.lastLine.clear();
-        w.errbuf[0] = 0;
-        const CURLcode rc = curl_easy_perform(h);
-        curl_slist_free_all(renames);
+        // The file's bytes under `target`; `after` runs once they arrived.
+        const auto send = [&](const QString& target, curl_slist* after) {
+            f.seek(0);
+            w.sending = false;
+            w.size = size;
+            w.sent = 0;
+            w.changed = false;
+            w.lastUp = 0;
+            w.stalled = false;
+            const QByteArray url = (s.url + encodePath(dir + target)).toUtf8();
+            curl_easy_setopt(h, CURLOPT_URL, url.constData());
+            curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
+            curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
+            curl_easy_setopt(h, CURLOPT_POSTQUOTE, after);
+            w.lastLine.clear();
+            w.lastCommand.clear();
+            w.errbuf[0] = 0;
+            return curl_easy_perform(h);
+        };
+        // Commands in the file's folder, no data.
+        const auto commands = [&](curl_slist* list) {
+            const QByteArray url = (s.url + encodePath(dir)).toUtf8();
+            curl_easy_setopt(h, CURLOPT_URL, url.constData());
+            curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
+            curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+            curl_easy_setopt(h, CURLOPT_POSTQUOTE, list);
+            w.lastLine.clear();
+            w.lastCommand.clear();
+            w.errbuf[0] = 0;
+            const CURLcode rc = curl_easy_perform(h);
+            curl_easy_setopt(h, CURLOPT_POSTQUOTE, nullptr);
+            return rc;
+        };
+        const QByteArray rnfr = ("RNFR " + temp).toUtf8();
+        const QByteArray rnto = ("RNTO " + name).toUtf8();
+        const QByteArray dele = ("DELE " + name).toUtf8();
+        const QByteArray deleMaybe = "*" + dele;
+        const QByteArray deleTemp = ("*DELE " + temp).toUtf8();
+        using Naming = Worker::Naming;
+
+        // Some servers refuse to rename onto an existing file, some accounts
+        // may not rename at all: the old file is then deleted first, and
+        // where even that is refused the file goes under its final name.
+        CURLcode rc = CURLE_OK;
+        std::string sentLine;
+        if (w.naming == Naming::Direct) {
+            rc = send(name, nullptr);
+        } else {
+            CommandList plain{rnfr, rnto};
+            CommandList overOld{deleMaybe, rnfr, rnto};
+            rc = send(temp, w.naming == Naming::Rename ? plain.list : overOld.list);
+            if (rc == CURLE_QUOTE_ERROR) {
+                if (w.lastCommand == "RNTO" && w.naming == Naming::Rename) {
+                    CommandList again{dele, rnfr, rnto};
+                    if (commands(again.list) == CURLE_OK) {
+                        rc = CURLE_OK;
+                        w.naming = Naming::DeleteThenRename;
+                    }
+                }
+                if (rc != CURLE_OK) {
+                    rc = send(name, nullptr);
+                    if (rc == CURLE_OK) {
+                        w.naming = Naming::Direct;
+                        sentLine = w.lastLine;
+                        CommandList tidy{deleTemp};
+                        commands(tidy.list);
+                    }
+                }
+            }
+        }
+        curl_easy_setopt(h, CURLOPT_POSTQUOTE, nullptr);
+        if (sentLine.empty()) sentLine = w.lastLine;
         long code = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
         w.file = nullptr;
         if (rc == CURLE_OK) {
-            setInfo(w.lastLine, int(code), 0);
+            // The log says how the file got its name, where it was not the
+            // usual rename.
+            if (w.naming == Naming::DeleteThenRename) sentLine += " - rename refused: old file deleted, then renamed";
+            else if (w.naming == Naming::Direct) sentLine += " - rename refused: sent under the final name";
+            setInfo(sentLine, int(code), 0);
             post(12, true);
             return;
         }
@@ -289,8 +405,7 @@ void CurlTransfer::put(const QString& localPath, const QString& remoteName)
             const QByteArray dirUrl = (s.url + encodePath(dir)).toUtf8();
             curl_easy_setopt(d, CURLOPT_URL, dirUrl.constData());
             curl_easy_setopt(d, CURLOPT_NOBODY, 1L);
-            const QByteArray dele = ("*DELE " + temp).toUtf8();
-            curl_slist* q = curl_slist_append(nullptr, dele.constData());
+            curl_slist* q = curl_slist_append(nullptr, deleTemp.constData());
             curl_easy_setopt(d, CURLOPT_POSTQUOTE, q);
             curl_easy_perform(d);
             curl_easy_cleanup(d);

@@ -21,6 +21,10 @@ namespace skyvane {
 
 enum class TlsMode { Required, IfOffered, None };
 
+// A failed command in a few words: from libcurl's code, the server's last
+// answer code and text, and whether the local file was at fault.
+QString describeFailure(int curlCode, int ftpCode, const QString& info, bool localFault);
+
 class CurlTransfer final : public QObject, public Transfer {
     Q_OBJECT
 public:
@@ -38,6 +42,7 @@ public:
     QString responseInfo() const override;
     int errorNumber() const override;
     bool localFault() const override { return localFault_; }
+    QString failureReason() const override;
 
     struct Worker;
     // A server answer seen on the worker thread.

@@ -38,6 +38,9 @@ public:
     // The last failure came from the local file (it vanished or changed
     // while being sent), not from the server: only that file is lost.
     virtual bool localFault() const = 0;
+    // The last failure in a few words for people ("login refused",
+    // "certificate not trusted", ...); empty when there was none.
+    virtual QString failureReason() const = 0;
 
     std::function<void(int state)> onStateChanged;
 };

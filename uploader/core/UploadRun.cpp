@@ -29,6 +29,14 @@ QString fileNamePart(const QString& path)
 }
 } // namespace
 
+QString UploadOutcome::message() const
+{
+    if (ok()) return QStringLiteral("%1 of %2 files sent").arg(sent).arg(files);
+    const QString why = reason.isEmpty() ? QStringLiteral("not sent") : reason;
+    if (sent == 0) return QStringLiteral("nothing sent: ") + why;
+    return QStringLiteral("%1 of %2 files sent: %3").arg(sent).arg(files).arg(why);
+}
+
 UploadSetup readUploadSetup(const SettingsStore& store)
 {
     UploadSetup s;
@@ -110,6 +118,9 @@ void UploadRun::startRun()
     transfer_.configure(t);
     index_ = 0;
     responses_ = 0;
+    started_ = true;
+    outcome_ = UploadOutcome{};
+    outcome_.files = fileCount();
     nextFile();
 }
 
@@ -121,7 +132,10 @@ void UploadRun::nextFile()
     if (index_ < n) {
         QString local;
         int i = index_;
-        while (i < n && !findLocalFile(setup_.files[i].localPath, &local)) ++i;
+        while (i < n && !findLocalFile(setup_.files[i].localPath, &local)) {
+            notSent(QStringLiteral("not found on this computer: ") + setup_.files[i].localPath);
+            ++i;
+        }
         if (i >= n) {
             // Nothing left to send. A connection opened for earlier files is
             // still ended with CLOSE, so every run that talked to the server
@@ -196,6 +210,7 @@ void UploadRun::closeProgram()
     timerUploadEnd_->stop();
     timerEndOfSession_->stop();
     if (onSaveWindow) onSaveWindow();
+    saveOutcome();
     store_.save(kUploaderApp, QStringLiteral("Window"), QStringLiteral("Running"), QStringLiteral("0"));
     store_.sync();
     closed_ = true;
@@ -224,6 +239,7 @@ void UploadRun::stateChanged(int state)
             // Only this file is lost; the others still go.
             log(QStringLiteral("IC error-%1-%2 ").arg(transfer_.errorNumber()).arg(transfer_.responseCode()) + info);
             log(QStringLiteral("File not sent: ") + setup_.files[index_ - 1].localPath);
+            notSent(transfer_.failureReason());
             arm(*timerEndOfCmd_, 1000);
             break;
         }
@@ -231,7 +247,10 @@ void UploadRun::stateChanged(int state)
         break;
     case 12:
         log(QStringLiteral("Command complete - ") + n + QLatin1Char(' ') + info);
-        if (!closing_) arm(*timerEndOfCmd_, 1000);
+        if (!closing_) {
+            ++outcome_.sent;
+            arm(*timerEndOfCmd_, 1000);
+        }
         break;
     default:
         endOnError(QStringLiteral("Unknown condition - ") + n + QLatin1Char(' ') + info);
@@ -247,7 +266,26 @@ void UploadRun::endOnError(const QString& firstLine)
     index_ = fileCount();
     // After CLOSE itself failed there is nothing left but to close.
     if (closing_) return;
+    const QString why = transfer_.failureReason();
+    notSent(why.isEmpty() ? firstLine.trimmed() : why);
     nextFile();
+}
+
+void UploadRun::notSent(const QString& reason)
+{
+    if (outcome_.reason.isEmpty()) outcome_.reason = reason;
+}
+
+void UploadRun::saveOutcome()
+{
+    if (!started_) return;
+    if (!outcome_.ok() && outcome_.reason.isEmpty() && stop_) outcome_.reason = QStringLiteral("stopped before the end");
+    const QString section = QStringLiteral("LastRun");
+    store_.save(kUploaderApp, section, QStringLiteral("Time"), clock_.now().toString(Qt::ISODate));
+    store_.save(kUploaderApp, section, QStringLiteral("Ok"), outcome_.ok() ? QStringLiteral("1") : QStringLiteral("0"));
+    store_.save(kUploaderApp, section, QStringLiteral("Files"), QString::number(outcome_.files));
+    store_.save(kUploaderApp, section, QStringLiteral("Sent"), QString::number(outcome_.sent));
+    store_.save(kUploaderApp, section, QStringLiteral("Message"), outcome_.message());
 }
 
 void UploadRun::log(const QString& line)

@@ -31,6 +31,20 @@ struct UploadSetup {
     QVector<UploadEntry> files;
 };
 
+// What one run achieved. It is left in section "LastRun" of the uploader's
+// area (Time, Ok, Files, Sent, Message) before "Running" drops to 0, so the
+// monitor can show a run that failed: a quiet failure would leave stale web
+// images and nobody told.
+struct UploadOutcome {
+    int files = 0;   // listed for this run
+    int sent = 0;    // arrived whole under their names
+    QString reason;  // why the first file that did not arrive did not
+    bool ok() const { return sent >= files; }
+    // "3 of 3 files sent", "1 of 3 files sent: time-out", "nothing sent:
+    // certificate not trusted"
+    QString message() const;
+};
+
 // Reads "Setup" of the uploader's area and builds the file table: each local
 // path is cut to 255 characters and trimmed; its remote name is ServerPath
 // followed by the path's file-name part.
@@ -60,6 +74,9 @@ public:
     int fileCount() const { return int(setup_.files.size()); }
     bool closed() const { return closed_; }
     int putCount() const { return puts_; }
+    const UploadOutcome& outcome() const { return outcome_; }
+    // The program's exit status: non-zero when a run left anything unsent.
+    int exitStatus() const { return started_ && !outcome_.ok() ? 1 : 0; }
 
     std::function<void(const QString&)> onLog;
     std::function<void()> onClearLog;
@@ -75,6 +92,8 @@ private:
     void stateChanged(int state);
     void log(const QString& line);
     void endOnError(const QString& firstLine);
+    void notSent(const QString& reason);
+    void saveOutcome();
     QString stamp() const;
 
     SettingsStore& store_;
@@ -91,6 +110,8 @@ private:
     bool stop_ = false;
     bool closing_ = false;   // CLOSE has been sent
     bool closed_ = false;
+    bool started_ = false;
+    UploadOutcome outcome_;
 };
 
 } // namespace skyvane

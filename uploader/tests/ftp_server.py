@@ -24,13 +24,23 @@ ap.add_argument("--slow", action="store_true", help="take files in slowly")
 ap.add_argument("--no-passive", action="store_true", help="refuse PASV and EPSV")
 ap.add_argument("--disk-full-after", type=int, default=0,
                 help="fail writes with 'no space left' after this many bytes of a file")
+ap.add_argument("--refuse-rename-over", action="store_true",
+                help="refuse RNTO onto a file that exists, as some servers do")
+ap.add_argument("--no-rename", action="store_true", help="an account without the right to rename")
+ap.add_argument("--no-delete", action="store_true", help="an account without the right to delete")
+ap.add_argument("--full-at-stor", action="store_true", help="refuse every STOR with 452 (no space)")
 args = ap.parse_args()
 
 with open(args.password_file) as f:
     password = f.read().strip()
 
 auth = DummyAuthorizer()
-auth.add_user(args.user, password, args.dir, perm="elradfmwMT")
+perm = "elradfmwMT"
+if args.no_rename:
+    perm = perm.replace("f", "")
+if args.no_delete:
+    perm = perm.replace("d", "")
+auth.add_user(args.user, password, args.dir, perm=perm)
 from pyftpdlib.handlers import DTPHandler
 
 handler = FTPHandler
@@ -120,6 +130,24 @@ if args.drop_after or args.no_passive or args.slow or args.stall_after or args.d
                 super().ftp_EPSV(line)
 
     handler = Faulty
+if args.full_at_stor:
+    class Full(handler):
+        def ftp_STOR(self, file, mode="w"):
+            self.respond("452 Insufficient storage space in system.")
+
+    handler = Full
+if args.refuse_rename_over:
+    import os
+
+    class NoRenameOver(handler):
+        def ftp_RNTO(self, path):
+            if os.path.exists(path):
+                self.respond("550 Will not rename onto an existing file.")
+                self._rnfr = None
+                return
+            return super().ftp_RNTO(path)
+
+    handler = NoRenameOver
 handler.authorizer = auth
 handler.banner = "test server ready"
 server = FTPServer(("127.0.0.1", 0), handler)

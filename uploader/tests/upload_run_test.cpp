@@ -8,10 +8,13 @@
 #include "UploadRun.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -49,6 +52,17 @@ protected:
 
     void set(const QString& key, const QString& value) { store.save(kUploaderApp, "Setup", key, value); }
     QString running() { return store.get(kUploaderApp, "Window", "Running"); }
+    // The run's outcome as the monitor reads it back.
+    void expectOutcome(bool ok, int sent, int files, const QString& message)
+    {
+        SettingsStore disk(settingsDir.path());
+        EXPECT_EQ(disk.get(kUploaderApp, "LastRun", "Ok"), ok ? "1" : "0");
+        EXPECT_EQ(disk.get(kUploaderApp, "LastRun", "Sent"), QString::number(sent));
+        EXPECT_EQ(disk.get(kUploaderApp, "LastRun", "Files"), QString::number(files));
+        EXPECT_EQ(disk.get(kUploaderApp, "LastRun", "Message").toStdString(), message.toStdString());
+        EXPECT_TRUE(QDateTime::fromString(disk.get(kUploaderApp, "LastRun", "Time"), Qt::ISODate).isValid());
+        EXPECT_EQ(run.exitStatus(), ok ? 0 : 1);
+    }
 
     QString localFile(const QString& name, const QByteArray& data)
     {
@@ -207,6 +221,7 @@ TEST_F(UploadRunTest, SendsExistingFilesByteIdenticalAndSkipsMissingOne)
     EXPECT_EQ(QDir(server.root() + "/night").entryList(QDir::Files).size(), 2);
     EXPECT_TRUE(runningSeen.contains("1"));
     expectEndedWithClose();
+    expectOutcome(false, 2, 3, "2 of 3 files sent: not found on this computer: " + localDir.filePath("missing.png"));
 
     // The first file's log as the user reads it.
     const int up = indexOf("Upload file: " + fa);
@@ -244,6 +259,7 @@ TEST_F(UploadRunTest, StopKeyDuringSecondOfFiveFinishesItAndCloses)
     EXPECT_EQ(QDir(server.root()).entryList(QDir::Files), QStringList({"f1.dat", "f2.dat"}));
     EXPECT_EQ(count("Command complete - "), 2);
     expectEndedWithClose();
+    expectOutcome(false, 2, 5, "2 of 5 files sent: stopped before the end");
 }
 
 TEST_F(UploadRunTest, WrongPasswordEndsRunWithErrorLine)
@@ -260,6 +276,7 @@ TEST_F(UploadRunTest, WrongPasswordEndsRunWithErrorLine)
     expectNothingOnServer(server);
     expectEndedWithClose();
     EXPECT_FALSE(log.join('\n').contains("wrong"));
+    expectOutcome(false, 0, 2, "nothing sent: login refused");
 }
 
 TEST_F(UploadRunTest, RefusedConnectionEndsRunWithErrorLine)
@@ -274,6 +291,7 @@ TEST_F(UploadRunTest, RefusedConnectionEndsRunWithErrorLine)
     const int err = indexOf("IC error-7-");
     EXPECT_GE(err, 0) << log.join('\n').toStdString();
     expectEndedWithClose();
+    expectOutcome(false, 0, 1, "nothing sent: connection refused");
 }
 
 TEST_F(UploadRunTest, SilentServerIsGivenUpAfterTheTimeout)
@@ -287,6 +305,7 @@ TEST_F(UploadRunTest, SilentServerIsGivenUpAfterTheTimeout)
     EXPECT_LT(took, 2000 + 5000);
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     expectEndedWithClose();
+    expectOutcome(false, 0, 1, "nothing sent: time-out");
 }
 
 TEST_F(UploadRunTest, ServerAnsweringGarbageEndsRunWithErrorLine)
@@ -366,6 +385,22 @@ TEST_F(UploadRunTest, UntrustedCertificateSendsNothing)
     EXPECT_GE(indexOf("IC error-60-"), 0) << log.join('\n').toStdString();
     expectNothingOnServer(server);
     expectEndedWithClose();
+    expectOutcome(false, 0, 1, "nothing sent: certificate not trusted");
+}
+
+TEST_F(UploadRunTest, UntrustedCertificateWithTlsIfOfferedIsAFailureThatIsRecorded)
+{
+    // The default choice: the server offers TLS, so it is used, and its
+    // certificate cannot be verified. Nothing goes, and the run says so.
+    FtpServer server;
+    ASSERT_TRUE(server.start(true));
+    setup(server.url(), {localFile("cloud.png", "abc"), localFile("sky.jpg", "def")}, "");
+    transfer.setTlsMode(TlsMode::IfOffered);
+    run.start();
+    runToEnd();
+    expectNothingOnServer(server);
+    expectEndedWithClose();
+    expectOutcome(false, 0, 2, "nothing sent: certificate not trusted");
 }
 
 TEST_F(UploadRunTest, DroppedConnectionMidFileLeavesNoFileBehind)
@@ -432,6 +467,8 @@ TEST_F(UploadRunTest, FullDiskOnTheServerFailsTheFileAndLeavesNothingBehind)
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     expectNothingOnServer(server);
     expectEndedWithClose();
+    // This server drops the data connection, as a full disk may make it.
+    expectOutcome(false, 0, 1, "nothing sent: connection lost");
 }
 
 TEST_F(UploadRunTest, ServerThatStopsTakingDataIsGivenUpAfterTheTimeout)
@@ -448,4 +485,81 @@ TEST_F(UploadRunTest, ServerThatStopsTakingDataIsGivenUpAfterTheTimeout)
     EXPECT_EQ(run.putCount(), 1);
     expectNothingOnServer(server);
     expectEndedWithClose();
+}
+
+// Servers and accounts that do not let a file be renamed onto an old one:
+// each upload of the same names must still arrive, and the log says how.
+// (Two runs: the second finds the files of the first on the server.)
+TEST_F(UploadRunTest, RenameRefusedFallsBackToDeleteThenRenameOrToTheFinalName)
+{
+    struct Case {
+        QStringList faults;
+        QString way; // the note on each "Command complete" line of the second run
+    };
+    // One whole run of its own; its log.
+    const auto runOnce = [&](SettingsStore& st, const QString& url, const QStringList& files) {
+        CurlTransfer t;
+        UploadRun r(st, clock, t);
+        QStringList lines;
+        r.onLog = [&](const QString& l) { lines << l; };
+        for (const auto& [k, v] : {std::pair<QString, QString>{"Server", url}, {"ServerPath", ""},
+                                   {"Username", FtpServer::user()}, {"Password", FtpServer::password()},
+                                   {"TimeoutUPLOAD", "10"}, {"NoFiles", QString::number(files.size())}})
+            st.save(kUploaderApp, "Setup", k, v);
+        for (int i = 0; i < files.size(); ++i) st.save(kUploaderApp, "Setup", QStringLiteral("File%1").arg(i + 1), files[i]);
+        r.start();
+        QElapsedTimer real;
+        real.start();
+        while (!r.closed() && real.elapsed() < 60000) {
+            QCoreApplication::processEvents();
+            if (!t.stillExecuting()) clock.advance(100);
+            else QThread::msleep(2);
+        }
+        EXPECT_TRUE(r.closed());
+        return std::pair{lines, r.outcome()};
+    };
+    for (const Case& c : {Case{{"--refuse-rename-over"}, "rename refused: old file deleted, then renamed"},
+                          Case{{"--no-rename"}, "rename refused: sent under the final name"},
+                          Case{{"--refuse-rename-over", "--no-delete"}, "rename refused: sent under the final name"}}) {
+        SCOPED_TRACE(c.faults.join(' ').toStdString());
+        FtpServer server;
+        ASSERT_TRUE(server.start(false, c.faults));
+        QTemporaryDir settings;
+        SettingsStore st(settings.path());
+        const QStringList files{localFile("cloud.png", pattern(20000, 1)), localFile("sky.jpg", pattern(30000, 2)),
+                                localFile("index.htm", "<html>one</html>")};
+        // The first run: nothing in the way, except without rename rights.
+        ASSERT_EQ(runOnce(st, server.url(), files).second.sent, 3);
+        // Changed files, same names.
+        const QByteArray cloud2 = pattern(25000, 9), sky2 = pattern(1000, 4);
+        localFile("cloud.png", cloud2);
+        localFile("sky.jpg", sky2);
+        localFile("index.htm", "<html>two</html>");
+        const auto [lines, outcome] = runOnce(st, server.url(), files);
+        EXPECT_EQ(readRemote(server.root() + "/cloud.png"), cloud2);
+        EXPECT_EQ(readRemote(server.root() + "/sky.jpg"), sky2);
+        EXPECT_EQ(readRemote(server.root() + "/index.htm"), "<html>two</html>");
+        EXPECT_EQ(lines.filter(QRegularExpression("^Command complete - ")).size(), 3) << lines.join('\n').toStdString();
+        for (const QString& l : lines)
+            if (l.startsWith("Command complete - ")) EXPECT_TRUE(l.endsWith(c.way)) << l.toStdString();
+        EXPECT_EQ(outcome.message(), "3 of 3 files sent");
+        EXPECT_EQ(st.get(kUploaderApp, "LastRun", "Ok"), "1");
+        // Where the server let us, no temporary file is left behind.
+        if (!c.faults.contains("--no-delete"))
+            EXPECT_EQ(QDir(server.root()).entryList(QDir::Files), QStringList({"cloud.png", "index.htm", "sky.jpg"}));
+    }
+}
+
+TEST_F(UploadRunTest, ServerOutOfSpaceIsSaidSo)
+{
+    // A server that refuses the file for want of space (a quota, a full
+    // disk checked before the data) answers 452.
+    FtpServer server;
+    ASSERT_TRUE(server.start(false, {"--full-at-stor"}));
+    setup(server.url(), {localFile("a.png", "abc"), localFile("b.png", "def")}, "", FtpServer::password(), 5);
+    run.start();
+    runToEnd();
+    expectNothingOnServer(server);
+    expectEndedWithClose();
+    expectOutcome(false, 0, 2, "nothing sent: disk full on the server");
 }

@@ -111,3 +111,19 @@ TEST_F(UploaderProgram, StopSignalEndsTheRunLikeF6)
     EXPECT_LE(QDir(server.root()).entryList(QDir::Files).size(), 1);
     EXPECT_TRUE(QDir(server.root()).entryList({"*.part"}, QDir::Files).isEmpty());
 }
+
+TEST_F(UploaderProgram, UntrustedCertificateEndsWithAFailureStatusAndItsReason)
+{
+    // The default "TLS if offered" with a certificate nobody vouches for.
+    FtpServer server;
+    ASSERT_TRUE(server.start(true));
+    setup(server.url(), 2);
+    launch();
+    ASSERT_TRUE(proc.waitForFinished(30000));
+    EXPECT_EQ(proc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(proc.exitCode(), 1);
+    EXPECT_EQ(running(), "0");
+    EXPECT_EQ(store.get(kUploaderApp, "LastRun", "Ok"), "0");
+    EXPECT_EQ(store.get(kUploaderApp, "LastRun", "Message"), "nothing sent: certificate not trusted");
+    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+}

@@ -2,6 +2,9 @@
 
 #include "MonitorCore.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 namespace skyvane::nephor {
 
 using automation::Call;
@@ -18,6 +21,7 @@ std::shared_ptr<const automation::ClassSpec> reasonsClass()
             get ReasonsJson : s
             get Reason(index i) : s
             get ReasonCause(index i) : s
+            get LastUpload : s
         )"));
         return c;
     }();
@@ -47,6 +51,11 @@ bool publishReasons(automation::AutomationServer& server, const MonitorCore& cor
         if (name == QLatin1String("ReasonCount")) return Reply::ok(int(reasons.size()));
         if (name == QLatin1String("Reasons")) return Reply::ok(conditions::reasonsText(reasons));
         if (name == QLatin1String("ReasonsJson")) return Reply::ok(QString::fromUtf8(conditions::reasonsJson(reasons)));
+        if (name == QLatin1String("LastUpload")) {
+            const QJsonValue v = outputs::uploadRunJson(c->uploads().lastRun());
+            return Reply::ok(v.isObject() ? QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact))
+                                          : QStringLiteral("null"));
+        }
         const int i = call.arg(0).toInt();
         if (i < 0 || i >= int(reasons.size()))
             return Reply::fail(automation::Failure::BadArguments,

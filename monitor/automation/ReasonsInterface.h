@@ -10,6 +10,8 @@
 //                         level, value, rule, sector, minutes)
 //   get Reason(index i) : s       reason i (0-based) as text
 //   get ReasonCause(index i) : s  its cause name ("marked-level", ...)
+//   get LastUpload : s            the uploader's last run as JSON (time, ok,
+//                                 filesSent, files, message), or "null"
 
 #include "AutomationServer.h"
 

@@ -107,7 +107,11 @@ QByteArray AlpacaApi::reasonsJson(const MonitorCore& core)
         else reasons.push_back({conditions::UnsafeCause::StationDataOld});
     }
     const QJsonArray list = QJsonDocument::fromJson(conditions::reasonsJson(reasons)).array();
-    return QJsonDocument(QJsonObject{{QStringLiteral("safe"), core.safeAndFresh()}, {QStringLiteral("reasons"), list}})
+    // The last upload run rides along: it never makes the sky unsafe, but
+    // it is the other thing a remote observer asks about.
+    return QJsonDocument(QJsonObject{{QStringLiteral("safe"), core.safeAndFresh()},
+                                     {QStringLiteral("reasons"), list},
+                                     {QStringLiteral("upload"), outputs::uploadRunJson(core.uploads().lastRun())}})
         .toJson(QJsonDocument::Compact);
 }
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QProcess>
 #include <csignal>
 
@@ -28,6 +29,16 @@ bool later(const QDateTime& mtime, const QDateTime& stamp)
     return mtime.isValid() && (!stamp.isValid() || mtime > stamp);
 }
 } // namespace
+
+QJsonValue uploadRunJson(const UploadRunReport& r)
+{
+    if (!r.known) return QJsonValue(QJsonValue::Null);
+    return QJsonObject{{QStringLiteral("time"), r.time.isValid() ? QJsonValue(r.time.toString(Qt::ISODate)) : QJsonValue()},
+                       {QStringLiteral("ok"), r.ok},
+                       {QStringLiteral("filesSent"), r.sent},
+                       {QStringLiteral("files"), r.files},
+                       {QStringLiteral("message"), r.message}};
+}
 
 QString uploadTlsText(UploadTls t)
 {
@@ -104,6 +115,7 @@ qint64 Uploads::uploaderPid() const { return uploaderRunning() ? process_->proce
 
 void Uploads::start()
 {
+    runsSinceStart_ = 0;
     armed_ = true;
     force_ = true;
     startUploader();
@@ -165,8 +177,9 @@ void Uploads::startUploader()
     p->setProgram(uploaderProgram());
     p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p->setStandardOutputFile(QProcess::nullDevice());
-    connect(p, &QProcess::finished, this, [this, p] {
+    connect(p, &QProcess::finished, this, [this, p](int exitCode, QProcess::ExitStatus status) {
         p->deleteLater();
+        readReport(exitCode, status == QProcess::CrashExit);
         emit uploaderFinished();
         emit changed();
     });
@@ -207,7 +220,34 @@ bool Uploads::writeHandOver()
         if (m.isValid()) list_.setItemDateTimeStamp(i, m);
     }
     store_.save(app, kSetup, QStringLiteral("NoFiles"), QString::number(n));
+    // The run writes its own report; one that is still empty afterwards
+    // means the uploader died before it could.
+    store_.save(app, QStringLiteral("LastRun"), QStringLiteral("Time"), QString());
     return store_.sync();
+}
+
+void Uploads::readReport(int exitCode, bool crashed)
+{
+    const QString& app = kUploaderApplication;
+    const QString section = QStringLiteral("LastRun");
+    store_.reload(app);
+    const QString time = store_.get(app, section, QStringLiteral("Time"));
+    UploadRunReport r;
+    r.known = true;
+    if (time.isEmpty() || crashed) {
+        r.time = clock_.now();
+        r.ok = false;
+        r.message = crashed ? QStringLiteral("nothing known: the uploader crashed")
+                            : QStringLiteral("nothing known: the uploader ended without a report (exit status %1)").arg(exitCode);
+    } else {
+        r.time = QDateTime::fromString(time, Qt::ISODate);
+        r.ok = store_.get(app, section, QStringLiteral("Ok")) == QLatin1String("1") && exitCode == 0;
+        r.files = store_.get(app, section, QStringLiteral("Files")).toInt();
+        r.sent = store_.get(app, section, QStringLiteral("Sent")).toInt();
+        r.message = store_.get(app, section, QStringLiteral("Message"));
+    }
+    lastRun_ = r;
+    ++runsSinceStart_;
 }
 
 } // namespace skyvane::outputs

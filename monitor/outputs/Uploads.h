@@ -11,6 +11,8 @@
 #include "Clock.h"
 #include "UploadList.h"
 
+#include <QDateTime>
+#include <QJsonValue>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -59,6 +61,20 @@ struct UploadKey {
 };
 std::vector<UploadKey> uploadKeys();
 
+// What the uploader's last run achieved, from section "LastRun" of its
+// settings area (or, when it left none, from how the process ended).
+struct UploadRunReport {
+    bool known = false;  // a run has ended since this monitor started
+    QDateTime time;
+    bool ok = true;
+    int files = 0;
+    int sent = 0;
+    QString message;     // "3 of 3 files sent", "nothing sent: time-out", ...
+};
+// {time, ok, filesSent, files, message}, or null before the first run: the
+// one form the status page, the reasons object and the bus show.
+QJsonValue uploadRunJson(const UploadRunReport& r);
+
 class Uploads : public QObject {
     Q_OBJECT
 public:
@@ -100,6 +116,11 @@ public:
     bool uploaderRunning() const;
     qint64 uploaderPid() const;
     int launches() const { return launches_; }
+    const UploadRunReport& lastRun() const { return lastRun_; }
+    // The last run left something unsent: the lamp shows red.
+    // (Only a run since monitoring started counts: the one that Stop cut
+    // short is history, not news.)
+    bool lastRunFailed() const { return runsSinceStart_ > 0 && !lastRun_.ok; }
 
 signals:
     void changed();
@@ -108,6 +129,7 @@ signals:
 
 private:
     bool writeHandOver();
+    void readReport(int exitCode, bool crashed);
 
     Clock& clock_;
     SettingsStore& store_;
@@ -122,6 +144,8 @@ private:
     bool locked_ = false;
     int lamp_;
     int launches_ = 0;
+    UploadRunReport lastRun_;
+    int runsSinceStart_ = 0;
 };
 
 } // namespace skyvane::outputs

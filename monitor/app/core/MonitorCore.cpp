@@ -106,8 +106,18 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sen
     declareUploadKeys();
     connect(uploads_.get(), &outputs::Uploads::changed, this, [this] {
         const int lamp = uploads_->lamp();
-        state_.ledUpload = uploads_->armed() ? LampPair{lamp, lamp == colour::Grey ? 65280 : colour::Grey}
-                                             : LampPair{colour::Grey, colour::Grey};
+        // A run that left files unsent holds the lamp red until one succeeds.
+        state_.ledUpload = !uploads_->armed()        ? LampPair{colour::Grey, colour::Grey}
+                           : uploads_->lastRunFailed() ? LampPair{colour::Red, colour::Red}
+                                                       : LampPair{lamp, lamp == colour::Grey ? 65280 : colour::Grey};
+        notify();
+    });
+    connect(uploads_.get(), &outputs::Uploads::uploaderFinished, this, [this] {
+        // The message line says what the last run left undone, and is
+        // cleared by the next run that sends everything.
+        const QString prefix = QStringLiteral("Upload: ");
+        if (uploads_->lastRunFailed()) state_.lblStatus.text = prefix + uploads_->lastRun().message;
+        else if (state_.lblStatus.text.startsWith(prefix)) state_.lblStatus.text.clear();
         notify();
     });
     saveTimer_ = clock_.createTimer();
@@ -768,7 +778,11 @@ void MonitorCore::readSensorValues(const SensorReadings& reading)
 
     readings_ = reading;
     const SensorReadings& r = readings_;
-    board_.storeSensorLevels(r.cloud, r.rain, r.brightness);
+    // Levels count only from a reading the sensor holds now: a stopped
+    // device or a failed transfer still hands out its last ones, which must
+    // not decide tonight's sky (0: unknown, as for a server that is silent).
+    if (r.good()) board_.storeSensorLevels(r.cloud, r.rain, r.brightness);
+    else board_.storeSensorLevels(0, 0, 0);
     if (r.complete) {
         state_.valCloud.text = format::number(r.skyTemperature, QStringLiteral("0.0"));
         state_.valRain.text = format::number(r.rainValue, QStringLiteral("0"));

@@ -53,8 +53,10 @@ struct HistoryView {
 };
 
 // What the class reaches outside MonitorCore: the window's widgets, the user
-// data file and the history. The program installs them; each one left empty
-// falls back to the default described.
+// data file and the history. Both programs, desktop and headless, install
+// every one of them (class_page_program_test holds them to it); one left
+// empty, in a server set up without a program, falls back to the default
+// described.
 struct NephorHooks {
     // Record_Start(append) and Record_Stop of the user data file. Without
     // them RecordStart and RecordStop answer that they are not available.
@@ -138,7 +140,7 @@ private:
     Reply setUnsafe(Call& c, bool unsafe);
     Reply deviceStart(Call& c);
     void clientGone(const QString& client);
-    // Members whose feature this build lacks (no hook installed).
+    // Members whose hook is not installed (a server without a program).
     static Reply notAvailable(const Call& c);
     Reply dataDisplayed(const QString& info, const QString& ref) const;
     HistoryView history() const;

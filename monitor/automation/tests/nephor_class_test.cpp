@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -126,6 +127,32 @@ TEST(NephorClass, DocumentsInDocsAreUpToDate)
     }
     EXPECT_TRUE(introspectionDocument().contains(QStringLiteral("BrightnessVerylight = 3")));
     EXPECT_TRUE(markdownPage().contains(QStringLiteral("| `SkyCond` | `SkyUnknown` = 0, `SkyClear` = 1, `SkyCloudy` = 2, `SkyVeryCloudy` = 3, `SkyWet` = 4 |")));
+
+    // The generator itself (the target nephor_docs runs it) writes exactly
+    // the checked-in files, and its --check tells a stale file from a
+    // current one.
+    const QString tool = qEnvironmentVariable("SKYVANE_BIN_DIR") + QStringLiteral("/nephor_class_doc");
+    auto run = [&](const QStringList& args) {
+        QProcess p;
+        p.start(tool, args);
+        if (!p.waitForFinished(30000)) return -1;
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    };
+    QTemporaryDir out;
+    ASSERT_EQ(run({out.path()}), 0) << tool.toStdString();
+    for (const QString& name : {QStringLiteral("nephor-class.xml"), QStringLiteral("nephor-class.md")}) {
+        QFile written(out.filePath(name)), checkedIn(QDir(src).filePath(QStringLiteral("docs/") + name));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly) && checkedIn.open(QIODevice::ReadOnly)) << name.toStdString();
+        EXPECT_TRUE(written.readAll() == checkedIn.readAll())
+            << "docs/" << name.toStdString() << " is not what nephor_class_doc writes: build the target nephor_docs";
+    }
+    EXPECT_EQ(run({QStringLiteral("--check"), QDir(src).filePath(QStringLiteral("docs"))}), 0);
+    {
+        QFile md(out.filePath(QStringLiteral("nephor-class.md")));
+        ASSERT_TRUE(md.open(QIODevice::Append));
+        md.write("\n");
+    }
+    EXPECT_EQ(run({QStringLiteral("--check"), out.path()}), 1) << "--check passed a file that differs";
 }
 
 TEST(NephorRules, ColourToHtml)

@@ -25,6 +25,8 @@ std::vector<SettingRow<HttpConfig>> httpSettingRows()
                                [](HttpConfig& c) -> int& { return c.port; }),
         rowCheck<HttpConfig>(St::Setup, section, QStringLiteral("OpenToNetwork"), false,
                              [](HttpConfig& c) -> bool& { return c.openToNetwork; }),
+        rowText<HttpConfig>(St::Setup, section, QStringLiteral("DiscoveryAddress"), QString(),
+                            [](HttpConfig& c) -> QString& { return c.discoveryAddress; }),
     };
 }
 
@@ -69,8 +71,36 @@ bool HttpService::start()
                          colour::Red);
         return false;
     }
-    if (config_.openToNetwork) discovery_.start(server_->port(), discoveryPort_, netV4_, netV6_);
+    startDiscovery();
     return true;
+}
+
+void HttpService::startDiscovery()
+{
+    const QString where = config_.discoveryAddress.trimmed();
+    const auto problem = [this](const QString& text) {
+        core_.showStatus(QStringLiteral("Web server: discovery ") + text, colour::Red);
+    };
+    if (where.isEmpty()) {
+        if (config_.openToNetwork) discovery_.start(server_->port(), discoveryPort_, netV4_, netV6_);
+        return;
+    }
+    if (where.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) return;
+    if (where.compare(QLatin1String("loopback"), Qt::CaseInsensitive) == 0) {
+        if (!discovery_.start(server_->port(), discoveryPort_, QHostAddress(QHostAddress::LocalHost),
+                              QHostAddress(QHostAddress::LocalHostIPv6)))
+            problem(QStringLiteral("port not available"));
+        return;
+    }
+    const QHostAddress a(where);
+    if (a.isNull()) return problem(QStringLiteral("address ") + where + QStringLiteral(" not valid"));
+    // Announcing a server that cannot be reached there would only mislead.
+    if (!a.isLoopback() && !config_.openToNetwork) return problem(where + QStringLiteral(" needs OpenToNetwork"));
+    if (AlpacaDiscovery::interfaceOf(a) == 0) return problem(where + QStringLiteral(" not on this computer"));
+    const bool v4 = a.protocol() == QAbstractSocket::IPv4Protocol;
+    if (!discovery_.start(server_->port(), discoveryPort_, v4 ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(),
+                          v4 ? QHostAddress() : QHostAddress(QHostAddress::AnyIPv6), a))
+        problem(QStringLiteral("port not available"));
 }
 
 void HttpService::stop()
@@ -123,6 +153,7 @@ QByteArray HttpService::statusJson() const
     o.insert(QStringLiteral("status"), s.lblStatus.text);
     const QJsonObject reasons = QJsonDocument::fromJson(AlpacaApi::reasonsJson(core_)).object();
     o.insert(QStringLiteral("reasons"), reasons.value(QStringLiteral("reasons")));
+    o.insert(QStringLiteral("upload"), outputs::uploadRunJson(core_.uploads().lastRun()));
 
     QJsonArray conditions;
     for (Quantity q : conditions::kAllQuantities) {

@@ -24,6 +24,10 @@ struct HttpConfig {
     bool enabled = true;
     int port = 11111;
     bool openToNetwork = false; // listen on every interface instead of 127.0.0.1 only
+    // Where discovery answers: "" every interface while open to the network
+    // (else off), "off", "loopback" (127.0.0.1 and ::1, also while the server
+    // is on loopback only), or one address of this computer.
+    QString discoveryAddress;
     bool operator==(const HttpConfig&) const = default;
 };
 std::vector<SettingRow<HttpConfig>> httpSettingRows();
@@ -60,6 +64,7 @@ public:
     QByteArray statusJson() const;
 
 private:
+    void startDiscovery();
     HttpResponse staticFile(const QString& name, const QByteArray& type) const;
     HttpResponse graph(int index);
 

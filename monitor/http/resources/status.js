@@ -41,6 +41,15 @@
     if (s.ages.sensorSeconds !== null && s.ages.sensorSeconds !== undefined) ages.push('sensor data ' + s.ages.sensorSeconds + ' s old');
     if (s.ages.stationSeconds !== null && s.ages.stationSeconds !== undefined) ages.push('station data ' + s.ages.stationSeconds + ' s old');
     $('ages').textContent = ages.join(' · ');
+    // The last upload run: a failed one is shown in red with its reason.
+    const up = $('upload');
+    up.hidden = !s.upload;
+    if (s.upload) {
+      up.className = 'upload ' + (s.upload.ok ? 'ok' : 'failed');
+      up.dataset.ok = s.upload.ok ? 'true' : 'false';
+      const when = s.upload.time ? s.upload.time.replace('T', ' ').slice(0, 19) : '';
+      up.textContent = 'Upload ' + when + ': ' + s.upload.message;
+    }
 
     $('conditions').replaceChildren(...s.conditions.map((c) => {
       const d = el('div', 'cond' + (c.unsafe ? ' unsafe' : ''));

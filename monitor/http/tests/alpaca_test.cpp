@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QNetworkDatagram>
 #include <QTcpServer>
+#include <QNetworkInterface>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
@@ -421,6 +422,91 @@ TEST(AlpacaDiscovery, AnswersProbesOnlyWhenOpenToTheNetwork)
     }
     open.stop();
     EXPECT_FALSE(open.discovery().active());
+}
+
+namespace {
+// Sends one probe from a fresh socket and waits a little for the answer
+// ("" when none came).
+QByteArray probe(const QHostAddress& to, quint16 port, int waitMs = 1500)
+{
+    QUdpSocket client;
+    const QHostAddress from = to.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(QHostAddress::AnyIPv6)
+                                                                               : QHostAddress(QHostAddress::AnyIPv4);
+    if (!client.bind(from, 0)) return "<no socket>";
+    QByteArray answer;
+    QObject::connect(&client, &QUdpSocket::readyRead, [&] {
+        while (client.hasPendingDatagrams()) answer += client.receiveDatagram().data();
+    });
+    client.writeDatagram("alpacadiscovery1", to, port);
+    spinUntil([&] { return !answer.isEmpty(); }, waitMs);
+    return answer;
+}
+
+// An address of this computer that is not loopback, if it has one.
+QHostAddress outsideAddress()
+{
+    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces())
+        if (i.flags().testFlag(QNetworkInterface::IsUp) && !i.flags().testFlag(QNetworkInterface::IsLoopBack))
+            for (const QNetworkAddressEntry& e : i.addressEntries())
+                if (e.ip().protocol() == QAbstractSocket::IPv4Protocol) return e.ip();
+    return {};
+}
+} // namespace
+
+TEST(AlpacaDiscovery, BoundToTheChosenAddressAnswersThereOnly)
+{
+    ServerRig s;
+    QUdpSocket free;
+    ASSERT_TRUE(free.bind(QHostAddress::LocalHost, 0));
+    const quint16 port = free.localPort();
+    free.close();
+    const bool v6 = QUdpSocket().bind(QHostAddress::LocalHostIPv6, 0);
+    const auto expected = [&] { return "{\"AlpacaPort\":" + QByteArray::number(s.port()) + "}"; };
+    const auto restart = [&](const QString& where, bool open) {
+        s.service->config().discoveryAddress = where;
+        s.service->config().openToNetwork = open;
+        s.service->config().port = 0;
+        s.service->setDiscoveryPort(port);
+        EXPECT_TRUE(s.service->start());
+        s.client = std::make_unique<HttpClient>(s.port());
+    };
+
+    // A single-machine observatory: the server on loopback, and discovery
+    // there too.
+    restart("loopback", false);
+    ASSERT_TRUE(s.service->discovery().active());
+    EXPECT_EQ(probe(QHostAddress::LocalHost, port), expected());
+    if (v6) EXPECT_FALSE(probe(QHostAddress::LocalHostIPv6, port).isEmpty());
+    const QHostAddress outside = outsideAddress();
+    if (!outside.isNull()) EXPECT_EQ(probe(outside, port, 500), "") << outside.toString().toStdString();
+
+    // One address: answered there (and to broadcasts on its interface), not
+    // on another address of this computer and not over IPv6.
+    restart("127.0.0.1", true);
+    ASSERT_TRUE(s.service->discovery().active());
+    EXPECT_EQ(probe(QHostAddress::LocalHost, port), expected());
+    if (v6) EXPECT_EQ(probe(QHostAddress::LocalHostIPv6, port, 500), "");
+    if (!outside.isNull()) EXPECT_EQ(probe(outside, port, 500), "") << outside.toString().toStdString();
+    if (!outside.isNull()) {
+        restart(outside.toString(), true);
+        EXPECT_EQ(probe(outside, port), expected());
+        EXPECT_EQ(probe(QHostAddress::LocalHost, port, 500), "");
+    }
+
+    // Off, and what cannot be: nothing answers, and the status line says why.
+    restart("off", true);
+    EXPECT_FALSE(s.service->discovery().active());
+    restart("no-such-address", true);
+    EXPECT_FALSE(s.service->discovery().active());
+    EXPECT_EQ(s.rig.core->state().status.text, "Web server: discovery address no-such-address not valid");
+    restart("192.0.2.77", true);
+    EXPECT_FALSE(s.service->discovery().active());
+    EXPECT_EQ(s.rig.core->state().status.text, "Web server: discovery 192.0.2.77 not on this computer");
+    if (!outside.isNull()) {
+        restart(outside.toString(), false);
+        EXPECT_FALSE(s.service->discovery().active());
+        EXPECT_TRUE(s.rig.core->state().status.text.endsWith("needs OpenToNetwork"));
+    }
 }
 
 // The server's settings load and save with the monitor's own; the attached

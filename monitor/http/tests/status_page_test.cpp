@@ -2,20 +2,27 @@
 // from Debian) from the real monitor. The browser runs as a child process
 // while this test turns the event loop, so the server answers it; the read
 // cycles are driven by the fake clock meanwhile.
+#include "FtpServer.h"
 #include "GraphPipeline.h"
+#include "MonitorConfig.h"
+#include "Safety.h"
 #include "ServerRig.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace skyvane;
 using namespace skyvane::testing;
+using skyvane::testing::FtpServer;
 
 namespace {
 
@@ -137,4 +144,178 @@ TEST(StatusPage, BrowserShowsFlagAndReasonsAndFollowsTheCycles)
         runBrowser(s, url + query, {"--screenshot=" + file, "--window-size=412,1400", "--hide-scrollbars"}, &rc);
         EXPECT_TRUE(QFile::exists(file)) << file.toStdString();
     }
+}
+
+TEST(StatusPage, HelpSaysWhenOldDataMakeTheSkyUnsafe)
+{
+    ServerRig s;
+    ASSERT_TRUE(s.rig.ready());
+
+    // The help is on the page itself, and names things as the monitor names
+    // them: the boxes by their labels in the window, the settings by the keys
+    // the monitor stores, the reasons by the texts this page lists.
+    const HttpResult page = s.client->get("/");
+    ASSERT_EQ(page.status, 200);
+    const QString html = QString::fromUtf8(page.body).simplified();
+    const int from = html.indexOf(QStringLiteral("<section id=\"help\""));
+    ASSERT_GE(from, 0) << "no help on the page";
+    const QString help = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
+    const int station = help.indexOf(QStringLiteral("id=\"help-station\""));
+    const int sensor = help.indexOf(QStringLiteral("id=\"help-sensor\""));
+    ASSERT_TRUE(station >= 0 && sensor > station) << help.toStdString();
+    using conditions::UnsafeCause;
+    using conditions::UnsafeReason;
+    UnsafeReason tooOld{UnsafeCause::StationDataOld};
+    tooOld.value = 700;
+    auto listed = [](const UnsafeReason& r) { return conditions::reasonText(r).section(QStringLiteral(" ("), 0, 0); };
+    struct Box {
+        const char* what;
+        QString text;
+        const char* label;
+        const char* key;
+        QStringList reasons;
+    };
+    const Box boxes[] = {
+        {"station", help.mid(station, sensor - station), "Weather-station data too old", "WSDataOldUnsafe",
+         {listed(tooOld), listed(UnsafeReason{UnsafeCause::StationDataOld})}},
+        {"sensor", help.mid(sensor), "Sensor data faulty", "NPDataOldUnsafe", {listed(UnsafeReason{UnsafeCause::SensorDataError})}},
+    };
+    s.rig.core->save();
+    for (const Box& b : boxes) {
+        SCOPED_TRACE(b.what);
+        EXPECT_TRUE(b.text.contains(QLatin1String(b.label))) << b.text.toStdString();
+        EXPECT_TRUE(b.text.contains(QLatin1String("Data old =&gt; Unsafe")));
+        EXPECT_TRUE(s.rig.store.contains(QString::fromLatin1(kAppName), "Alarms", b.key)) << "no such setting " << b.key;
+        EXPECT_TRUE(b.text.contains(QStringLiteral("[Alarms] ") + b.key));
+        for (const QString& r : b.reasons) EXPECT_TRUE(b.text.contains(r)) << r.toStdString();
+    }
+    EXPECT_TRUE(help.contains(listed(UnsafeReason{UnsafeCause::NotEvaluated})));
+
+    // What the help says, as the page shows it: with a box ticked old data
+    // give Unsafe; unticked they do not (and the levels of a silent or
+    // stopped sensor do not count), while the box stays red and lists the reason.
+    auto status = [&] { return s.client->get("/api/skyvane/v1/status").json; };
+    auto causes = [](const QJsonObject& o) {
+        QStringList c;
+        for (const QJsonValue& r : o.value("reasons").toArray()) c << r.toObject().value("cause").toString();
+        return c;
+    };
+    auto& safety = s.rig.core->conditionsConfig().safety;
+    ASSERT_TRUE(safety.npDataOldUnsafe && safety.wsDataOldUnsafe) << "both boxes are ticked by default";
+    s.rig.sim->setLevels(3, 1, 1); // overcast
+    s.rig.start();
+    QJsonObject o = status();
+    ASSERT_EQ(o.value("flag").toString(), "Unsafe");
+    EXPECT_EQ(causes(o), QStringList{"marked-level"});
+    {
+        SCOPED_TRACE("sensor server hung");
+        constexpr int kHangMs = 5000;
+        QElapsedTimer hung;
+        hung.start();
+        ASSERT_TRUE(s.rig.sim->hang(kHangMs));
+        s.cycle();
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Unsafe");
+        EXPECT_EQ(causes(o), QStringList{"sensor-data-error"});
+        safety.npDataOldUnsafe = false;
+        s.cycle();
+        ASSERT_LT(hung.elapsed(), kHangMs) << "the hang ended too soon for this machine";
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Safe") << "the overcast of the last answer still counted";
+        EXPECT_FALSE(o.value("safe").toBool(true)) << "a green box on a hung sensor";
+        EXPECT_EQ(causes(o), QStringList{"sensor-data-error"});
+        safety.npDataOldUnsafe = true;
+        QThread::msleep(ulong(std::max<qint64>(0, kHangMs - hung.elapsed() + 200)));
+    }
+    {
+        SCOPED_TRACE("sensor device stopped");
+        // A stopped device still hands out levels; they are not current.
+        ASSERT_TRUE(s.rig.sim->setLevels(3, 1, 1));
+        ASSERT_TRUE(s.rig.sim->setDeviceRunning(false));
+        s.cycle();
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Unsafe");
+        EXPECT_EQ(causes(o), QStringList{"sensor-data-error"});
+        safety.npDataOldUnsafe = false;
+        s.cycle();
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Safe") << "the stopped device's overcast counted";
+        EXPECT_FALSE(o.value("safe").toBool(true)) << "a green box on a stopped sensor";
+        EXPECT_EQ(causes(o), QStringList{"sensor-data-error"});
+        safety.npDataOldUnsafe = true;
+        ASSERT_TRUE(s.rig.sim->setLevels(1, 1, 1));
+        ASSERT_TRUE(s.rig.sim->setDeviceRunning(true));
+        s.cycle();
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Safe");
+        EXPECT_TRUE(o.value("safe").toBool());
+    }
+    {
+        SCOPED_TRACE("station file gone");
+        ASSERT_TRUE(QFile::remove(s.rig.dir.filePath("station.csv")));
+        s.cycle();
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Unsafe");
+        EXPECT_EQ(causes(o), QStringList{"station-data-old"});
+        safety.wsDataOldUnsafe = false;
+        s.cycle();
+        o = status();
+        EXPECT_EQ(o.value("flag").toString(), "Safe");
+        EXPECT_FALSE(o.value("safe").toBool(true)) << "a green box on missing station data";
+        EXPECT_EQ(causes(o), QStringList{"station-data-old"});
+    }
+}
+
+TEST(StatusPage, FailedUploadRunIsShownRedWithItsReason)
+{
+    // The default "TLS if offered" against a server whose certificate
+    // cannot be verified: nothing is sent, and every face says so.
+    ServerRig s;
+    ASSERT_TRUE(s.rig.ready());
+    FtpServer server;
+    ASSERT_TRUE(server.start(true));
+    QTemporaryDir local;
+    const QString file = local.filePath("cloud.png");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("picture");
+    }
+    outputs::Uploads& up = s.rig.core->uploads();
+    up.config().server = server.url();
+    up.config().serverPath = "";
+    up.config().username = FtpServer::user();
+    up.config().password = FtpServer::password();
+    up.config().tls = outputs::UploadTls::IfOffered;
+    up.list().addFiles({file});
+    s.rig.core->config().upload = true;
+    s.rig.start();
+    ASSERT_EQ(up.launches(), 1);
+    ASSERT_TRUE(spinUntil([&] { return !up.uploaderRunning() && up.lastRun().known; }, 60000));
+
+    EXPECT_EQ(s.rig.core->state().ledUpload.c0, colour::Red);
+    EXPECT_EQ(s.rig.core->state().ledUpload.c1, colour::Red);
+    EXPECT_EQ(s.rig.core->state().lblStatus.text, "Upload: nothing sent: certificate not trusted");
+    const HttpResult r = s.client->get("/api/skyvane/v1/status");
+    const QJsonObject upload = r.json.value("upload").toObject();
+    EXPECT_FALSE(upload.value("ok").toBool(true));
+    EXPECT_EQ(upload.value("filesSent").toInt(-1), 0);
+    EXPECT_EQ(upload.value("files").toInt(), 1);
+    EXPECT_EQ(upload.value("message").toString(), "nothing sent: certificate not trusted");
+    EXPECT_TRUE(QDateTime::fromString(upload.value("time").toString(), Qt::ISODate).isValid());
+    EXPECT_EQ(r.json.value("status").toString(), "Upload: nothing sent: certificate not trusted");
+    EXPECT_TRUE(QDir(server.root()).entryList(QDir::Files).isEmpty());
+
+    if (!QFile::exists(kChromium)) GTEST_SKIP() << "no Chromium";
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(s.port());
+    int rc = -1;
+    const QString dom = QString::fromUtf8(runBrowser(s, url, {"--dump-dom"}, &rc));
+    ASSERT_EQ(rc, 0);
+    const QRegularExpression shown(
+        QStringLiteral("id=\"upload\" class=\"upload failed\" data-ok=\"false\">Upload [0-9: -]+: nothing sent: "
+                       "certificate not trusted<"));
+    EXPECT_TRUE(shown.match(dom).hasMatch()) << dom.toStdString();
+    const QString shots = qEnvironmentVariable("SKYVANE_SHOTS_DIR", QDir::currentPath() + "/shots");
+    QDir().mkpath(shots);
+    runBrowser(s, url, {"--screenshot=" + shots + "/status-upload-failed.png", "--window-size=412,900", "--hide-scrollbars"}, &rc);
 }

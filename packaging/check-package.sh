@@ -42,12 +42,13 @@ for f in \
   usr/share/doc/skyvane/manual.md usr/share/doc/skyvane/copyright \
   usr/share/man/man1/XOB_Skyvane.1.gz usr/share/man/man1/XOB_Uploader.1.gz \
   usr/share/man/man1/XOB_Updater.1.gz usr/share/man/man1/XOB_ResetParameters.1.gz \
-  usr/bin/XOB_Nephor_indi usr/share/man/man1/XOB_Nephor_indi.1.gz usr/share/man/man1/XOB_Nephor_sim.1.gz; do
+  usr/bin/XOB_Nephor_indi usr/share/man/man1/XOB_Nephor_indi.1.gz usr/share/man/man1/XOB_Nephor_sim.1.gz \
+  usr/bin/XOB_Skyvane_headless usr/share/man/man1/XOB_Skyvane_headless.1.gz usr/lib/skyvane/skyvane_sound_qt.so; do
   [ -e "$r/$f" ] || bad "missing $f"
 done
 # The programs that are built in this tree are in the package; each answers
 # --version from there without a display.
-for p in XOB_Skyvane XOB_Uploader XOB_Updater XOB_ResetParameters XOB_Nephor_indi; do
+for p in XOB_Skyvane XOB_Skyvane_headless XOB_Uploader XOB_Updater XOB_ResetParameters XOB_Nephor_indi; do
   if [ -x "$build/bin/$p" ]; then
     [ -x "$r/usr/bin/$p" ] || { bad "$p built but not packaged"; continue; }
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$r/usr/bin/$p" --version 2>&1) \
@@ -55,6 +56,10 @@ for p in XOB_Skyvane XOB_Uploader XOB_Updater XOB_ResetParameters XOB_Nephor_ind
     echo "$p --version: $out"
   fi
 done
+# The program without a window links no widget or media library.
+if ldd "$r/usr/bin/XOB_Skyvane_headless" | grep -Eq 'libQt6(Widgets|Multimedia)'; then
+  bad "XOB_Skyvane_headless links Widgets or Multimedia"
+fi
 grep -q '^SystemdService=skyvane.service$' "$r/usr/share/dbus-1/services/XOB_Skyvane.Nephor.service" \
   || bad "the D-Bus service file does not name the unit"
 grep -q '^ExecStart=/usr/bin/XOB_Skyvane --headless$' "$r/usr/lib/systemd/user/skyvane.service" \

@@ -11,11 +11,14 @@ top=$(pwd)
 indi=0
 [ "${1:-}" = "--indi" ] && indi=1
 
+# Without a display (a server reached over ssh) the demo runs the monitor
+# without a window: it starts monitoring at once, and its status page shows
+# what the window would.
+headless=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "The demo opens the monitor's window and needs a graphical display." >&2
-  echo "Run it from a desktop session, or start a virtual one first, e.g.:" >&2
-  echo "  Xvfb :99 -screen 0 1280x900x24 & export DISPLAY=:99" >&2
-  exit 2
+  headless=1
+  echo "No graphical display: the demo runs the monitor without a window (XOB_Skyvane --headless)."
+  echo "(For the window, run it in a desktop session or under Xvfb: Xvfb :99 & export DISPLAY=:99)"
 fi
 
 bash scripts/build.sh
@@ -102,6 +105,30 @@ printf '"XOB_Skyvane","http://127.0.0.1:%s/xob/skyvane220/XOB_Skyvane","XOB_Skyv
   "$uport" >"$upd/XOB_SkyvaneUpdater.txt"
 sed -i '/^UpdateServer=/d' "$ini"
 sed -i "s|^\[Setup\]\$|[Setup]\nUpdateServer=http://127.0.0.1:$uport|" "$ini"
+
+if [ "$headless" = 1 ]; then
+  # The status page on 11111 when it is free, else on a free port.
+  hport=11111
+  if ! python3 -c 'import socket,sys; s=socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1])))' "$hport" 2>/dev/null; then
+    hport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  fi
+  SKYVANE_SETTINGS_DIR="$demo/settings" SKYVANE_HTTP_PORT="$hport" "$bin/XOB_Skyvane" --headless >"$demo/monitor.log" 2>&1 &
+  mon=$!
+  pids+=("$mon")
+  for _ in $(seq 100); do
+    python3 -c 'import sys,urllib.request; urllib.request.urlopen(sys.argv[1], timeout=2)' \
+      "http://127.0.0.1:$hport/api/skyvane/v1/status" 2>/dev/null && break
+    kill -0 "$mon" 2>/dev/null || { echo "The monitor ended; see $demo/monitor.log" >&2; exit 1; }
+    sleep 0.2
+  done
+  echo "The monitor is running without a window and monitoring (log: $demo/monitor.log)."
+  echo "Status page:  http://127.0.0.1:$hport/   (over ssh: ssh -L $hport:127.0.0.1:$hport <this machine>)"
+  echo "Status JSON:  http://127.0.0.1:$hport/api/skyvane/v1/status"
+  echo "On the bus:   $bin/skyvane-cli get Safe"
+  echo "Press Ctrl+C to stop the demo."
+  wait "$mon" || true
+  exit 0
+fi
 
 echo "Starting XOB_Skyvane; press Start in its window to see live values."
 echo "Other programs can read it meanwhile, e.g.:  $bin/skyvane-cli get Safe"

@@ -10,11 +10,16 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSessionManager>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 using namespace skyvane;
 
@@ -59,7 +64,20 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[i], "--headless")) headless = true;
         if (!std::strcmp(argv[i], "--autostart")) autostart = true;
     }
-    if (headless) return runHeadless(argc, argv);
+    if (headless) {
+        // The program of its own is much smaller in memory than this one with
+        // its widget and media libraries; it takes over this process (same
+        // process id, for the service manager). Without it, run here.
+        // (No application object yet: the folder comes from the process.)
+        const QString dir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+        const QByteArray small = QFile::encodeName(QDir(dir).filePath(QStringLiteral("XOB_Skyvane_headless")));
+        if (!dir.isEmpty() && ::access(small.constData(), X_OK) == 0) {
+            ::execv(small.constData(), argv);
+            std::fprintf(stderr, "XOB_Skyvane: could not run %s (%s); running headless here\n", small.constData(),
+                         std::strerror(errno));
+        }
+        return runHeadless(argc, argv);
+    }
 
     // Without a display there is nothing to show: say what is needed rather
     // than failing inside the platform plugin.

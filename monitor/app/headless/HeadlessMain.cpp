@@ -4,7 +4,7 @@
 #include "MonitorConfig.h"
 #include "MonitorCore.h"
 #include "MonitorServices.h"
-#include "QtSoundPlayer.h"
+#include "LoadedSoundPlayer.h"
 #include "SettingsStore.h"
 #include "Startup.h"
 #include "SystemdNotifier.h"
@@ -16,27 +16,6 @@
 #include <vector>
 
 namespace skyvane {
-
-namespace {
-// The media backend costs a service some megabytes of memory from the
-// moment it loads; most nights no alarm sounds. It loads with the first one.
-class LazySoundPlayer final : public conditions::SoundPlayer {
-public:
-    bool play(const QString& file, bool loop) override
-    {
-        if (!player_) player_ = std::make_unique<conditions::QtSoundPlayer>();
-        return player_->play(file, loop);
-    }
-    bool isPlaying() const override { return player_ && player_->isPlaying(); }
-    void stop() override
-    {
-        if (player_) player_->stop();
-    }
-
-private:
-    std::unique_ptr<conditions::QtSoundPlayer> player_;
-};
-} // namespace
 
 int runHeadless(int argc, char** argv)
 {
@@ -79,7 +58,10 @@ int runHeadless(int argc, char** argv)
     if (ok && testInterval > 0) setReadIntervalOverride(testInterval);
 
     SystemClock clock;
-    LazySoundPlayer sound;
+    // The media backend costs a service some megabytes from the moment it
+    // loads, and most nights no alarm sounds: it loads with the first one,
+    // from a module, so this program links no media library at all.
+    conditions::LoadedSoundPlayer sound(conditions::LoadedSoundPlayer::defaultModuleDirs());
     MonitorCore core(clock, store, QDBusConnection::sessionBus(), programDir, &sound);
     MonitorServices services(core);
     core.load();

@@ -143,7 +143,7 @@ int main(int argc, char** argv)
     // The automation class, the image library and the feeds: the same
     // services as the headless program, with the window's hooks.
     nephor::NephorHooks hooks;
-    hooks.recordStart = [&](bool append) { core.recordStart(append); };
+    hooks.recordStart = [&](bool append) { return core.recordStart(append); };
     hooks.recordStop = [&] { core.recordStop(); };
     hooks.windowNormal = [&] { window.restoreFromTray(); };
     hooks.windowMinimize = [&] { window.minimizeToTray(); };

@@ -471,7 +471,8 @@ void NephorServer::buildHandlers()
     // than let a client believe it records.
     h.onMethod("RecordStart", [this](Call& c) {
         if (!hooks_.recordStart) return notAvailable(c);
-        hooks_.recordStart(c.arg(0).toBool());
+        const QString why = hooks_.recordStart(c.arg(0).toBool());
+        if (!why.isEmpty()) return Reply::fail(Failure::ServerError, QStringLiteral("RecordStart: ") + why);
         return Reply::ok();
     });
     h.onMethod("RecordStop", [this](Call& c) {

@@ -60,7 +60,10 @@ struct HistoryView {
 struct NephorHooks {
     // Record_Start(append) and Record_Stop of the user data file. Without
     // them RecordStart and RecordStop answer that they are not available.
-    std::function<void(bool append)> recordStart;
+    // recordStart answers why it could not start ("": it records, or there
+    // was nothing to do), so that a client is not told it records when the
+    // file cannot be opened.
+    std::function<QString(bool append)> recordStart;
     std::function<void()> recordStop;
     // WindowNormal: window state normal, then show; WindowMinimize: minimised.
     // Default: only the core's minimised state changes.

@@ -1070,11 +1070,18 @@ void MonitorCore::recordStartByUser()
     notify();
 }
 
-void MonitorCore::recordStart(bool append)
+QString MonitorCore::recordStart(bool append)
 {
-    if (userData_.isRecording() || outputs_.fileName.trimmed().isEmpty()) return;
-    userData_.open(outputs::UserDataFile::fullName(config_.pathName, outputs_.fileName), append, outputs_.columns);
+    if (userData_.isRecording() || outputs_.fileName.trimmed().isEmpty()) return {};
+    const QString path = outputs::UserDataFile::fullName(config_.pathName, outputs_.fileName);
+    QString why;
+    if (!userData_.open(path, append, outputs_.columns)) {
+        // As when the user starts it: the code line says so.
+        showCodes(QStringLiteral("d13"), colour::Red);
+        why = QStringLiteral("the user data file %1 cannot be opened").arg(QDir::toNativeSeparators(path));
+    }
     notify();
+    return why;
 }
 
 void MonitorCore::recordStop()

@@ -181,7 +181,9 @@ public:
     // existing file; d13 when the file can not be opened.
     void recordStartByUser();
     // Record_Start for clients: asks nothing; nothing changes while recording.
-    void recordStart(bool append);
+    // A client's start: no question asked. Answers why the file could not
+    // be opened (d13 shows meanwhile), or "".
+    QString recordStart(bool append);
     // Record_Stop, and the user's "Stop".
     void recordStop();
     // What this cycle writes into the record files.

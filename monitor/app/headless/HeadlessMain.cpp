@@ -74,7 +74,7 @@ int runHeadless(int argc, char** argv)
     // The class answers clients as on the desktop; the window members keep
     // their state in the core (there is no window to move).
     nephor::NephorHooks hooks;
-    hooks.recordStart = [&](bool append) { core.recordStart(append); };
+    hooks.recordStart = [&](bool append) { return core.recordStart(append); };
     hooks.recordStop = [&] { core.recordStop(); };
     hooks.history = [&] {
         const outputs::GraphHistory& h = core.graphs().history();

@@ -703,6 +703,7 @@ TEST(NephorServer, MainWindowObjectAndWindowMembers)
     hooks.recordStart = [&](bool append) {
         recorded = true;
         appended = append;
+        return QString();
     };
     hooks.recordStop = [&] { stopped = true; };
     rig.server->setHooks(hooks);
@@ -794,7 +795,10 @@ TEST(NephorServer, MembersWithoutTheirFeatureSayNotAvailable)
         return h;
     };
     bool recording = false;
-    hooks.recordStart = [&](bool) { recording = true; };
+    hooks.recordStart = [&](bool) {
+        recording = true;
+        return QString();
+    };
     hooks.recordStop = [&] { recording = false; };
     rig.server->setHooks(hooks);
     EXPECT_EQ(c->call("GraphFreq").value.toInt(), 6);

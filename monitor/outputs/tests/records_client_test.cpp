@@ -15,7 +15,7 @@ TEST(RecordsByClient, RecordStartAndStop)
     NephorRig rig;
     ASSERT_TRUE(rig.ready()) << qPrintable(rig.why());
     nephor::NephorHooks hooks;
-    hooks.recordStart = [&](bool append) { rig.core->recordStart(append); };
+    hooks.recordStart = [&](bool append) { return rig.core->recordStart(append); };
     hooks.recordStop = [&] { rig.core->recordStop(); };
     rig.server->setHooks(hooks);
     QDir(rig.dir.path()).mkpath(QStringLiteral("data"));
@@ -36,4 +36,23 @@ TEST(RecordsByClient, RecordStartAndStop)
     // appended, without asking anybody: the old line, then a header
     EXPECT_TRUE(bytes.startsWith("\"old\",\r\n\"Date\",\"Time\",")) << bytes.constData();
     EXPECT_TRUE(rig.messages.isEmpty());
+}
+
+TEST(RecordsByClient, AFileThatCannotBeOpenedIsAFailedCallAndD13)
+{
+    // A client must not be told it records when nothing is written.
+    NephorRig rig;
+    ASSERT_TRUE(rig.ready()) << qPrintable(rig.why());
+    nephor::NephorHooks hooks;
+    hooks.recordStart = [&](bool append) { return rig.core->recordStart(append); };
+    hooks.recordStop = [&] { rig.core->recordStop(); };
+    rig.server->setHooks(hooks);
+    rig.core->config().pathName = rig.dir.filePath(QStringLiteral("no/such/folder"));
+
+    auto client = rig.client();
+    const auto r = client->call(QStringLiteral("RecordStart"), {false});
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error.contains(QStringLiteral("cannot be opened"))) << r.error.toStdString();
+    EXPECT_FALSE(rig.core->recording());
+    EXPECT_TRUE(rig.core->state().codes.text.contains(QStringLiteral("d13"))) << rig.core->state().codes.text.toStdString();
 }

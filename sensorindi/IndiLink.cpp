@@ -6,7 +6,9 @@
 
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <csignal>
 #include <memory>
+#include <utility>
 
 
 namespace skyvane::sensorindi {
@@ -62,14 +64,16 @@ protected:
     void removeProperty(INDI::Property p) override
     {
         const QString d = QString::fromUtf8(p.getDeviceName()), n = QString::fromUtf8(p.getName());
-        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, d, n] { if (l->current(g)) emit l->propertyRemoved(d, n); },
-                                  Qt::QueuedConnection);
+        news([l = link_, d, n] { emit l->propertyRemoved(d, n); });
     }
     void removeDevice(INDI::BaseDevice dev) override
     {
         const QString d = QString::fromUtf8(dev.getDeviceName());
-        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, d] { if (l->current(g)) emit l->deviceRemoved(d); },
-                                  Qt::QueuedConnection);
+        news([l = link_, d] { emit l->deviceRemoved(d); });
+    }
+    void newPingReply(std::string) override
+    {
+        QMetaObject::invokeMethod(link_, [l = link_, g = gen_] { l->answered(g); }, Qt::QueuedConnection);
     }
     void serverDisconnected(int) override
     {
@@ -79,7 +83,11 @@ protected:
 private:
     void post(IndiProperty p)
     {
-        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, p = std::move(p)] { if (l->current(g)) emit l->propertyUpdated(p); },
+        news([l = link_, p = std::move(p)] { emit l->propertyUpdated(p); });
+    }
+    void news(std::function<void()> deliver)
+    {
+        QMetaObject::invokeMethod(link_, [l = link_, g = gen_, deliver = std::move(deliver)] { l->news(g, deliver); },
                                   Qt::QueuedConnection);
     }
     IndiLink* link_;
@@ -95,15 +103,24 @@ public:
     }
     ~IndiWorker() override { drop(); }
 
-    // One connection attempt with a new client; true when connected.
+    // One connection attempt with a new client; true when libindi says it
+    // is connected. The server is asked for an answer at once: only that
+    // (or its news) shows the connection is real.
     bool connectOnce(int generation)
     {
         drop();
         client_ = std::make_unique<IndiClient>(link_, generation);
+        clientGen_ = generation;
         client_->setServer(host_.toUtf8().constData(), unsigned(port_));
         client_->setConnectionTimeout(uint32_t(timeoutMs_ / 1000), uint32_t(timeoutMs_ % 1000) * 1000);
         for (const QString& d : devices_) client_->watchDevice(d.toUtf8().constData());
-        return client_->connectServer();
+        if (!client_->connectServer()) return false;
+        ping(generation);
+        return true;
+    }
+    void ping(int generation)
+    {
+        if (client_ && clientGen_ == generation && client_->isServerConnected()) client_->sendPingRequest("skyvane");
     }
     void connectDevice(const QString& device)
     {
@@ -136,12 +153,17 @@ private:
     QStringList devices_;
     int timeoutMs_;
     std::unique_ptr<IndiClient> client_;
+    int clientGen_ = 0;
 };
 
 IndiLink::IndiLink(const QString& host, int port, const QStringList& devices, int reconnectMs, int connectTimeoutMs,
                    QObject* parent)
-    : QObject(parent)
+    : QObject(parent), connectTimeoutMs_(connectTimeoutMs)
 {
+    // A write to a connection the server has just closed raises SIGPIPE,
+    // which would end the bridge without a word; the write failing is
+    // enough (libindi then closes its side).
+    std::signal(SIGPIPE, SIG_IGN);
     qRegisterMetaType<IndiProperty>();
     thread_.setObjectName(QStringLiteral("indi-worker"));
     worker_ = new IndiWorker(this, host, port, devices, connectTimeoutMs);
@@ -149,7 +171,7 @@ IndiLink::IndiLink(const QString& host, int port, const QStringList& devices, in
     connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
     thread_.start();
     retry_.setInterval(reconnectMs);
-    connect(&retry_, &QTimer::timeout, this, &IndiLink::attempt);
+    connect(&retry_, &QTimer::timeout, this, &IndiLink::tick);
 }
 
 IndiLink::~IndiLink()
@@ -168,32 +190,115 @@ void IndiLink::start()
     attempt();
 }
 
+void IndiLink::tick()
+{
+    if (connected_) {
+        if (pingSent_.isValid()) {
+            // Asked and not answered in time: the connection is gone, though
+            // libindi may never say so.
+            if (pings_ && pingSent_.hasExpired(connectTimeoutMs_)) down("the INDI server does not answer");
+            return;
+        }
+        // A connection with nothing on it for a whole period is asked.
+        if (quiet_) {
+            pingSent_.start();
+            QMetaObject::invokeMethod(worker_, [w = worker_, g = generation_] { w->ping(g); }, Qt::QueuedConnection);
+        }
+        quiet_ = true;
+        return;
+    }
+    // Connected by libindi's account, but nothing has come back over it.
+    if (confirming_ && since_.hasExpired(connectTimeoutMs_)) giveUp();
+    attempt();
+}
+
 void IndiLink::attempt()
 {
     if (connected_ || attempting_) return;
     attempting_ = true;
+    confirming_ = heard_ = pings_ = false;
+    held_.clear();
     const int gen = ++generation_;
     QMetaObject::invokeMethod(worker_, [this, w = worker_, gen] {
         const bool ok = w->connectOnce(gen);
         QMetaObject::invokeMethod(this, [this, ok, gen] {
-            attempting_ = false;
-            if (!ok || gen != generation_ || connected_ || lostEarly_ == gen) return;
-            connected_ = true;
-            emit connectionChanged(true);
+            if (gen != generation_ || !attempting_) return;
+            if (!ok || lostEarly_ == gen) {
+                attempting_ = false;
+                held_.clear();
+                return;
+            }
+            confirming_ = true;
+            since_.start();
+            // The answer may have come before the news that libindi connected.
+            if (heard_) up();
         }, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
+}
+
+void IndiLink::news(int generation, std::function<void()> deliver)
+{
+    if (generation != generation_ || (!connected_ && !attempting_)) return;
+    if (connected_) {
+        heard();
+        deliver();
+        return;
+    }
+    held_.append(std::move(deliver));
+    heard(); // may bring the connection up, and deliver what is held
+}
+
+void IndiLink::answered(int generation)
+{
+    if (generation != generation_ || (!connected_ && !attempting_)) return;
+    pings_ = true;
+    heard();
+}
+
+void IndiLink::heard()
+{
+    heard_ = true;
+    quiet_ = false;
+    pingSent_.invalidate();
+    if (confirming_) up();
+}
+
+void IndiLink::up()
+{
+    attempting_ = confirming_ = false;
+    connected_ = true;
+    quiet_ = false;
+    pingSent_.invalidate();
+    emit connectionChanged(true);
+    // What the devices sent before the answer, in order.
+    const QList<std::function<void()>> held = std::exchange(held_, {});
+    for (const auto& deliver : held) deliver();
+}
+
+void IndiLink::down(const char* why)
+{
+    connected_ = false;
+    pingSent_.invalidate();
+    if (why) qCWarning(lcSensor) << why;
+    emit connectionChanged(false);
+    attempt();
+}
+
+void IndiLink::giveUp()
+{
+    attempting_ = confirming_ = false;
+    held_.clear();
 }
 
 void IndiLink::lost(int generation)
 {
     if (generation != generation_) return;
-    if (!connected_) {
-        lostEarly_ = generation;
+    if (connected_) {
+        down(nullptr);
         return;
     }
-    connected_ = false;
-    emit connectionChanged(false);
-    attempt();
+    lostEarly_ = generation;
+    if (confirming_) giveUp();
 }
 
 void IndiLink::connectDevice(const QString& device)

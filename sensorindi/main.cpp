@@ -40,8 +40,10 @@ folder ($SKYVANE_SETTINGS_DIR when set, else ~/.config/VB and VBA Program
 Settings), or the file given with --config. Sections and keys:
 
   [Server]   Host (localhost), Port (7624), ReconnectSeconds (5),
-             ConnectTimeoutSeconds (2), ConnectDevices (true: a configured
-             device found disconnected is asked to connect)
+             ConnectTimeoutSeconds (2: for a connection, and for the server
+             to answer when a quiet connection is checked, once every
+             ReconnectSeconds), ConnectDevices (true: a configured device
+             found disconnected is asked to connect)
   [Data]     MaxAgeSeconds (120): a value the device has not sent again for
              this long makes the data faulty (a reading's own MaxAgeSeconds
              overrides it; 0: no limit, for drivers that send only changes);

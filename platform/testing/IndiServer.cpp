@@ -130,6 +130,12 @@ bool IndiServer::freezeDrivers(bool frozen)
     return !pids.isEmpty();
 }
 
+bool IndiServer::freezeServer(bool frozen)
+{
+    const qint64 pid = process_.processId();
+    return pid > 0 && ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT) == 0;
+}
+
 bool IndiServer::setProp(const QString& spec)
 {
     bool ok = false;

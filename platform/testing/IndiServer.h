@@ -37,6 +37,9 @@ public:
     // Stops (true) or resumes (false) every driver process: a hung driver,
     // whose connection stays open while it sends nothing.
     bool freezeDrivers(bool frozen);
+    // The same for the server itself: its clients' connections stay open
+    // and nothing answers on them; its drivers run on.
+    bool freezeServer(bool frozen);
 
     // indi_setprop "device.property.element=value" (text, number or switch);
     // false when the tool failed.

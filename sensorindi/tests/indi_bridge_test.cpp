@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 using namespace skyvane;
 using skyvane::conditions::Quantity;
 using skyvane::testing::BridgeRig;
@@ -56,38 +59,80 @@ TEST(IndiBridge, RainOnTheSimulatorMakesTheMonitorUnsafeAndSafeAgainAfterTheDela
     EXPECT_FALSE(b.rig.core->unsafe()) << "30 s of safe readings";
 }
 
-TEST(IndiBridge, ServerKilledIsFaultyWithinOneCycleAndRecoversByItselfWhenRestarted)
+TEST(IndiBridge, ServerKilledIsFaultyWithinOneCycleAndRecoversByItselfEveryTimeItIsRestarted)
 {
     SKIP_WITHOUT_INDI();
     BridgeRig b;
     QString why;
     ASSERT_TRUE(b.bringUp(&why)) << why.toStdString();
-    const int before = b.rig.core->cycleCount();
 
-    b.indi.kill();
-    // The bridge learns of it from the closed connection, not from a timeout.
-    ASSERT_TRUE(pollUntil([&] { return !b.ask("DeviceIsRunning").toBool(); }, 2000));
-    const qint64 ms = b.cycle();
-    EXPECT_LT(ms, 400) << "the cycle waited for the bridge";
-    EXPECT_TRUE(b.rig.core->sensorError());
-    EXPECT_EQ(b.rig.core->state().codes.text, "a31");
-    EXPECT_TRUE(b.rig.core->unsafe());
-    EXPECT_EQ(b.rig.core->cycleCount(), before + 1);
-    EXPECT_TRUE(b.rig.core->isRunning());
-    EXPECT_EQ(b.rig.core->readTimerInterval(), 10000) << "the cycle keeps its period";
-    for (int i = 0; i < 3; ++i) EXPECT_LT(b.cycle(), 400);
-    EXPECT_EQ(b.rig.core->cycleCount(), before + 4);
+    // Every round is one outage of the server. The outage lasts a little
+    // longer each round (up to four reconnection periods), so that the
+    // bridge's attempts meet the closed port, the port opening and a server
+    // whose drivers are still starting. Recovery from each must come from the
+    // bridge itself: the INDI server is only started again.
+    constexpr int kRounds = 20;
+    auto bridgeEnded = [&] {
+        return QStringLiteral("the bridge ended (%1 %2)")
+            .arg(b.bridge.exitStatus() == QProcess::CrashExit ? QStringLiteral("signal") : QStringLiteral("exit code"))
+            .arg(b.bridge.exitCode())
+            .toStdString();
+    };
+    QList<qint64> recoveries;
+    for (int round = 1; round <= kRounds; ++round) {
+        SCOPED_TRACE(QStringLiteral("round %1 of %2").arg(round).arg(kRounds).toStdString());
+        const int before = b.rig.core->cycleCount();
 
-    // The server comes back on the same port: the bridge reconnects and
-    // connects the device by itself.
-    ASSERT_TRUE(b.indi.start()) << b.indi.error().toStdString();
-    ASSERT_TRUE(b.fastUpdates()) << "the bridge did not connect the device again";
-    ASSERT_TRUE(pollUntil([&] { return b.bridgeGood(); }, 8000));
-    b.cycle();
-    EXPECT_FALSE(b.rig.core->sensorError());
-    EXPECT_EQ(b.rig.core->state().codes.text, "");
-    EXPECT_FALSE(b.rig.core->unsafe());
-    EXPECT_EQ(b.rig.core->state().valCloud.text, "-25.0");
+        b.indi.kill();
+        // The bridge learns of it from the closed connection, not from a timeout.
+        ASSERT_TRUE(pollUntil([&] { return !b.ask("DeviceIsRunning").toBool(); }, 2000));
+        EXPECT_LT(b.cycle(), 400) << "the cycle waited for the bridge";
+        EXPECT_TRUE(b.rig.core->sensorError());
+        EXPECT_EQ(b.rig.core->state().codes.text, "a31");
+        EXPECT_TRUE(b.rig.core->unsafe());
+        EXPECT_EQ(b.rig.core->cycleCount(), before + 1);
+        EXPECT_TRUE(b.rig.core->isRunning());
+        EXPECT_EQ(b.rig.core->readTimerInterval(), 10000) << "the cycle keeps its period";
+
+        // While the server is away the bridge keeps answering, faulty.
+        const int outageMs = (round % 5) * 300;
+        QElapsedTimer outage;
+        outage.start();
+        while (outage.elapsed() < outageMs) {
+            ASSERT_EQ(b.bridge.state(), QProcess::Running) << bridgeEnded();
+            EXPECT_FALSE(b.ask("DataReady").toBool());
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        EXPECT_LT(b.cycle(), 400);
+        EXPECT_EQ(b.rig.core->state().codes.text, "a31");
+
+        // The server comes back on the same port: the bridge reconnects and
+        // connects the device by itself.
+        QElapsedTimer recovery;
+        recovery.start();
+        ASSERT_TRUE(b.indi.start()) << b.indi.error().toStdString();
+        const bool connected = b.fastUpdates();
+        ASSERT_EQ(b.bridge.state(), QProcess::Running) << bridgeEnded();
+        ASSERT_TRUE(connected) << "the bridge did not connect the device again; " << recoveries.size() << " of "
+                               << round << " outages recovered";
+        ASSERT_TRUE(pollUntil([&] { return b.bridgeGood(); }, 8000)) << "no good data after the device was connected";
+        recoveries << recovery.elapsed();
+        b.cycle();
+        EXPECT_FALSE(b.rig.core->sensorError());
+        EXPECT_EQ(b.rig.core->state().codes.text, "");
+        EXPECT_FALSE(b.rig.core->unsafe());
+        EXPECT_EQ(b.rig.core->state().valCloud.text, "-25.0");
+    }
+    // From the server's start: its drivers come up, the bridge reconnects
+    // within a reconnection period (0.3 s here), connects the device and
+    // has its values; a second or two, far from the 8 s allowed each round.
+    std::sort(recoveries.begin(), recoveries.end());
+    const qint64 median = recoveries.at(recoveries.size() / 2), worst = recoveries.last();
+    RecordProperty("recovery_median_ms", int(median));
+    RecordProperty("recovery_worst_ms", int(worst));
+    std::printf("recovered %d of %d outages: median %lld ms, worst %lld ms\n", int(recoveries.size()), kRounds,
+                static_cast<long long>(median), static_cast<long long>(worst));
+    EXPECT_LT(median, 4000);
 }
 
 TEST(IndiBridge, FrozenDriverIsFaultyAfterTheConfiguredAge)
@@ -118,6 +163,37 @@ TEST(IndiBridge, FrozenDriverIsFaultyAfterTheConfiguredAge)
     ASSERT_TRUE(pollUntil([&] { return b.bridgeGood(); }, 5000));
     b.cycle();
     EXPECT_FALSE(b.rig.core->sensorError());
+}
+
+TEST(IndiBridge, HungServerIsFaultyWithinSecondsNotAfterTheAgeAndIsRecoveredFrom)
+{
+    SKIP_WITHOUT_INDI();
+    // Values may get old enough (30 s) that their age cannot be what tells.
+    BridgeRig b({}, 30.0);
+    QString why;
+    ASSERT_TRUE(b.bringUp(&why)) << why.toStdString();
+
+    // The server hangs: its connection stays open, nothing answers on it,
+    // and nothing closes it. The bridge gives it up after a reconnection
+    // period (0.3 s) and the time allowed for an answer (1 s).
+    ASSERT_TRUE(b.indi.freezeServer(true));
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(pollUntil([&] { return !b.ask("DeviceIsRunning").toBool(); }, 10000))
+        << "the bridge still takes the hung server for connected";
+    EXPECT_LT(t.elapsed(), 3000);
+    EXPECT_FALSE(b.ask("DataReady").toBool());
+    EXPECT_LT(b.cycle(), 400) << "the cycle waited for the bridge";
+    EXPECT_TRUE(b.rig.core->sensorError());
+    EXPECT_EQ(b.rig.core->state().codes.text, "a31");
+
+    // It goes on: the bridge's newest connection is answered, the device is
+    // still connected there, and its values come again.
+    ASSERT_TRUE(b.indi.freezeServer(false));
+    ASSERT_TRUE(pollUntil([&] { return b.bridgeGood(); }, 8000));
+    b.cycle();
+    EXPECT_FALSE(b.rig.core->sensorError());
+    EXPECT_EQ(b.rig.core->state().codes.text, "");
 }
 
 TEST(IndiBridge, EveryMemberAnswersAtOnceWhileIndiIsDown)

@@ -180,6 +180,9 @@ QString describeFailure(int curlCode, int ftpCode, const QString& info, bool loc
     default: break;
     }
     if (ftpCode == 530) return QStringLiteral("login refused");
+    // "Connection closed; transfer aborted": the server gave up the data
+    // connection (some do so when their disk fills).
+    if (ftpCode == 426) return QStringLiteral("connection lost");
     return info.isEmpty() ? QString::fromLatin1(curl_easy_strerror(CURLcode(curlCode))) : info;
 }
 

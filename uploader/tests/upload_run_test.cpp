@@ -467,7 +467,8 @@ TEST_F(UploadRunTest, FullDiskOnTheServerFailsTheFileAndLeavesNothingBehind)
     EXPECT_GE(indexOf("IC error-"), 0) << log.join('\n').toStdString();
     expectNothingOnServer(server);
     expectEndedWithClose();
-    // This server drops the data connection, as a full disk may make it.
+    // This server gives up the data connection, as a full disk may make it:
+    // a reset or a 426 answer, whichever the client meets first.
     expectOutcome(false, 0, 1, "nothing sent: connection lost");
 }
 

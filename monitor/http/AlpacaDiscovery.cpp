@@ -67,13 +67,11 @@ bool AlpacaDiscovery::wanted(const QNetworkDatagram& d) const
     if (to.isEqual(only_, QHostAddress::TolerantConversion)) return true;
     // Broadcasts and multicasts count where they arrived on our interface;
     // a probe sent to another address of this computer does not.
-    const bool group = to.isBroadcast() || to.isMulticast();
-    if (group && onlyInterface_ != 0 && int(d.interfaceIndex()) == onlyInterface_) return true;
-    if (to.protocol() == QAbstractSocket::IPv4Protocol && onlyInterface_ != 0 && int(d.interfaceIndex()) == onlyInterface_) {
-        // A directed broadcast (192.168.1.255) is not "isBroadcast()".
-        for (const QNetworkAddressEntry& e : QNetworkInterface::interfaceFromIndex(onlyInterface_).addressEntries())
-            if (e.broadcast() == to) return true;
-    }
+    if (onlyInterface_ == 0 || int(d.interfaceIndex()) != onlyInterface_) return false;
+    if (to.isBroadcast() || to.isMulticast()) return true;
+    // A directed broadcast (192.168.1.255) is not "isBroadcast()".
+    for (const QNetworkAddressEntry& e : QNetworkInterface::interfaceFromIndex(onlyInterface_).addressEntries())
+        if (e.broadcast() == to) return true;
     return false;
 }
 

@@ -43,6 +43,21 @@ QByteArray record(const QString& name, const QString& address, const QString& lo
 
 using skyvane::testing::waitFor;
 
+// Copies the built updater into the program folder, as it is installed, and
+// starts it there with the test's settings folder.
+bool startInstalledUpdater(QProcess& p, const QTemporaryDir& program, const QTemporaryDir& settings)
+{
+    const QString updater = program.filePath("XOB_Updater");
+    if (!QFile::copy(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Updater", updater)) return false;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SKYVANE_SETTINGS_DIR", settings.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(updater);
+    return p.waitForStarted(10000);
+}
+
 } // namespace
 
 TEST(UpdaterProgram, UpdatesFromAToBAndRestartsTheNewMonitor)
@@ -52,9 +67,6 @@ TEST(UpdaterProgram, UpdatesFromAToBAndRestartsTheNewMonitor)
     ASSERT_TRUE(server.isRunning());
     writeFile(serverRoot.filePath("XOB_Skyvane"), monitorScript("5.03.000"));
     writeFile(program.filePath("XOB_Skyvane"), monitorScript("5.02.015"), true);
-    // The updater runs from the program folder, as installed.
-    const QString updater = program.filePath("XOB_Updater");
-    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Updater", updater));
     {
         SettingsStore store(settings.path());
         store.save("XOB_Skyvane", "Setup", "UpdateCAFile", server.cert());
@@ -65,13 +77,9 @@ TEST(UpdaterProgram, UpdatesFromAToBAndRestartsTheNewMonitor)
               titleRecord("XOB_Skyvane", 10, 10, "XOB_Skyvane")
                   + record("XOB_Skyvane", server.url("/XOB_Skyvane"), "XOB_Skyvane_new", "XOB_Skyvane", "XOB_Skyvane.old"));
 
+    // The updater runs from the program folder, as installed.
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("SKYVANE_SETTINGS_DIR", settings.path());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(updater);
+    ASSERT_TRUE(startInstalledUpdater(p, program, settings));
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0);
 
@@ -85,7 +93,7 @@ TEST(UpdaterProgram, UpdatesFromAToBAndRestartsTheNewMonitor)
 
     // Its own version answer.
     QProcess v;
-    v.start(updater, {"--version"});
+    v.start(program.filePath("XOB_Updater"), {"--version"});
     ASSERT_TRUE(v.waitForFinished(10000));
     EXPECT_TRUE(v.readAllStandardOutput().startsWith("XOB_Updater 5."));
 }
@@ -176,8 +184,6 @@ TEST(UpdaterProgram, TerminationSignalsCancelAndStartTheOldMonitor)
         ASSERT_TRUE(server.isRunning());
         writeFile(serverRoot.filePath("XOB_Skyvane"), QByteArray(300000, 'x'));
         writeFile(program.filePath("XOB_Skyvane"), monitorScript("5.02.015"), true);
-        const QString updater = program.filePath("XOB_Updater");
-        ASSERT_TRUE(QFile::copy(qEnvironmentVariable("SKYVANE_BIN_DIR") + "/XOB_Updater", updater));
         {
             SettingsStore store(settings.path());
             store.save("XOB_Skyvane", "Setup", "UpdateCAFile", server.cert());
@@ -189,13 +195,7 @@ TEST(UpdaterProgram, TerminationSignalsCancelAndStartTheOldMonitor)
                       + record("XOB_Skyvane", server.url("/stall/XOB_Skyvane"), "XOB_Skyvane_new", "XOB_Skyvane",
                                "XOB_Skyvane.old"));
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("SKYVANE_SETTINGS_DIR", settings.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::ForwardedChannels);
-        p.start(updater);
-        ASSERT_TRUE(p.waitForStarted(10000));
+        ASSERT_TRUE(startInstalledUpdater(p, program, settings));
         // The download has begun (the file is made when its GET starts).
         ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(program.filePath("XOB_Skyvane_new")); }, 20000));
         QThread::msleep(300);

@@ -2,7 +2,7 @@
 
 #include "ConditionSettings.h"
 #include "Levels.h"
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "Safety.h"
 #include "ThresholdRules.h"
 #include "Units.h"
@@ -66,7 +66,7 @@ struct LevelMember {
 
 } // namespace
 
-NephorServer::NephorServer(MonitorCore& core, const QDBusConnection& bus, QObject* parent)
+NephorServer::NephorServer(MonitorApi& core, const QDBusConnection& bus, QObject* parent)
     : QObject(parent), core_(core), bus_(bus)
 {
     buildHandlers();
@@ -153,7 +153,7 @@ Reply NephorServer::invoke(Call& c)
 
 // ---- the sensor server ---------------------------------------------------------
 
-automation::LateBoundObject* NephorServer::sensorObject() const { return core_.sensor().object(); }
+automation::LateBoundObject* NephorServer::sensorObject() const { return core_.sensorObject(); }
 
 namespace {
 // Shortens the sensor object's timeout for one forwarded call.
@@ -288,7 +288,7 @@ Reply NephorServer::deviceStart(Call& c)
         return Reply::ok(QVariant());
     }
     auto link = std::make_shared<QMetaObject::Connection>();
-    *link = connect(&core_, &MonitorCore::startFinished, this, [r, link](bool running) mutable {
+    *link = connect(&core_, &MonitorApi::startFinished, this, [r, link](bool running) mutable {
         QObject::disconnect(*link);
         if (running) r.reply(Reply::ok(QVariant()));
         else r.reply(Reply::fail(Failure::ServerError, QStringLiteral("Device_Start: cannot read %1, monitoring did not start").arg(kSensorName)));
@@ -367,8 +367,8 @@ void NephorServer::buildHandlers()
         return Reply::ok(roundInt32(core.conditionsConfig().safety.safeDelaySeconds));
     });
     h.onLet("XOB_SafeDelayValue", [&core](Call& c) {
-        core.conditionsConfig().safety.safeDelaySeconds = double(c.value().toInt());
-        core.conditionsEdited();
+        const double seconds = double(c.value().toInt());
+        core.editConditions([seconds](conditions::ConditionsConfig& cc) { cc.safety.safeDelaySeconds = seconds; });
         return Reply::ok();
     });
     h.onGet("XOB_SafeDelayMsg", [&core](Call&) {
@@ -378,7 +378,7 @@ void NephorServer::buildHandlers()
         if (const QString np = s.npAlarmMsg.text.trimmed(); !np.isEmpty()) m += QStringLiteral(" / ") + np;
         return Reply::ok(m);
     });
-    h.onGet("XOB_SafeDelayWait", [&core](Call&) { return Reply::ok(core.safety().evaluator().safeDelayRemaining()); });
+    h.onGet("XOB_SafeDelayWait", [&core](Call&) { return Reply::ok(core.safeDelayRemaining()); });
     for (const char* name : {"XOB_GraphArrayFirstElem", "XOB_GraphArrayLastElem"}) {
         const bool first = QLatin1String(name).endsWith(QLatin1String("FirstElem"));
         h.onMethod(QLatin1String(name), [this, name, first](Call& c) {
@@ -420,8 +420,7 @@ void NephorServer::buildHandlers()
         const qint32 v = c.value().toInt();
         // Sent on without waiting; its failure is ignored.
         if (auto* o = sensorObject()) o->letAsync(QStringLiteral("XOB_CloudAlarmDelay"), v);
-        core.safety().evaluator().setCloudAlarmDelay(v);
-        core.conditionsEdited();
+        core.setCloudAlarmDelay(v);
         return Reply::ok();
     });
     h.onGet("XOB_DeviceRole", [this](Call& c) { return forward(c, MemberKind::Get, QStringLiteral("XOB_DeviceRole"), {}); });
@@ -434,8 +433,7 @@ void NephorServer::buildHandlers()
             if (role.value.toString() != QLatin1String("MASTER")) return Reply::ok();
             // True selects "Enabled" (this program drives the switch), the
             // option the get reports as true.
-            core.config().swRole = on ? 0 : 1;
-            core.dispSwitchLabels();
+            core.setSwitchRole(on ? 0 : 1);
             return Reply::ok();
         });
     });
@@ -482,7 +480,7 @@ void NephorServer::buildHandlers()
     });
     h.onMethod("SetUnSafe", [this](Call& c) { return setUnsafe(c, c.arg(0).toBool()); });
     h.onMethod("DeviceIsRunning", [&core](Call&) {
-        return Reply::ok(core.sensor().isConnected() && core.readings().deviceRunning);
+        return Reply::ok(core.sensorConnected() && core.readings().deviceRunning);
     });
     h.onMethod("WindowNormal", [this, &core](Call&) {
         if (hooks_.windowNormal) hooks_.windowNormal();
@@ -549,8 +547,7 @@ void NephorServer::buildHandlers()
         return Reply::ok(leadingInt(kRefreshReadItems[size_t(item)]));
     });
     h.onLet("ReadCycle", [&core](Call& c) {
-        core.config().refreshRead = readCycleItem(c.value().toInt());
-        emit core.changed();
+        core.setReadPeriodItem(readCycleItem(c.value().toInt()));
         return Reply::ok();
     });
     h.onMethod("GetGraphCycle", [this](Call& c) {
@@ -744,8 +741,7 @@ void NephorServer::addLocalLevels()
                     limits[i] = v;
                     const QString refused = conditions::thresholdFieldMessage(q, limits, i, levels.descriptions(q));
                     if (!refused.isEmpty()) return badValue(c, refused);
-                    core.conditionsConfig().levels.thresholds[q][i] = v;
-                    core.conditionsEdited();
+                    core.editConditions([q, i, v](conditions::ConditionsConfig& cc) { cc.levels.thresholds[q][i] = v; });
                     return Reply::ok();
                 });
                 break;
@@ -755,8 +751,7 @@ void NephorServer::addLocalLevels()
                     const qint32 v = c.value().toInt();
                     if (v < 0 || v > 0xFFFFFF)
                         return badValue(c, QStringLiteral("a colour is 0 to 16777215 (blue * 65536 + green * 256 + red)"));
-                    core.conditionsConfig().levels.styles[q][i].colour = v;
-                    core.conditionsEdited();
+                    core.editConditions([q, i, v](conditions::ConditionsConfig& cc) { cc.levels.styles[q][i].colour = v; });
                     return Reply::ok();
                 });
                 break;
@@ -765,8 +760,8 @@ void NephorServer::addLocalLevels()
                     return Reply::ok(core.conditionsConfig().levels.styles[q][i].description);
                 });
                 handlers_.onLet(name, [&core, q, i](Call& c) {
-                    core.conditionsConfig().levels.styles[q][i].description = c.value().toString();
-                    core.conditionsEdited();
+                    const QString text = c.value().toString();
+                    core.editConditions([q, i, text](conditions::ConditionsConfig& cc) { cc.levels.styles[q][i].description = text; });
                     return Reply::ok();
                 });
                 break;
@@ -802,8 +797,7 @@ void NephorServer::addAlarmsAndMarks()
                 if (!on) return badValue(c, QStringLiteral("a check box is 0 (off) or 1 (on)"));
                 // An alarm without a sound can not be switched on: it is
                 // cleared again at once.
-                core.conditionsConfig().alarms.boxes[q][i].setArmed(*on);
-                core.conditionsEdited();
+                core.editConditions([q, i, armed = *on](conditions::ConditionsConfig& cc) { cc.alarms.boxes[q][i].setArmed(armed); });
                 return Reply::ok();
             });
             handlers_.onGet(QStringLiteral("Sound") + level, [&core, q, i](Call&) {
@@ -811,8 +805,8 @@ void NephorServer::addAlarmsAndMarks()
             });
             handlers_.onLet(QStringLiteral("Sound") + level, [&core, q, i](Call& c) {
                 // An empty sound also switches the alarm off.
-                core.conditionsConfig().alarms.boxes[q][i].setSound(c.value().toString());
-                core.conditionsEdited();
+                const QString sound = c.value().toString();
+                core.editConditions([q, i, sound](conditions::ConditionsConfig& cc) { cc.alarms.boxes[q][i].setSound(sound); });
                 return Reply::ok();
             });
         }
@@ -843,8 +837,7 @@ void NephorServer::addAlarmsAndMarks()
         handlers_.onLet(QLatin1String(m.name), [&core, q, i](Call& c) {
             const auto on = checkBoxValue(c.value());
             if (!on) return badValue(c, QStringLiteral("a check box is 0 (off) or 1 (on)"));
-            core.conditionsConfig().safety.unsafeMarks[q][i] = *on;
-            core.conditionsEdited();
+            core.editConditions([q, i, mark = *on](conditions::ConditionsConfig& cc) { cc.safety.unsafeMarks[q][i] = mark; });
             return Reply::ok();
         });
     }

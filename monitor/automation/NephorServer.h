@@ -1,6 +1,6 @@
 #pragma once
 // The monitor's automation server: owns "XOB_Skyvane.Nephor" on the session
-// bus and answers every member of the class from the monitor (MonitorCore and
+// bus and answers every member of the class from the monitor (MonitorApi and
 // its conditions), or passes it on to the sensor server's object.
 //
 // Each instance a client creates counts one attached client
@@ -33,7 +33,7 @@
 #include <optional>
 
 namespace skyvane {
-class MonitorCore;
+class MonitorApi;
 }
 
 namespace skyvane::nephor {
@@ -52,7 +52,7 @@ struct HistoryView {
     QVariantList samples;
 };
 
-// What the class reaches outside MonitorCore: the window's widgets, the user
+// What the class reaches outside the core: the window's widgets, the user
 // data file and the history. Both programs, desktop and headless, install
 // every one of them (class_page_program_test holds them to it); one left
 // empty, in a server set up without a program, falls back to the default
@@ -85,7 +85,7 @@ struct NephorHooks {
 class NephorServer : public QObject {
     Q_OBJECT
 public:
-    NephorServer(MonitorCore& core, const QDBusConnection& bus, QObject* parent = nullptr);
+    NephorServer(MonitorApi& core, const QDBusConnection& bus, QObject* parent = nullptr);
     ~NephorServer() override;
 
     void setHooks(NephorHooks hooks);
@@ -153,7 +153,7 @@ private:
     Reply form(Call& c) const;
     Reply objectSafety(Call& c) const;
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     QDBusConnection bus_;
     std::unique_ptr<automation::AutomationServer> server_;
     automation::HandlerTable handlers_;

@@ -1,6 +1,6 @@
 #include "ReasonsInterface.h"
 
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,9 +40,9 @@ QString reasonsIntrospection()
            reasonsClass()->interfaceXml(2) + QStringLiteral("</node>\n");
 }
 
-bool publishReasons(automation::AutomationServer& server, const MonitorCore& core, QString* error)
+bool publishReasons(automation::AutomationServer& server, const MonitorApi& core, QString* error)
 {
-    const MonitorCore* c = &core;
+    const MonitorApi* c = &core;
     auto handler = [c](Call& call) -> Reply {
         const QString& name = call.member->name;
         // Read once per call: the flag and its reasons come from one place.

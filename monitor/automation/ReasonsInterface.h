@@ -18,7 +18,7 @@
 #include <memory>
 
 namespace skyvane {
-class MonitorCore;
+class MonitorApi;
 }
 
 namespace skyvane::nephor {
@@ -30,6 +30,6 @@ std::shared_ptr<const automation::ClassSpec> reasonsClass();
 // The introspection document of /Reasons (docs/reasons.xml).
 QString reasonsIntrospection();
 // Adds /Reasons to the server (before or after it took its name).
-bool publishReasons(automation::AutomationServer& server, const MonitorCore& core, QString* error = nullptr);
+bool publishReasons(automation::AutomationServer& server, const MonitorApi& core, QString* error = nullptr);
 
 } // namespace skyvane::nephor

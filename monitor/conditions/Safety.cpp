@@ -379,7 +379,7 @@ QString reasonsText(const std::vector<UnsafeReason>& reasons)
     return lines.join(QLatin1Char('\n'));
 }
 
-QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons)
+QJsonArray reasonsArray(const std::vector<UnsafeReason>& reasons)
 {
     QJsonArray list;
     for (const UnsafeReason& r : reasons) {
@@ -397,7 +397,12 @@ QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons)
         }
         list.append(o);
     }
-    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+    return list;
+}
+
+QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons)
+{
+    return QJsonDocument(reasonsArray(reasons)).toJson(QJsonDocument::Compact);
 }
 
 } // namespace skyvane::conditions

@@ -12,6 +12,7 @@
 #include "ConditionTypes.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -154,6 +155,7 @@ QString reasonsText(const std::vector<UnsafeReason>& reasons);
 // The reasons as a JSON array of objects: cause, text, and where they apply
 // quantity, level, value, rule, sector and minutes.
 QByteArray reasonsJson(const std::vector<UnsafeReason>& reasons);
+QJsonArray reasonsArray(const std::vector<UnsafeReason>& reasons);
 
 // Disp_UnsafeFlag: LblStatus caption and LEDUnsafe colour.
 struct UnsafeFlagDisplay {

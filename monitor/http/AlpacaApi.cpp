@@ -1,6 +1,6 @@
 #include "AlpacaApi.h"
 
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "Units.h"
 
 #include <QJsonArray>
@@ -86,7 +86,7 @@ struct AlpacaApi::Call {
     }
 };
 
-AlpacaApi::AlpacaApi(MonitorCore& core) : core_(core) {}
+AlpacaApi::AlpacaApi(MonitorApi& core) : core_(core) {}
 
 // Each client program (ClientID) connects and disconnects for itself: one
 // program's Disconnect leaves another's connection, and its issafe, alone.
@@ -99,20 +99,18 @@ void AlpacaApi::setConnected(const Call& call, bool on)
     else clients_[call.device].remove(call.clientId);
 }
 
-QByteArray AlpacaApi::reasonsJson(const MonitorCore& core)
+QByteArray AlpacaApi::reasonsJson(const MonitorApi& core)
 {
-    std::vector<conditions::UnsafeReason> reasons = core.unsafeReasons();
-    if (reasons.empty() && !core.safeAndFresh()) {
-        if (core.sensorError()) reasons.push_back({conditions::UnsafeCause::SensorDataError});
-        else reasons.push_back({conditions::UnsafeCause::StationDataOld});
-    }
-    const QJsonArray list = QJsonDocument::fromJson(conditions::reasonsJson(reasons)).array();
+    return QJsonDocument(reasonsObject(core)).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject AlpacaApi::reasonsObject(const MonitorApi& core)
+{
     // The last upload run rides along: it never makes the sky unsafe, but
     // it is the other thing a remote observer asks about.
-    return QJsonDocument(QJsonObject{{QStringLiteral("safe"), core.safeAndFresh()},
-                                     {QStringLiteral("reasons"), list},
-                                     {QStringLiteral("upload"), outputs::uploadRunJson(core.uploads().lastRun())}})
-        .toJson(QJsonDocument::Compact);
+    return QJsonObject{{QStringLiteral("safe"), core.safeAndFresh()},
+                       {QStringLiteral("reasons"), conditions::reasonsArray(core.notSafeReasons())},
+                       {QStringLiteral("upload"), outputs::uploadRunJson(core.uploads().lastRun())}};
 }
 
 HttpResponse AlpacaApi::envelope(Call& call, const std::optional<QJsonValue>& value, int error, const QString& message)

@@ -19,13 +19,14 @@
 
 #include "HttpServer.h"
 
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QSet>
 #include <QString>
 #include <optional>
 
 namespace skyvane {
-class MonitorCore;
+class MonitorApi;
 }
 
 namespace skyvane::http {
@@ -41,14 +42,15 @@ inline constexpr int ActionNotImplemented = 0x40C;
 
 class AlpacaApi {
 public:
-    explicit AlpacaApi(MonitorCore& core);
+    explicit AlpacaApi(MonitorApi& core);
 
     // True when the request is for the management or device API; then
     // `out` holds the answer.
     bool handle(const HttpRequest& req, HttpResponse& out);
 
     // The reasons as the skyvane:reasons action returns them (JSON text).
-    static QByteArray reasonsJson(const MonitorCore& core);
+    static QByteArray reasonsJson(const MonitorApi& core);
+    static QJsonObject reasonsObject(const MonitorApi& core);
 
     // Connected for at least one client.
     bool connected(int device) const { return !clients_[device].isEmpty(); }
@@ -71,7 +73,7 @@ private:
     bool sensorImplemented(const QString& lowerName) const;
     double secondsSinceUpdate(const QString& lowerName) const;
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     bool connectedFor(const Call& call, int device) const;
     void setConnected(const Call& call, bool on);
     QSet<quint32> clients_[2]; // the ClientIDs connected to each device

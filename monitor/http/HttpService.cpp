@@ -1,6 +1,6 @@
 #include "HttpService.h"
 
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -47,7 +47,7 @@ const char* const kGraphTitles[6] = {"Wind", "Gust", "Direction", "Dew point", "
 
 } // namespace
 
-HttpService::HttpService(MonitorCore& core, QObject* parent)
+HttpService::HttpService(MonitorApi& core, QObject* parent)
     : QObject(parent), core_(core), alpaca_(core),
       server_(std::make_unique<HttpServer>(core.clock(), [this](const HttpRequest& r) { return route(r); }))
 {
@@ -151,8 +151,7 @@ QByteArray HttpService::statusJson() const
     o.insert(QStringLiteral("safe"), core_.safeAndFresh());
     o.insert(QStringLiteral("safeDelay"), s.safeDelayMsg.text);
     o.insert(QStringLiteral("status"), s.lblStatus.text);
-    const QJsonObject reasons = QJsonDocument::fromJson(AlpacaApi::reasonsJson(core_)).object();
-    o.insert(QStringLiteral("reasons"), reasons.value(QStringLiteral("reasons")));
+    o.insert(QStringLiteral("reasons"), conditions::reasonsArray(core_.notSafeReasons()));
     o.insert(QStringLiteral("upload"), outputs::uploadRunJson(core_.uploads().lastRun()));
 
     QJsonArray conditions;
@@ -229,7 +228,7 @@ HttpResponse HttpService::route(const HttpRequest& req)
     return HttpResponse::text(404, "not found\n");
 }
 
-HttpService* attachHttpServer(MonitorCore& core, QObject* parent)
+HttpService* attachHttpServer(MonitorApi& core, QObject* parent)
 {
     auto* service = new HttpService(core, parent ? parent : &core);
     core.settingsSchema().add(httpSettingRows(), service->config());

@@ -1,7 +1,7 @@
 #pragma once
 // The monitor's HTTP face: the Alpaca devices, the status page at "/" and
 // its JSON at /api/skyvane/v1/status, the graphs as PNG, and discovery.
-// attachHttpServer() is the one call that fits it to a MonitorCore, with or
+// attachHttpServer() is the one call that fits it to a MonitorApi, with or
 // without a window.
 
 #include "AlpacaApi.h"
@@ -15,7 +15,7 @@
 #include <optional>
 
 namespace skyvane {
-class MonitorCore;
+class MonitorApi;
 }
 
 namespace skyvane::http {
@@ -35,7 +35,7 @@ std::vector<SettingRow<HttpConfig>> httpSettingRows();
 class HttpService : public QObject {
     Q_OBJECT
 public:
-    explicit HttpService(MonitorCore& core, QObject* parent = nullptr);
+    explicit HttpService(MonitorApi& core, QObject* parent = nullptr);
     ~HttpService() override;
 
     HttpConfig& config() { return config_; }
@@ -68,7 +68,7 @@ private:
     HttpResponse staticFile(const QString& name, const QByteArray& type) const;
     HttpResponse graph(int index);
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     HttpConfig config_;
     AlpacaApi alpaca_;
     AlpacaDiscovery discovery_;
@@ -85,6 +85,6 @@ private:
 // Declares the server's settings on the core's schema (call before
 // core.load()) and starts listening when the event loop first turns, with
 // the loaded settings.
-HttpService* attachHttpServer(MonitorCore& core, QObject* parent = nullptr);
+HttpService* attachHttpServer(MonitorApi& core, QObject* parent = nullptr);
 
 } // namespace skyvane::http

@@ -1,6 +1,6 @@
 #include "HeadlessRunner.h"
 
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "MonitorServices.h"
 #include "SystemdNotifier.h"
 
@@ -12,7 +12,7 @@
 
 namespace skyvane {
 
-HeadlessRunner::HeadlessRunner(MonitorCore& core, MonitorServices& services, SystemdNotifier& notifier, std::FILE* log,
+HeadlessRunner::HeadlessRunner(MonitorApi& core, MonitorServices& services, SystemdNotifier& notifier, std::FILE* log,
                                QObject* parent)
     : QObject(parent), core_(core), services_(services), notifier_(notifier), log_(log)
 {
@@ -24,10 +24,10 @@ HeadlessRunner::HeadlessRunner(MonitorCore& core, MonitorServices& services, Sys
         this->log(QStringLiteral("message%1: %2").arg(title.isEmpty() ? QString() : QStringLiteral(" (") + title + QLatin1Char(')'), t));
         return flags == MessageOk ? int(AnswerOk) : int(AnswerCancel);
     });
-    connect(&core_, &MonitorCore::changed, this, &HeadlessRunner::coreChanged);
-    connect(&core_, &MonitorCore::cycleFinished, this, &HeadlessRunner::cycleDone);
-    connect(&core_, &MonitorCore::startFinished, this, &HeadlessRunner::startEnded);
-    connect(&core_, &MonitorCore::note, this, [this](const QString& text) { this->log(QStringLiteral("note: ") + text); });
+    connect(&core_, &MonitorApi::changed, this, &HeadlessRunner::coreChanged);
+    connect(&core_, &MonitorApi::cycleFinished, this, &HeadlessRunner::cycleDone);
+    connect(&core_, &MonitorApi::startFinished, this, &HeadlessRunner::startEnded);
+    connect(&core_, &MonitorApi::note, this, [this](const QString& text) { this->log(QStringLiteral("note: ") + text); });
     // A client may stop monitoring (Device_Stop) and start it later: no
     // cycle runs meanwhile, yet nothing is stuck. While stopped and idle the
     // event loop itself reports liveness, at a third of the watchdog time.

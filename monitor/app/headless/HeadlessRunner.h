@@ -13,7 +13,7 @@
 
 namespace skyvane {
 
-class MonitorCore;
+class MonitorApi;
 class MonitorServices;
 class SystemdNotifier;
 
@@ -21,7 +21,7 @@ class HeadlessRunner : public QObject {
     Q_OBJECT
 public:
     // log: where the lines go (stderr in the program).
-    HeadlessRunner(MonitorCore& core, MonitorServices& services, SystemdNotifier& notifier, std::FILE* log = stderr,
+    HeadlessRunner(MonitorApi& core, MonitorServices& services, SystemdNotifier& notifier, std::FILE* log = stderr,
                    QObject* parent = nullptr);
 
     // Starts monitoring. READY=1 goes out when the start has ended; a start
@@ -48,7 +48,7 @@ private:
 
     void idlePing();
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     MonitorServices& services_;
     SystemdNotifier& notifier_;
     std::FILE* log_;

@@ -1,7 +1,7 @@
 #include "ConditionsTabs.h"
 
 #include "LampWidget.h"
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "ThresholdRules.h"
 #include "XOBCardinalPoints.h"
 #include "XOBColor.h"
@@ -71,7 +71,7 @@ XOBGetNumber* thresholdField(Quantity q)
 
 } // namespace
 
-ConditionsTabs::ConditionsTabs(MonitorCore& core, conditions::SoundPlayer* player, QWidget* owner)
+ConditionsTabs::ConditionsTabs(MonitorApi& core, conditions::SoundPlayer* player, QWidget* owner)
     : QObject(owner), core_(core), player_(player), owner_(owner)
 {
     conditionsTab_ = buildConditions();
@@ -127,8 +127,7 @@ QWidget* ConditionsTabs::buildConditions()
             mark->setToolTip(QStringLiteral("This level is unsafe"));
             connect(mark, &QCheckBox::toggled, this, [this, q, i](bool on) {
                 if (rendering_) return;
-                core_.conditionsConfig().safety.unsafeMarks[q][i] = on;
-                core_.conditionsEdited();
+                core_.editConditions([q, i, on](conditions::ConditionsConfig& c) { c.safety.unsafeMarks[q][i] = on; });
             });
             marks_[size_t(q)][i] = mark;
             editors_ << mark;
@@ -191,21 +190,14 @@ QWidget* ConditionsTabs::buildConditions()
     auto* symbols = new QPushButton(QStringLiteral("Unit symbols…"));
     symbols->setObjectName(QStringLiteral("ButtUnitSymbols"));
     connect(symbols, &QPushButton::clicked, this, [this] {
-        auto& unitConfig = core_.conditionsConfig().units;
-        XOBUnitSymbols d(unitConfig.spellings, owner_);
-        if (d.exec() == QDialog::Accepted) {
-            unitConfig.spellings = d.result();
-            core_.conditionsEdited();
-        }
+        XOBUnitSymbols d(core_.conditionsConfig().units.spellings, owner_);
+        if (d.exec() == QDialog::Accepted) core_.editConditions([&](conditions::ConditionsConfig& c) { c.units.spellings = d.result(); });
     });
     auto* compass = new QPushButton(QStringLiteral("Compass points…"));
     compass->setObjectName(QStringLiteral("ButtCardinal"));
     connect(compass, &QPushButton::clicked, this, [this] {
         XOBCardinalPoints d(core_.conditionsConfig().compass, owner_);
-        if (d.exec() == QDialog::Accepted) {
-            core_.conditionsConfig().compass = d.result();
-            core_.conditionsEdited();
-        }
+        if (d.exec() == QDialog::Accepted) core_.editConditions([&](conditions::ConditionsConfig& c) { c.compass = d.result(); });
     });
     editors_ << symbols << compass;
     ul->addWidget(symbols, 0, 2);
@@ -224,8 +216,8 @@ QWidget* ConditionsTabs::buildConditions()
     connect(safeDelay_, &XOBGetNumber::validate, this, [this](bool&) {
         if (!safeDelay_->isUserEdited()) return;
         safeDelay_->clearUserEdited();
-        core_.conditionsConfig().safety.safeDelaySeconds = safeDelay_->value();
-        core_.conditionsEdited();
+        const double seconds = safeDelay_->value();
+        core_.editConditions([seconds](conditions::ConditionsConfig& c) { c.safety.safeDelaySeconds = seconds; });
     });
     editors_ << safeDelay_;
     dl->addWidget(safeDelay_);
@@ -254,11 +246,11 @@ QWidget* ConditionsTabs::buildAlarms()
             box->setProperty("xobIndex", i);
             box->installEventFilter(this);
             connect(box, &QCheckBox::clicked, this, [this, q, i, box](bool on) {
-                conditions::AlarmBox& b = core_.conditionsConfig().alarms.boxes[q][i];
+                bool armed = false;
+                core_.editConditions([&](conditions::ConditionsConfig& c) { armed = c.alarms.boxes[q][i].setArmed(on); });
                 // An alarm without a sound can not be armed: ask for one.
-                if (!b.setArmed(on)) chooseSound(q, i);
-                box->setChecked(b.armed());
-                core_.conditionsEdited();
+                if (!armed) chooseSound(q, i);
+                box->setChecked(core_.conditionsConfig().alarms.boxes[q][i].armed());
             });
             alarms_[size_t(q)][i] = box;
             g->addWidget(box, row, 1 + i);
@@ -269,14 +261,15 @@ QWidget* ConditionsTabs::buildAlarms()
     alarmWs_->setObjectName(QStringLiteral("AlarmWS"));
     alarmWs_->installEventFilter(this);
     connect(alarmWs_, &QCheckBox::clicked, this, [this](bool on) {
-        auto& b = core_.conditionsConfig().alarms.stationData;
-        if (!b.setArmed(on)) chooseStaleSound(true);
-        alarmWs_->setChecked(b.armed());
+        bool armed = false;
+        core_.editConditions([&](conditions::ConditionsConfig& c) { armed = c.alarms.stationData.setArmed(on); });
+        if (!armed) chooseStaleSound(true);
+        alarmWs_->setChecked(core_.conditionsConfig().alarms.stationData.armed());
     });
     wsDataOldUnsafe_ = new QCheckBox(QStringLiteral("Data old => Unsafe"));
     wsDataOldUnsafe_->setObjectName(QStringLiteral("WSDataOldUnsafe"));
     connect(wsDataOldUnsafe_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!rendering_) core_.conditionsConfig().safety.wsDataOldUnsafe = on;
+        if (!rendering_) core_.editConditions([on](conditions::ConditionsConfig& c) { c.safety.wsDataOldUnsafe = on; });
     });
     g->addWidget(alarmWs_, row, 0, 1, 2);
     g->addWidget(wsDataOldUnsafe_, row++, 2, 1, 2);
@@ -287,14 +280,15 @@ QWidget* ConditionsTabs::buildAlarms()
     alarmNp_->setObjectName(QStringLiteral("AlarmNP"));
     alarmNp_->installEventFilter(this);
     connect(alarmNp_, &QCheckBox::clicked, this, [this](bool on) {
-        auto& b = core_.conditionsConfig().alarms.sensorData;
-        if (!b.setArmed(on)) chooseStaleSound(false);
-        alarmNp_->setChecked(b.armed());
+        bool armed = false;
+        core_.editConditions([&](conditions::ConditionsConfig& c) { armed = c.alarms.sensorData.setArmed(on); });
+        if (!armed) chooseStaleSound(false);
+        alarmNp_->setChecked(core_.conditionsConfig().alarms.sensorData.armed());
     });
     npDataOldUnsafe_ = new QCheckBox(QStringLiteral("Data old => Unsafe"));
     npDataOldUnsafe_->setObjectName(QStringLiteral("NPDataOldUnsafe"));
     connect(npDataOldUnsafe_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!rendering_) core_.conditionsConfig().safety.npDataOldUnsafe = on;
+        if (!rendering_) core_.editConditions([on](conditions::ConditionsConfig& c) { c.safety.npDataOldUnsafe = on; });
     });
     auto* np = new QHBoxLayout;
     np->addWidget(label1_20_);
@@ -335,32 +329,28 @@ bool ConditionsTabs::eventFilter(QObject* o, QEvent* e)
 
 void ConditionsTabs::editStyle(Quantity q, int i)
 {
-    auto& style = core_.conditionsConfig().levels.styles[q][i];
-    XOBColor d(style, owner_, &core_.clock());
-    if (d.exec() == QDialog::Accepted) {
-        style = d.result();
-        core_.conditionsEdited();
-    }
+    XOBColor d(core_.conditionsConfig().levels.styles[q][i], owner_, &core_.clock());
+    if (d.exec() == QDialog::Accepted) core_.editConditions([&](conditions::ConditionsConfig& c) { c.levels.styles[q][i] = d.result(); });
 }
 
 void ConditionsTabs::editSector(Quantity q, int i)
 {
-    auto& safety = core_.conditionsConfig().safety;
-    QString& text = q == Quantity::Gust ? safety.gustSectors[i] : safety.windSectors[i];
+    const auto& safety = core_.conditionsConfig().safety;
+    const QString& text = q == Quantity::Gust ? safety.gustSectors[i] : safety.windSectors[i];
     const QString level = core_.conditionsConfig().levels.styles[q][i].description;
     XOBWindPars d(text, QStringLiteral("%1, %2").arg(QString::fromLatin1(info(q).caption), level), owner_);
     // Only OK writes the label: until then the safety decision goes on
     // reading the stored text as it is, even one the editor showed clamped.
     if (d.exec() == QDialog::Accepted) {
-        text = d.sectorText();
-        core_.conditionsEdited();
+        const QString sectors = d.sectorText();
+        core_.editConditions([&](conditions::ConditionsConfig& c) { (q == Quantity::Gust ? c.safety.gustSectors[i] : c.safety.windSectors[i]) = sectors; });
     }
 }
 
 void ConditionsTabs::checkThreshold(Quantity q, int i, bool& cancel)
 {
     XOBGetNumber* field = limits_[size_t(q)][i];
-    auto& levels = core_.conditionsConfig().levels;
+    const auto& levels = core_.conditionsConfig().levels;
     conditions::PerLevel<double> limits = levels.thresholds[q];
     const bool edited = field->isUserEdited();
     if (edited) limits[i] = field->value();
@@ -372,26 +362,20 @@ void ConditionsTabs::checkThreshold(Quantity q, int i, bool& cancel)
     }
     if (!edited) return;
     field->clearUserEdited();
-    levels.thresholds[q][i] = limits[i];
-    core_.conditionsEdited();
+    core_.editConditions([&](conditions::ConditionsConfig& c) { c.levels.thresholds[q][i] = limits[i]; });
 }
 
 void ConditionsTabs::chooseSound(Quantity q, int i)
 {
     if (!player_) return;
-    auto& alarms = core_.conditionsConfig().alarms;
-    core_.safety().alarms().chooseAlarmSound(alarms.boxes[q][i], alarms.lastMusicDir, true,
-                                             XOBSoundForm::runner(*player_, owner_));
-    core_.conditionsEdited();
+    core_.chooseAlarmSound({MonitorApi::AlarmBoxId::Level, q, i}, XOBSoundForm::runner(*player_, owner_));
 }
 
 void ConditionsTabs::chooseStaleSound(bool station)
 {
     if (!player_) return;
-    auto& alarms = core_.conditionsConfig().alarms;
-    core_.safety().alarms().chooseAlarmSound(station ? alarms.stationData : alarms.sensorData, alarms.lastMusicDir, true,
-                                             XOBSoundForm::runner(*player_, owner_));
-    core_.conditionsEdited();
+    using Box = MonitorApi::AlarmBoxId;
+    core_.chooseAlarmSound({station ? Box::StationData : Box::SensorData}, XOBSoundForm::runner(*player_, owner_));
 }
 
 void ConditionsTabs::setEditable(bool on)

@@ -18,13 +18,13 @@ class XOBGetNumber;
 
 namespace skyvane {
 
-class MonitorCore;
+class MonitorApi;
 namespace conditions { class SoundPlayer; }
 
 class ConditionsTabs : public QObject {
     Q_OBJECT
 public:
-    ConditionsTabs(MonitorCore& core, conditions::SoundPlayer* player, QWidget* owner);
+    ConditionsTabs(MonitorApi& core, conditions::SoundPlayer* player, QWidget* owner);
 
     QWidget* conditionsTab() const { return conditionsTab_; }
     QWidget* alarmsTab() const { return alarmsTab_; }
@@ -52,7 +52,7 @@ private:
     void chooseStaleSound(bool station);
     bool eventFilter(QObject* o, QEvent* e) override;
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     conditions::SoundPlayer* player_;
     QWidget* owner_;
     bool rendering_ = false;

@@ -1,7 +1,7 @@
 #include "Dialogs.h"
 
 #include "MonitorConfig.h"
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "SettingsStore.h"
 #include "Startup.h"
 

@@ -1,6 +1,6 @@
 #include "EditWatch.h"
 
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -8,7 +8,7 @@
 
 namespace skyvane {
 
-EditWatch::EditWatch(MonitorCore& core, QObject* parent) : QObject(parent), core_(core)
+EditWatch::EditWatch(MonitorApi& core, QObject* parent) : QObject(parent), core_(core)
 {
     qApp->installEventFilter(this);
 }

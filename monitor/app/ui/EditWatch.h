@@ -14,19 +14,19 @@
 
 namespace skyvane {
 
-class MonitorCore;
+class MonitorApi;
 
 class EditWatch : public QObject {
 public:
     // Watches every window of the application from now until destroyed.
-    explicit EditWatch(MonitorCore& core, QObject* parent = nullptr);
+    explicit EditWatch(MonitorApi& core, QObject* parent = nullptr);
     ~EditWatch() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    MonitorCore& core_;
+    MonitorApi& core_;
 };
 
 } // namespace skyvane

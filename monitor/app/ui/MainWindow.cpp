@@ -7,7 +7,7 @@
 #include "FileStructDialog.h"
 #include "Dialogs.h"
 #include "LampWidget.h"
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "XOBGetNumber.h"
 #include "XOBUpdateForm.h"
 
@@ -73,7 +73,7 @@ namespace {
 constexpr int kTwipsPerPixel = 15;
 }
 
-MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidget* parent)
+MainWindow::MainWindow(MonitorApi& core, conditions::SoundPlayer* player, QWidget* parent)
     : QMainWindow(parent), core_(core), player_(player)
 {
     setObjectName(QStringLiteral("XOBSVMainform"));
@@ -87,8 +87,10 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     {
         const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect(0, 0, 1280, 900);
         const QSize size = sizeHint().expandedTo(QSize(860, 680));
-        core_.config().window.centreLeft = (screen.width() - size.width()) / 2 * kTwipsPerPixel;
-        core_.config().window.centreTop = (screen.height() - size.height()) / 2 * kTwipsPerPixel;
+        core_.editWindowLayout([&](WindowLayout& w) {
+            w.centreLeft = (screen.width() - size.width()) / 2 * kTwipsPerPixel;
+            w.centreTop = (screen.height() - size.height()) / 2 * kTwipsPerPixel;
+        });
     }
     // The position and the selected tab live in the window: every save,
     // the timed ones too, takes them from here.
@@ -97,13 +99,13 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     new EditWatch(core_, this);
     connect(ssTab1_, &QTabWidget::currentChanged, this, [this](int i) {
         if (i < 0) return;
-        core_.config().window.ssTab[0] = i;
+        core_.editWindowLayout([i](WindowLayout& w) { w.ssTab[0] = i; });
         core_.settingsTouched();
     });
-    connect(&core_, &MonitorCore::changed, this, &MainWindow::scheduleRender);
-    connect(&core_, &MonitorCore::beep, this, [] { QApplication::beep(); });
+    connect(&core_, &MonitorApi::changed, this, &MainWindow::scheduleRender);
+    connect(&core_, &MonitorApi::beep, this, [] { QApplication::beep(); });
     // to the session's log (the journal under a desktop session)
-    connect(&core_, &MonitorCore::note, this, [](const QString& text) { qInfo().noquote() << "XOB_Skyvane:" << text; });
+    connect(&core_, &MonitorApi::note, this, [](const QString& text) { qInfo().noquote() << "XOB_Skyvane:" << text; });
     core_.setPrompter([this](const QString& text, int flags, const QString& title) {
         if (isMinimized() || !isVisible()) restoreFromTray();
         if (flags == MessageOk) {
@@ -123,8 +125,11 @@ MainWindow::MainWindow(MonitorCore& core, conditions::SoundPlayer* player, QWidg
     // Timer6: right after the load, the pending news and the last update's
     // result (shown once; the cleared text is saved at unload).
     QTimer::singleShot(0, this, [this] {
-        update::startupTick(this, core_.store(), core_.config().later.news, core_.config().later.lastUpdateMsg,
+        QString lastUpdateMsg = core_.config().later.lastUpdateMsg;
+        update::startupTick(this, core_.store(), core_.config().later.news, lastUpdateMsg,
                             [this](const QString& m) { core_.showMessage(m, MessageOk, QStringLiteral("Last Update Status")); });
+        if (lastUpdateMsg != core_.config().later.lastUpdateMsg)
+            core_.editConfig([&](MonitorConfig& c) { c.later.lastUpdateMsg = lastUpdateMsg; });
     });
 }
 
@@ -286,7 +291,7 @@ QWidget* MainWindow::buildCurrentValues()
         const QString text = core_.unsafeReasonsText();
         if (reasons->text() != text) reasons->setText(text);
     };
-    connect(&core_, &MonitorCore::changed, reasons, showReasons);
+    connect(&core_, &MonitorApi::changed, reasons, showReasons);
     showReasons();
 
     auto* info = new QFormLayout;
@@ -429,8 +434,7 @@ QWidget* MainWindow::buildFilesTab()
         const QString f = QFileDialog::getOpenFileName(this, QStringLiteral("Select data file"), core_.config().htmFile,
                                                        QStringLiteral("HTM files(*.htm*);;All files(*.*)"));
         if (!f.isEmpty()) {
-            core_.config().htmFile = f;
-            core_.settingsTouched();
+            core_.editConfig([&](MonitorConfig& c) { c.htmFile = f; });
             render();
         }
     });
@@ -461,8 +465,7 @@ QWidget* MainWindow::buildFilesTab()
         connect(b, &QPushButton::clicked, this, [this, title, field] {
             const QString d = QFileDialog::getExistingDirectory(this, title, core_.config().*field);
             if (!d.isEmpty()) {
-                core_.config().*field = d;
-                core_.settingsTouched();
+                core_.editConfig([&](MonitorConfig& c) { c.*field = d; });
                 render();
             }
         });
@@ -563,28 +566,34 @@ QWidget* MainWindow::buildRecordFiles()
         render();
     });
     connect(fileName_, &QLineEdit::editingFinished, this,
-            [this] { core_.outputsConfig().fileName = fileName_->text(); });
+            [this] { core_.editOutputs([this](outputs::OutputsConfig& o) { o.fileName = fileName_->text(); }); });
     connect(fileNameCcdap4_, &QLineEdit::editingFinished, this,
-            [this] { core_.outputsConfig().fileNameCcdap4 = fileNameCcdap4_->text(); });
+            [this] { core_.editOutputs([this](outputs::OutputsConfig& o) { o.fileNameCcdap4 = fileNameCcdap4_->text(); }); });
     // Typed numbers count when the field is left or Return is pressed.
     connect(saveFreq_, &XOBGetNumber::validate, this, [this](bool&) {
         if (!saveFreq_->isUserEdited()) return;
-        core_.outputsConfig().freqSave = std::max(1, int(saveFreq_->value()));
+        core_.editOutputs([this](outputs::OutputsConfig& o) { o.freqSave = std::max(1, int(saveFreq_->value())); });
         saveFreq_->setValue(core_.outputsConfig().freqSave);
     });
     connect(buttFileStructure_, &QPushButton::clicked, this, &MainWindow::chooseRecordColumns);
     connect(buttCcdap4_, &QPushButton::clicked, this, [this] {
         const QString d = QFileDialog::getExistingDirectory(this, QStringLiteral("Select a folder to store the CCDAP4 file."),
                                                             core_.outputsConfig().pathNameCcdap4);
-        if (!d.isEmpty()) { core_.outputsConfig().pathNameCcdap4 = d; render(); }
+        if (!d.isEmpty()) {
+            core_.editOutputs([&](outputs::OutputsConfig& o) { o.pathNameCcdap4 = d; });
+            render();
+        }
     });
     return w;
 }
 
 void MainWindow::chooseRecordColumns()
 {
-    outputs::FileStructDialog d(core_.outputsConfig().columns, this);
+    // The dialog edits a copy; the core takes it when the dialog closes.
+    outputs::ColumnTable columns = core_.outputsConfig().columns;
+    outputs::FileStructDialog d(columns, this);
     d.exec();
+    core_.editOutputs([&](outputs::OutputsConfig& o) { o.columns = columns; });
 }
 
 void MainWindow::renderRecordFiles()
@@ -674,14 +683,15 @@ void MainWindow::bindConfig()
 
 void MainWindow::pullConfig()
 {
-    MonitorConfig& c = core_.config();
-    c.readStation = flgReadStation_->isChecked();
-    c.upload = flgUpload_->isChecked();
-    c.refreshRead = std::max(0, refreshRead_->currentIndex());
-    c.npTimeout = npTimeout_->value();
-    c.timeoutRead = timeoutRead_->value();
-    c.swRole = swRole_[1]->isChecked() ? 1 : 0;
-    c.dateFormat = dateFormat_[1]->isChecked() ? 1 : 0;
+    core_.editConfig([this](MonitorConfig& c) {
+        c.readStation = flgReadStation_->isChecked();
+        c.upload = flgUpload_->isChecked();
+        c.refreshRead = std::max(0, refreshRead_->currentIndex());
+        c.npTimeout = npTimeout_->value();
+        c.timeoutRead = timeoutRead_->value();
+        c.swRole = swRole_[1]->isChecked() ? 1 : 0;
+        c.dateFormat = dateFormat_[1]->isChecked() ? 1 : 0;
+    });
 }
 
 void MainWindow::scheduleRender()
@@ -937,11 +947,14 @@ void MainWindow::savePosition()
 {
     // A minimised (or tray) window has no position worth keeping: the save
     // leaves the stored one alone.
-    WindowLayout& w = core_.config().window;
-    w.minimised = isMinimized() || !isVisible();
-    if (w.minimised) return;
-    w.left = x() * kTwipsPerPixel;
-    w.top = y() * kTwipsPerPixel;
+    const bool minimised = isMinimized() || !isVisible();
+    const QPoint twips = positionTwips();
+    core_.editWindowLayout([&](WindowLayout& w) {
+        w.minimised = minimised;
+        if (minimised) return;
+        w.left = twips.x();
+        w.top = twips.y();
+    });
 }
 
 } // namespace skyvane

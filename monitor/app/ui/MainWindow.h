@@ -1,6 +1,6 @@
 #pragma once
 // The main window XOBSVMainform: draws the monitor's state and hands the
-// user's actions to MonitorCore. No decision is taken here.
+// user's actions to MonitorApi. No decision is taken here.
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -24,7 +24,7 @@ namespace skyvane {
 
 class ConditionsTabs;
 class LampWidget;
-class MonitorCore;
+class MonitorApi;
 namespace conditions { class SoundPlayer; }
 namespace outputs { class GraphPanel; }
 struct LabelState;
@@ -36,7 +36,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // player: the alarm sound output the sound chooser previews with.
-    explicit MainWindow(MonitorCore& core, conditions::SoundPlayer* player = nullptr, QWidget* parent = nullptr);
+    explicit MainWindow(MonitorApi& core, conditions::SoundPlayer* player = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Creates the tray icon (when the platform has a tray).
@@ -91,7 +91,7 @@ private:
     void scheduleRender();
     static void apply(QLabel* l, const LabelState& s, bool background = false);
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     bool unloading_ = false;
     bool rendering_ = false;
     bool renderPending_ = false;

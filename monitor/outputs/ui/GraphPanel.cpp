@@ -1,7 +1,7 @@
 #include "GraphPanel.h"
 
 #include "GraphRenderer.h"
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "XOBColor.h"
 #include "XOBGetNumber.h"
 
@@ -38,7 +38,7 @@ void paintBox(QLabel* l, int stored)
 }
 } // namespace
 
-GraphPanel::GraphPanel(MonitorCore& core, QWidget* parent) : QWidget(parent), core_(core)
+GraphPanel::GraphPanel(MonitorApi& core, QWidget* parent) : QWidget(parent), core_(core)
 {
     setObjectName(QStringLiteral("GraphPanel"));
     auto* root = new QVBoxLayout(this);
@@ -129,20 +129,24 @@ GraphPanel::GraphPanel(MonitorCore& core, QWidget* parent) : QWidget(parent), co
     // Typed numbers count when the field is left or Return is pressed.
     connect(points_, &XOBGetNumber::validate, this, [this](bool&) {
         if (!points_->isUserEdited()) return;
-        points_->setValue(core_.graphs().setPoints(points_->value()));
+        int points = 0;
+        core_.editGraphs([&](GraphOutputs& g) { points = g.setPoints(points_->value()); });
+        points_->setValue(points);
         showSpan();
     });
     connect(freq_, &XOBGetNumber::validate, this, [this](bool&) {
         if (!freq_->isUserEdited()) return;
-        freq_->setValue(core_.graphs().setFreq(freq_->value()));
+        int freq = 0;
+        core_.editGraphs([&](GraphOutputs& g) { freq = g.setFreq(freq_->value()); });
+        freq_->setValue(freq);
         showSpan();
     });
     connect(imageType_, &QCheckBox::clicked, this, [this](bool on) {
-        core_.graphs().settings().png = on;
+        core_.editGraphs([on](GraphOutputs& g) { g.settings().png = on; });
         applyImageType();
     });
     connect(qualityGroup, &QButtonGroup::idClicked, this,
-            [this](int id) { core_.graphs().settings().quality = JpegQuality(id); });
+            [this](int id) { core_.editGraphs([id](GraphOutputs& g) { g.settings().quality = JpegQuality(id); }); });
     connect(&core_.graphs(), &GraphOutputs::picturesChanged, this, &GraphPanel::showPictures);
     render();
     drawNow();
@@ -213,7 +217,8 @@ void GraphPanel::chooseColour(GraphId g, int box)
     conditions::LevelStyle style{QString(), core_.graphs().settings().colours[g][size_t(box)]};
     conditions::XOBColor dialog(style, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    core_.graphs().settings().colours[g][size_t(box)] = dialog.result().colour;
+    const int colour = dialog.result().colour;
+    core_.editGraphs([g, box, colour](GraphOutputs& out) { out.settings().colours[g][size_t(box)] = colour; });
     render();
     // used from the next drawing on; a stopped monitor shows it at once
     if (!core_.isRunning()) drawNow();
@@ -243,7 +248,7 @@ void GraphPanel::drawNow()
 {
     // The panes before the first sample: bands, axes and frame of the
     // history as it is (empty at start).
-    GraphOutputs& graphs = core_.graphs();
+    const GraphOutputs& graphs = core_.graphs();
     const qint64 span = graphs.spanSeconds(int(core_.config().readIntervalMs() / 1000));
     for (GraphId g : kAllGraphs) {
         const GraphScene s = makeScene(g, graphs.history(), graphs.settings(), core_.conditionsConfig().levels, span,

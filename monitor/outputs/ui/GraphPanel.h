@@ -15,7 +15,7 @@ class QRadioButton;
 class XOBGetNumber;
 
 namespace skyvane {
-class MonitorCore;
+class MonitorApi;
 }
 
 namespace skyvane::outputs {
@@ -23,7 +23,7 @@ namespace skyvane::outputs {
 class GraphPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit GraphPanel(MonitorCore& core, QWidget* parent = nullptr);
+    explicit GraphPanel(MonitorApi& core, QWidget* parent = nullptr);
 
     // Follows the core: locks while monitoring runs, refreshes the span
     // labels and the boxes.
@@ -57,7 +57,7 @@ private:
     void applyImageType();
     void showSpan();
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     bool rendering_ = false;
     std::array<QLabel*, GraphCount> panes_{};
     std::array<QCheckBox*, GraphCount> generate_{};

@@ -2,7 +2,7 @@
 
 #include "XOBGetNumber.h"
 
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "Uploads.h"
 
 #include <QAction>
@@ -48,7 +48,7 @@ QLineEdit* field(const char* name, QWidget* parent)
 }
 } // namespace
 
-UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QStringLiteral("Upload"), parent), core_(core)
+UploadFrame::UploadFrame(MonitorApi& core, QWidget* parent) : QGroupBox(QStringLiteral("Upload"), parent), core_(core)
 {
     setObjectName(QStringLiteral("FrameUpload"));
     auto* lay = new QHBoxLayout(this);
@@ -164,13 +164,12 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
     connect(uploadOnce_, &QCheckBox::clicked, this, [this](bool on) { setUploadOnce(on); });
     connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
         if (refreshing_) return;
-        uploads().list().setListIndex(row);
+        core_.editUploads([row](Uploads& u) { u.list().setListIndex(row); });
         uploadOnce_->setChecked(uploads().list().ItemUploadOnce(row + 1));
     });
     connect(dispFileNameOnly_, &QCheckBox::toggled, this, [this](bool on) {
         if (refreshing_) return;
-        uploads().list().setDisplayFullName(!on);
-        core_.settingsTouched();
+        core_.editUploads([on](Uploads& u) { u.list().setDisplayFullName(!on); });
         refresh();
     });
     connect(server_, &QLineEdit::editingFinished, this, [this] { checkServerField(server_, false); });
@@ -194,7 +193,7 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
             pull();
         }
     });
-    connect(&core_, &MonitorCore::changed, this, [this] {
+    connect(&core_, &MonitorApi::changed, this, [this] {
         // The window redraws after every read cycle: the list only when it
         // may differ.
         QTimer::singleShot(0, this, &UploadFrame::refresh);
@@ -202,7 +201,7 @@ UploadFrame::UploadFrame(MonitorCore& core, QWidget* parent) : QGroupBox(QString
     refresh();
 }
 
-Uploads& UploadFrame::uploads() { return core_.uploads(); }
+const Uploads& UploadFrame::uploads() const { return core_.uploads(); }
 
 QFileDialog* UploadFrame::makeAddDialog()
 {
@@ -221,27 +220,24 @@ void UploadFrame::addFiles(const QStringList& names)
     if (names.isEmpty()) return;
     QString dir = QFileInfo(names.first()).path();
     if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
-    uploads().config().uploadDir = dir;
-    uploads().list().addFiles(names);
-    core_.settingsTouched();
+    core_.editUploads([&](Uploads& u) {
+        u.config().uploadDir = dir;
+        u.list().addFiles(names);
+    });
     refresh();
 }
 
 void UploadFrame::deleteSelected()
 {
-    XOBFileList& l = uploads().list();
-    if (l.ListIndex() < 0) return;
-    l.Remove(l.ListIndex() + 1);
-    core_.settingsTouched();
+    if (uploads().list().ListIndex() < 0) return;
+    core_.editUploads([](Uploads& u) { u.list().Remove(u.list().ListIndex() + 1); });
     refresh();
 }
 
 void UploadFrame::setUploadOnce(bool on)
 {
-    XOBFileList& l = uploads().list();
-    if (l.ListIndex() < 0) return;
-    l.setItemUploadOnce(l.ListIndex() + 1, on);
-    core_.settingsTouched();
+    if (uploads().list().ListIndex() < 0) return;
+    core_.editUploads([on](Uploads& u) { u.list().setItemUploadOnce(u.list().ListIndex() + 1, on); });
     refresh();
 }
 
@@ -259,17 +255,18 @@ void UploadFrame::checkServerField(QLineEdit* f, bool path)
 void UploadFrame::pull()
 {
     if (refreshing_) return;
-    UploadConfig& c = uploads().config();
-    c.server = server_->text();
-    c.serverPath = serverPath_->text();
-    c.username = user_->text();
-    c.password = password_->text();
-    c.timeoutUpload = std::max(1, int(timeout_->value()));
-    c.uploadOnSec = std::max(0, int(uploadOnSec_->value()));
-    c.refreshUpload = refresh_->currentIndex();
-    c.tls = UploadTls(std::clamp(tls_->currentIndex(), 0, 2));
-    c.caFile = caFile_->text();
-    core_.settingsTouched();
+    core_.editUploads([this](Uploads& u) {
+        UploadConfig& c = u.config();
+        c.server = server_->text();
+        c.serverPath = serverPath_->text();
+        c.username = user_->text();
+        c.password = password_->text();
+        c.timeoutUpload = std::max(1, int(timeout_->value()));
+        c.uploadOnSec = std::max(0, int(uploadOnSec_->value()));
+        c.refreshUpload = refresh_->currentIndex();
+        c.tls = UploadTls(std::clamp(tls_->currentIndex(), 0, 2));
+        c.caFile = caFile_->text();
+    });
 }
 
 void UploadFrame::refresh()

@@ -19,7 +19,7 @@ class QPushButton;
 class XOBGetNumber;
 
 namespace skyvane {
-class MonitorCore;
+class MonitorApi;
 }
 
 namespace skyvane::outputs {
@@ -32,7 +32,7 @@ QStringList uploadFileFilters();
 class UploadFrame : public QGroupBox {
     Q_OBJECT
 public:
-    explicit UploadFrame(MonitorCore& core, QWidget* parent = nullptr);
+    explicit UploadFrame(MonitorApi& core, QWidget* parent = nullptr);
 
     // The add dialog as the Add button opens it (title, filters, folder,
     // several files).
@@ -53,9 +53,9 @@ private:
     void pull();
     void checkServerField(QLineEdit* field, bool path);
     void setUploadOnce(bool on);
-    Uploads& uploads();
+    const Uploads& uploads() const;
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     bool refreshing_ = false;
     QListWidget* list_;
     QPushButton* add_;

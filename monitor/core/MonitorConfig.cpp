@@ -4,6 +4,17 @@
 
 namespace skyvane {
 
+QString versionDigits()
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(SKYVANE_VERSION_MAJOR)
+        .arg(SKYVANE_VERSION_MINOR, 2, 10, QLatin1Char('0'))
+        .arg(SKYVANE_VERSION_REVISION, 3, 10, QLatin1Char('0'));
+}
+
+QString titleText() { return QStringLiteral("XOB_Skyvane (v%1)").arg(versionDigits()); }
+
+
 
 int leadingInt(const QString& item)
 {

@@ -3,7 +3,7 @@
 #include "FreeImageLibrary.h"
 #include "GraphPipeline.h"
 #include "HttpService.h"
-#include "MonitorCore.h"
+#include "MonitorApi.h"
 #include "ReasonsInterface.h"
 #include "SettingsStore.h"
 
@@ -11,19 +11,14 @@
 
 namespace skyvane {
 
-QString flagReasons(const MonitorCore& core)
+QString flagReasons(const MonitorApi& core)
 {
     if (!core.isRunning()) return QStringLiteral("monitoring stopped");
-    // The decision's own reasons when it gives any; else the code line.
     // One line: the proxy driver shows it in a single text field.
-    const QString reasons = core.unsafeReasonsText().trimmed().replace(QLatin1Char('\n'), QStringLiteral("; "));
-    if (!reasons.isEmpty()) return reasons;
-    QString codes = core.state().codes.text.trimmed();
-    if (codes.isEmpty() && !core.safeAndFresh()) codes = core.reportedUnsafe() ? QStringLiteral("unsafe") : QStringLiteral("data not fresh");
-    return codes;
+    return conditions::reasonsText(core.notSafeReasons()).trimmed().replace(QLatin1Char('\n'), QStringLiteral("; "));
 }
 
-MonitorServices::MonitorServices(MonitorCore& core, QObject* parent) : QObject(parent), core_(core)
+MonitorServices::MonitorServices(MonitorApi& core, QObject* parent) : QObject(parent), core_(core)
 {
     core_.settingsSchema().add(outputs::indiFeedRows(), indi_);
     // The HTTP server (Alpaca devices, status page): its settings load with
@@ -54,12 +49,12 @@ void MonitorServices::attach(const QDBusConnection& bus, const nephor::NephorHoo
     if (!images_->initialise(programDir) && warn)
         warn(QStringLiteral("FreeImage.dll file must be present in directory") + QLatin1Char('\n') + programDir);
     pipeline_ = std::make_unique<outputs::GraphPipeline>(images_.get());
-    core_.graphs().setPipeline(pipeline_.get());
+    core_.setGraphPipeline(pipeline_.get());
 
     // The feeds follow every completed cycle, and say "closed" as soon as
     // monitoring stops: a stale "open ok" must not outlive the monitoring.
-    connect(&core_, &MonitorCore::cycleFinished, this, &MonitorServices::writeIndiFeeds);
-    connect(&core_, &MonitorCore::changed, this, &MonitorServices::runningChanged);
+    connect(&core_, &MonitorApi::cycleFinished, this, &MonitorServices::writeIndiFeeds);
+    connect(&core_, &MonitorApi::changed, this, &MonitorServices::runningChanged);
     wasRunning_ = core_.isRunning();
     writeIndiFeeds();
 }
@@ -69,7 +64,7 @@ void MonitorServices::detach()
     if (!attached_) return;
     attached_ = false;
     disconnect(&core_, nullptr, this, nullptr);
-    core_.graphs().setPipeline(nullptr);
+    core_.setGraphPipeline(nullptr);
     pipeline_.reset();
     images_->deinitialise();
     // By now monitoring has stopped: the feeds say so.

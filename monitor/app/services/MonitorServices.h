@@ -22,19 +22,19 @@
 namespace skyvane {
 
 class FreeImageLibrary;
-class MonitorCore;
+class MonitorApi;
 namespace outputs {
 class GraphPipeline;
 }
 
-// The reasons given with the flag: the decision's own reasons, else the code
-// line (data not fresh while the flag itself says safe).
-QString flagReasons(const MonitorCore& core);
+// The reasons given with the flag, on one line: the core's list of why the
+// roof may not open (the decision's reasons, else the data not current).
+QString flagReasons(const MonitorApi& core);
 
 class MonitorServices : public QObject {
     Q_OBJECT
 public:
-    explicit MonitorServices(MonitorCore& core, QObject* parent = nullptr);
+    explicit MonitorServices(MonitorApi& core, QObject* parent = nullptr);
     ~MonitorServices() override;
 
     // warn: how a problem that needs the user is told (a message box on the
@@ -53,7 +53,7 @@ public:
 private:
     void runningChanged();
 
-    MonitorCore& core_;
+    MonitorApi& core_;
     outputs::IndiFeedConfig indi_;
     std::unique_ptr<nephor::NephorServer> automation_;
     std::unique_ptr<FreeImageLibrary> images_;

@@ -17,6 +17,10 @@ class SettingsStore;
 
 inline constexpr const char* kAppName = "XOB_Skyvane";
 
+// Title text: "XOB_Skyvane (v5.02.015)".
+QString titleText();
+QString versionDigits(); // "5.02.015"
+
 // Read periods offered by RefreshRead, in the order of its items.
 inline const std::array<QString, 4> kRefreshReadItems{QStringLiteral("5  secs"), QStringLiteral("10 secs"),
                                                       QStringLiteral("30 secs"), QStringLiteral("60 secs")};

@@ -10,6 +10,7 @@
 #include "GraphOutputs.h"
 #include "Levels.h"
 #include "MainState.h"
+#include "MonitorApi.h"
 #include "MonitorConfig.h"
 #include "OutputsConfig.h"
 #include "SafetyMonitor.h"
@@ -27,22 +28,13 @@ namespace skyvane {
 
 class SettingsStore;
 
-// Title text: "XOB_Skyvane (v5.02.015)".
-QString titleText();
-QString versionDigits(); // "5.02.015"
-
 // Folder helpers of the main window. A trailing separator is ignored.
 bool dirExists(const QString& path);
 bool makeDirPath(const QString& path);
 
-// Answers of the message dialog.
-enum MessageAnswer { AnswerOk = 1, AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
-// Button sets of the message dialog.
-enum MessageFlags { MessageOk = 0, MessageYesNoCancel = 3, MessageYesNo = 4 };
-
 inline constexpr int kStatusMax = 60;
 
-class MonitorCore : public QObject {
+class MonitorCore : public MonitorApi {
     Q_OBJECT
 public:
     // player: where alarm sounds go; without one alarms are silent.
@@ -50,71 +42,69 @@ public:
                 conditions::SoundPlayer* player = nullptr, QObject* parent = nullptr);
     ~MonitorCore() override;
 
+    // Full access, for the program that owns the core and for tests; faces
+    // use the MonitorApi.
     MainState& state() { return state_; }
-    const MainState& state() const { return state_; }
+    const MainState& state() const override { return state_; }
     MonitorConfig& config() { return config_; }
-    const MonitorConfig& config() const { return config_; }
-    Clock& clock() { return clock_; }
-    SettingsStore& store() { return store_; }
+    const MonitorConfig& config() const override { return config_; }
+    Clock& clock() const override { return clock_; }
+    SettingsStore& store() const override { return store_; }
     SensorLink& sensor() { return sensor_; }
     conditions::ConditionsConfig& conditionsConfig() { return cond_; }
-    const conditions::ConditionsConfig& conditionsConfig() const { return cond_; }
+    const conditions::ConditionsConfig& conditionsConfig() const override { return cond_; }
     conditions::ConditionBoard& board() { return board_; }
-    const conditions::ConditionBoard& board() const { return board_; }
+    const conditions::ConditionBoard& board() const override { return board_; }
     conditions::SafetyMonitor& safety() { return safety_; }
-    const conditions::SafetyResult& safetyResult() const { return safetyResult_; }
-    const station::StationCycleResult& station() const { return station_; }
+    const conditions::SafetyResult& safetyResult() const override { return safetyResult_; }
+    const station::StationCycleResult& station() const override { return station_; }
 
-    // The dialog that asks the user: (text, flags, title) -> answer. The window
-    // installs its XOBError dialog; without one every message answers OK.
-    using Prompter = std::function<int(const QString& text, int flags, const QString& title)>;
-    void setPrompter(Prompter p) { prompter_ = std::move(p); }
+    void setPrompter(Prompter p) override { prompter_ = std::move(p); }
 
     // Restores the settings (window load) and writes them back (unload).
     // Between the two, a change is written back within a second (at most
     // one write a second), so that a crash, a kill or a power cut does not
     // cost the night's changes.
-    void load();
-    void save();
+    void load() override;
+    void save() override;
     // Every setting, declared once. A module adds its own declarations here
     // before load() (see SettingsSchema.h).
-    SettingsSchema& settingsSchema() { return schema_; }
-    // Called before every save: the window copies what only its widgets hold
-    // (its position, the selected tabs) into the configuration.
-    void setBeforeSave(std::function<void()> fn) { beforeSave_ = std::move(fn); }
+    SettingsSchema& settingsSchema() override { return schema_; }
+    void setBeforeSave(std::function<void()> fn) override { beforeSave_ = std::move(fn); }
     // Something the settings hold may have changed: schedule the check.
-    void settingsTouched();
+    void settingsTouched() override;
 
     // The graph and image boxes, one model for every view that shows them.
     // Images: index as stored (Wind, Gust, Dir, Hum, Dew, Temp). An image box
     // is usable only while its graph is drawn; unticking the graph unticks
     // it; ticking it with no image folder asks for the folder and leaves it
     // unticked. True when the box is ticked afterwards.
-    bool graphImageUsable(int index) const;
-    bool setGraphImage(int index, bool on);
-    void setGraphGenerate(outputs::GraphId g, bool on);
+    bool graphImageUsable(int index) const override;
+    bool setGraphImage(int index, bool on) override;
+    void setGraphGenerate(outputs::GraphId g, bool on) override;
+    void setGraphPipeline(outputs::GraphPipeline* pipeline) override { graphs_.setPipeline(pipeline); }
 
     // ---- Start and Stop -------------------------------------------------
-    void startProcedure();
-    void stopProcedure();
-    bool isRunning() const { return state_.running; }
+    void startProcedure() override;
+    void stopProcedure() override;
+    bool isRunning() const override { return state_.running; }
     bool readTimerActive() const;
     qint64 readTimerInterval() const;
 
     // ---- status, code line, messages, lamps ------------------------------
-    void showStatus(const QString& text, int colour);
+    void showStatus(const QString& text, int colour) override;
     void showCodes(const QString& text, int colour);
-    int showMessage(const QString& text, int flags, const QString& title);
+    int showMessage(const QString& text, int flags, const QString& title) override;
     static void blinkLED(LampPair& pair, int colour);
     void refreshRunMenus();
-    void setMinimized(bool minimized);
-    bool minimized() const { return minimized_; }
+    void setMinimized(bool minimized) override;
+    bool minimized() const override { return minimized_; }
 
     // Close request (menu, tray, close box): false when refused because
     // clients are attached. Otherwise monitoring is stopped.
-    bool requestClose();
+    bool requestClose() override;
     // The unload sequence after an accepted close.
-    void unload();
+    void unload() override;
 
     // ---- read cycle -----------------------------------------------------
     // One tick of the read timer. The cycle's steps run in their fixed
@@ -122,7 +112,7 @@ public:
     // the cycle ends (cycleFinished) after this returns.
     void readCycle();
     // A start or a read cycle is under way.
-    bool busy() const { return starting_ || cycleBusy_; }
+    bool busy() const override { return starting_ || cycleBusy_; }
     bool isStarting() const { return starting_; }
     // Waiting for answers of the sensor server (a cycle in flight, or a start
     // between two answers); false while only the clock can move things on.
@@ -132,105 +122,108 @@ public:
     qint64 stationRetryInMs() const;
     // Milliseconds of the last complete cycle, from tick to end.
     qint64 lastCycleMs() const { return lastCycleMs_; }
-    int cycleCount() const { return cycles_; }
-    bool dataReady() const { return dataReady_; }
+    int cycleCount() const override { return cycles_; }
+    bool dataReady() const override { return dataReady_; }
     bool unsafe() const { return unsafe_; }
     // The flag as clients and the sensor server may rely on it: unsafe while
     // monitoring is stopped, before the first cycle of a run has completed
     // and while the last completed cycle is older than two read intervals;
     // otherwise the evaluated (or client-set) flag.
-    bool reportedUnsafe() const;
+    bool reportedUnsafe() const override;
     // What a program that opens a roof on our word is told: the flag is SAFE
     // and the data behind it are current (no sensor error, the station file
     // present and fresh when it is read). Stricter than the flag when the
     // user chose not to count stale data as unsafe; never more lenient.
-    bool safeAndFresh() const;
+    bool safeAndFresh() const override;
     // True while no current evaluation stands behind the flag (see above).
-    bool evaluationStale() const;
+    bool evaluationStale() const override;
     // Why reportedUnsafe() is true, from the same evaluation that set the
     // flag: empty exactly when the flag is safe.
-    std::vector<conditions::UnsafeReason> unsafeReasons() const;
-    QString unsafeReasonsText() const;
-    double switchValue() const { return switchValue_; }
-    const SensorReadings& readings() const { return readings_; }
-    bool sensorError() const { return sensorError_; }
+    std::vector<conditions::UnsafeReason> unsafeReasons() const override;
+    QString unsafeReasonsText() const override;
+    std::vector<conditions::UnsafeReason> notSafeReasons() const override;
+    double switchValue() const override { return switchValue_; }
+    const SensorReadings& readings() const override { return readings_; }
+    bool sensorError() const override { return sensorError_; }
+    int safeDelayRemaining() const override;
+    bool sensorConnected() const override { return sensor_.isConnected(); }
+    automation::LateBoundObject* sensorObject() override { return sensor_.object(); }
 
     // ---- public methods reached by client programs ----------------------
-    void deviceStart();
-    void deviceStop();
-    void hasControl(bool flag, const QString& text);
+    void deviceStart() override;
+    void deviceStop() override;
+    void hasControl(bool flag, const QString& text) override;
     // A client that has control sets the flag itself (SetUnSafe): the flag,
     // its display and what the next cycles report follow it.
-    void setUnsafeByClient(bool unsafe);
-    bool hasControlFlag() const { return hasControl_; }
-    void setSwitch(int value);
-    void registerUsers(int delta);
-    int secondsSinceGoodData() const;
-    void blinkLEDCOM(int colour, bool showPeriod);
-    void dispSwitchLabels();
+    void setUnsafeByClient(bool unsafe) override;
+    bool hasControlFlag() const override { return hasControl_; }
+    void setSwitch(int value) override;
+    void registerUsers(int delta) override;
+    int secondsSinceGoodData() const override;
+    void blinkLEDCOM(int colour, bool showPeriod) override;
+    void dispSwitchLabels() override;
     bool switchControl() const { return switchControl_; }
     QString csGet(int index) const;
     void csSet(int index, const QString& text);
+    void setCloudAlarmDelay(qint32 seconds) override;
+    void setSwitchRole(int role) override;
+    void setReadPeriodItem(int item) override;
 
     // ---- record files (user data file, CCDAutopilot file) -----------------
     outputs::OutputsConfig& outputsConfig() { return outputs_; }
-    const outputs::OutputsConfig& outputsConfig() const { return outputs_; }
-    bool recording() const { return userData_.isRecording(); }
+    const outputs::OutputsConfig& outputsConfig() const override { return outputs_; }
+    bool recording() const override { return userData_.isRecording(); }
     const outputs::UserDataFile& userDataFile() const { return userData_; }
     // The user's "Start" of the Record frame: asks before appending to an
     // existing file; d13 when the file can not be opened.
-    void recordStartByUser();
+    void recordStartByUser() override;
     // Record_Start for clients: asks nothing; nothing changes while recording.
     // A client's start: no question asked. Answers why the file could not
     // be opened (d13 shows meanwhile), or "".
-    QString recordStart(bool append);
+    QString recordStart(bool append) override;
     // Record_Stop, and the user's "Stop".
-    void recordStop();
+    void recordStop() override;
     // What this cycle writes into the record files.
-    outputs::OutputValues outputValues() const;
+    outputs::OutputValues outputValues() const override;
 
     // The Emulator box writes its setting at once.
-    void setEmulator(bool on);
+    void setEmulator(bool on) override;
 
     // ---- alarms ----------------------------------------------------------
-    void alarmStart(const QString& sound);
-    void alarmStop();
+    void alarmStart(const QString& sound) override;
+    void alarmStop() override;
     QString alarmId() const;
-    void setSuspendSoundAlarm(bool on);
+    void setSuspendSoundAlarm(bool on) override;
+    void chooseAlarmSound(const AlarmBoxId& box, const conditions::AlarmController::ChooserRun& run) override;
 
     // ---- units -----------------------------------------------------------
     // The option clicks of the unit groups (and the clients' unit members).
-    void selectSpeedUnit(conditions::SpeedUnit unit);
-    void selectTemperatureUnit(conditions::TemperatureUnit unit);
+    void selectSpeedUnit(conditions::SpeedUnit unit) override;
+    void selectTemperatureUnit(conditions::TemperatureUnit unit) override;
     // Something the user edits changed a threshold, mark or option: redraw.
     void conditionsEdited();
 
+    // ---- edits of a settings group -------------------------------------
+    void editConditions(const std::function<void(conditions::ConditionsConfig&)>& edit) override;
+    void editConfig(const std::function<void(MonitorConfig&)>& edit) override;
+    void editOutputs(const std::function<void(outputs::OutputsConfig&)>& edit) override;
+    void editGraphs(const std::function<void(outputs::GraphOutputs&)>& edit) override;
+    void editUploads(const std::function<void(outputs::Uploads&)>& edit) override;
+    void editWindowLayout(const std::function<void(WindowLayout&)>& edit) override { edit(config_.window); }
+
     // The history and its graphs (sampled in the read cycle).
     outputs::GraphOutputs& graphs() { return graphs_; }
-    const outputs::GraphOutputs& graphs() const { return graphs_; }
+    const outputs::GraphOutputs& graphs() const override { return graphs_; }
 
     // The upload list, its timer and the uploader it starts. Between load()
     // and save() the upload settings live here, not in config().later: the
     // window edits them here, and a save copies them back.
     outputs::Uploads& uploads() { return *uploads_; }
-    const outputs::Uploads& uploads() const { return *uploads_; }
+    const outputs::Uploads& uploads() const override { return *uploads_; }
 
     // Weather-station flags of the last cycle.
     bool stationFileAbsent() const { return station_.fileAbsent; }
     bool stationTooOld() const { return station_.tooOld; }
-
-signals:
-    void changed();
-    // The start procedure has ended: monitoring runs, or it failed or was
-    // stopped meanwhile.
-    void startFinished(bool running);
-    // A read cycle has run all its steps.
-    void cycleFinished();
-    // Sounds the system's error beep (the message dialog does this).
-    void beep();
-    // Something for the log that is shown nowhere else ("clock stepped by
-    // +3600 s").
-    void note(const QString& text);
 
 private:
     void enableSetupControls(bool on);

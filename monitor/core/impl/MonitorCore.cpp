@@ -8,16 +8,6 @@
 
 namespace skyvane {
 
-QString versionDigits()
-{
-    return QStringLiteral("%1.%2.%3")
-        .arg(SKYVANE_VERSION_MAJOR)
-        .arg(SKYVANE_VERSION_MINOR, 2, 10, QLatin1Char('0'))
-        .arg(SKYVANE_VERSION_REVISION, 3, 10, QLatin1Char('0'));
-}
-
-QString titleText() { return QStringLiteral("XOB_Skyvane (v%1)").arg(versionDigits()); }
-
 namespace {
 QString stripTrailingSeparator(QString p)
 {
@@ -70,7 +60,7 @@ constexpr int kSaveRetryMs = 5000;
 
 MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
                          conditions::SoundPlayer* player, QObject* parent)
-    : QObject(parent), clock_(clock), store_(store), programDir_(std::move(programDir)), sensor_(std::move(sensorBus), clock),
+    : MonitorApi(parent), clock_(clock), store_(store), programDir_(std::move(programDir)), sensor_(std::move(sensorBus), clock),
       cond_(conditions::ConditionsConfig::defaults()), safety_(clock, playerOr(player, ownPlayer_)), stationReader_(clock)
 {
     connect(&safety_.alarms(), &conditions::AlarmController::changed, this, [this] {
@@ -1224,6 +1214,17 @@ std::vector<conditions::UnsafeReason> MonitorCore::unsafeReasons() const
 
 QString MonitorCore::unsafeReasonsText() const { return conditions::reasonsText(unsafeReasons()); }
 
+std::vector<conditions::UnsafeReason> MonitorCore::notSafeReasons() const
+{
+    std::vector<conditions::UnsafeReason> reasons = unsafeReasons();
+    if (!reasons.empty() || safeAndFresh()) return reasons;
+    // The flag says safe, but the user chose not to count old data as
+    // unsafe: a roof opener is still told why it may not rely on it.
+    if (sensorError_) reasons.push_back({conditions::UnsafeCause::SensorDataError});
+    else reasons.push_back({conditions::UnsafeCause::StationDataOld});
+    return reasons;
+}
+
 void MonitorCore::showFlagUnsafe()
 {
     const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(true);
@@ -1305,5 +1306,67 @@ void MonitorCore::selectTemperatureUnit(conditions::TemperatureUnit unit)
 }
 
 void MonitorCore::conditionsEdited() { notify(); }
+
+// ---- edits of a settings group ---------------------------------------------
+
+void MonitorCore::editConditions(const std::function<void(conditions::ConditionsConfig&)>& edit)
+{
+    edit(cond_);
+    conditionsEdited();
+}
+
+void MonitorCore::editConfig(const std::function<void(MonitorConfig&)>& edit)
+{
+    edit(config_);
+    notify();
+}
+
+void MonitorCore::editOutputs(const std::function<void(outputs::OutputsConfig&)>& edit)
+{
+    edit(outputs_);
+    notify();
+}
+
+void MonitorCore::editGraphs(const std::function<void(outputs::GraphOutputs&)>& edit)
+{
+    edit(graphs_);
+    notify();
+}
+
+void MonitorCore::editUploads(const std::function<void(outputs::Uploads&)>& edit)
+{
+    edit(*uploads_);
+    notify();
+}
+
+void MonitorCore::setCloudAlarmDelay(qint32 seconds)
+{
+    safety_.evaluator().setCloudAlarmDelay(seconds);
+    conditionsEdited();
+}
+
+void MonitorCore::setSwitchRole(int role)
+{
+    config_.swRole = role;
+    dispSwitchLabels();
+}
+
+void MonitorCore::setReadPeriodItem(int item)
+{
+    config_.refreshRead = item;
+    notify();
+}
+
+int MonitorCore::safeDelayRemaining() const { return safety_.evaluator().safeDelayRemaining(); }
+
+void MonitorCore::chooseAlarmSound(const AlarmBoxId& box, const conditions::AlarmController::ChooserRun& run)
+{
+    auto& alarms = cond_.alarms;
+    conditions::AlarmBox& target = box.kind == AlarmBoxId::SensorData    ? alarms.sensorData
+                                   : box.kind == AlarmBoxId::StationData ? alarms.stationData
+                                                                         : alarms.boxes[box.quantity][box.level];
+    safety_.alarms().chooseAlarmSound(target, alarms.lastMusicDir, true, run);
+    conditionsEdited();
+}
 
 } // namespace skyvane

@@ -13,7 +13,7 @@
 #include "MonitorConfig.h"
 #include "OutputsConfig.h"
 #include "SafetyMonitor.h"
-#include "SensorLink.h"
+#include "SensorSource.h"
 #include "SettingsSchema.h"
 #include "StationReader.h"
 #include "Uploads.h"
@@ -46,7 +46,12 @@ class MonitorCore : public QObject {
     Q_OBJECT
 public:
     // player: where alarm sounds go; without one alarms are silent.
+    // The sensor server is reached on sensorBus.
     MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
+                conditions::SoundPlayer* player = nullptr, QObject* parent = nullptr);
+    // The sensor data come from the source given (not null): tests run the
+    // read cycle against a scripted one, without a bus.
+    MonitorCore(Clock& clock, SettingsStore& store, std::unique_ptr<SensorSource> sensor, QString programDir,
                 conditions::SoundPlayer* player = nullptr, QObject* parent = nullptr);
     ~MonitorCore() override;
 
@@ -56,7 +61,7 @@ public:
     const MonitorConfig& config() const { return config_; }
     Clock& clock() { return clock_; }
     SettingsStore& store() { return store_; }
-    SensorLink& sensor() { return sensor_; }
+    SensorSource& sensor() { return *sensor_; }
     conditions::ConditionsConfig& conditionsConfig() { return cond_; }
     const conditions::ConditionsConfig& conditionsConfig() const { return cond_; }
     conditions::ConditionBoard& board() { return board_; }
@@ -126,7 +131,7 @@ public:
     bool isStarting() const { return starting_; }
     // Waiting for answers of the sensor server (a cycle in flight, or a start
     // between two answers); false while only the clock can move things on.
-    bool awaitingSensor() const { return cycleBusy_ || (starting_ && sensor_.awaitingAnswer()); }
+    bool awaitingSensor() const { return cycleBusy_ || (starting_ && sensor_->awaitingAnswer()); }
     // While the cycle waits to look at a station file again (the file was
     // caught being rewritten): the milliseconds of that wait, else 0.
     qint64 stationRetryInMs() const;
@@ -277,7 +282,7 @@ private:
     MonitorConfig config_;
     outputs::OutputsConfig outputs_;
     outputs::UserDataFile userData_;
-    SensorLink sensor_;
+    std::unique_ptr<SensorSource> sensor_;
     std::unique_ptr<conditions::SoundPlayer> ownPlayer_;
     conditions::ConditionsConfig cond_;
     conditions::ConditionBoard board_;

@@ -21,7 +21,7 @@
 #include "OutputValues.h"
 #include "OutputsConfig.h"
 #include "Safety.h"
-#include "SensorLink.h"
+#include "SensorSource.h"
 #include "SettingsSchema.h"
 #include "StationReader.h"
 #include "Uploads.h"

@@ -20,6 +20,7 @@
 
 #include "Automation.h"
 #include "Clock.h"
+#include "SensorSource.h"
 
 #include <QDBusConnection>
 #include <QDateTime>
@@ -39,57 +40,10 @@ inline constexpr std::array<const char*, 9> kSensorDescriptionMembers = {
     "DescriptionClear", "DescriptionCloudy", "DescriptionVCloudy", "DescriptionDry",   "DescriptionWet",
     "DescriptionRain",  "DescriptionDark",   "DescriptionLight",   "DescriptionVLight"};
 
-struct SensorReadings {
-    int cloud = 0;      // CloudCond, 0 = unknown
-    int rain = 0;       // RainCond
-    int brightness = 0; // BrightnessCond
-    double skyTemperature = 0;
-    double rainValue = 0;
-    double brightnessValue = 0;
-    double skySensorTemperature = 0;
-    double ambientTemperature = 0;
-    double rainHeaterPercent = 0;
-    double rainHeaterTemperature = 0;
-    QString rainHeaterStatus;
-    QDateTime lastReading;
-    bool deviceRunning = false;
-    bool transferError = false;
-    // Every member answered. When false the values above are not to be shown.
-    bool complete = false;
-    // The nine level names (kSensorDescriptionMembers); a name the server did
-    // not give is empty.
-    std::array<QString, 9> descriptions;
-    // Data good: complete, device running and no transfer-file error.
-    bool good() const { return complete && deviceRunning && !transferError; }
-};
-
-enum class ConnectOutcome {
-    Connected,
-    NoServer,       // creation failed
-    VersionTooOld,  // the server's version is below 5.2
-    NoData,         // DataReady did not come within the timeout
-    Cancelled,      // released while connecting (Stop, unload)
-};
-
-struct ConnectResult {
-    ConnectOutcome outcome = ConnectOutcome::NoServer;
-    QString versionText;   // as the server gave it
-    QString role;          // XOB_DeviceRole
-    bool master = false;   // role is "MASTER": this monitor may drive the switch
-    QString detail;        // why it failed, for logs and the status tip
-    bool ok() const { return outcome == ConnectOutcome::Connected; }
-};
-
-// What the server answered to the end of a cycle.
-struct SensorReport {
-    std::optional<double> switchStatus; // only asked when this program does not drive the switch
-    std::optional<bool> dataReady;
-};
-
-class SensorLink {
+class SensorLink final : public SensorSource {
 public:
     SensorLink(QDBusConnection bus, Clock& clock);
-    ~SensorLink();
+    ~SensorLink() override;
     SensorLink(const SensorLink&) = delete;
     SensorLink& operator=(const SensorLink&) = delete;
 
@@ -101,17 +55,17 @@ public:
     // result. timeoutSeconds is read again on every pass of the data wait
     // (the user may change it meanwhile); the passes are one second apart on
     // the clock. release() meanwhile ends it with Cancelled.
-    void connect(std::function<double()> timeoutSeconds, std::function<void(const ConnectResult&)> done);
-    bool isConnecting() const { return connecting_; }
+    void connect(std::function<double()> timeoutSeconds, std::function<void(const ConnectResult&)> done) override;
+    bool isConnecting() const override { return connecting_; }
     // Connecting and waiting for an answer of the server (not for the next
     // pass of the data wait).
-    bool awaitingAnswer() const { return connecting_ && !pollTimer_->isActive(); }
+    bool awaitingAnswer() const override { return connecting_ && !pollTimer_->isActive(); }
 
     // Gives local control back and drops the object. With wait, the server
     // is given up to half a second to take the release in (program exit);
     // without, the messages are sent and the monitor goes on.
-    void release(bool wait = false);
-    bool isConnected() const { return object_ != nullptr; }
+    void release(bool wait = false) override;
+    bool isConnected() const override { return object_ != nullptr; }
     bool dataReadyAtConnect() const { return connected_; }
 
     // One read cycle is two conversations; each runs done once, later.
@@ -120,22 +74,22 @@ public:
     //    to (a new one gets a new instance, and control is taken again) and
     //    that it uses the temperature letter given (else the letter is sent
     //    and the values are read again).
-    void read(const QString& letter, std::function<void(const SensorReadings&)> done);
+    void read(const QString& letter, std::function<void(const SensorReadings&)> done) override;
     // 2. SetUnSafe with the flag, then XOB_SetSwitch with the switch value when
     //    this program drives the switch (else SwitchStatus is read), then
     //    DataReady.
-    void report(bool unsafe, std::optional<double> switchValue, std::function<void(const SensorReport&)> done);
+    void report(bool unsafe, std::optional<double> switchValue, std::function<void(const SensorReport&)> done) override;
 
     // Sent without waiting for the answer.
-    void alarmStop();
-    void setSwitch(int value);
+    void alarmStop() override;
+    void setSwitch(int value) override;
 
     // Raw access for members forwarded by the automation class.
-    automation::LateBoundObject* object() { return object_.get(); }
-    QString role() const { return role_; }
-    QString lastError() const { return lastError_; }
-    void setCallTimeout(int ms) { callTimeoutMs_ = ms; }
-    int callTimeout() const { return callTimeoutMs_; }
+    automation::LateBoundObject* object() override { return object_.get(); }
+    QString role() const override { return role_; }
+    QString lastError() const override { return lastError_; }
+    void setCallTimeout(int ms) override { callTimeoutMs_ = ms; }
+    int callTimeout() const override { return callTimeoutMs_; }
 
 private:
     struct Gather;

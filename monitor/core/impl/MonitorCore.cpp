@@ -1,6 +1,7 @@
 #include "MonitorCore.h"
 
 #include "Format.h"
+#include "SensorLink.h"
 #include "SettingsStore.h"
 
 #include <QDir>
@@ -60,7 +61,13 @@ constexpr int kSaveRetryMs = 5000;
 
 MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
                          conditions::SoundPlayer* player, QObject* parent)
-    : MonitorApi(parent), clock_(clock), store_(store), programDir_(std::move(programDir)), sensor_(std::move(sensorBus), clock),
+    : MonitorCore(clock, store, std::make_unique<SensorLink>(std::move(sensorBus), clock), std::move(programDir), player, parent)
+{
+}
+
+MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, std::unique_ptr<SensorSource> sensor, QString programDir,
+                         conditions::SoundPlayer* player, QObject* parent)
+    : MonitorApi(parent), clock_(clock), store_(store), programDir_(std::move(programDir)), sensor_(std::move(sensor)),
       cond_(conditions::ConditionsConfig::defaults()), safety_(clock, playerOr(player, ownPlayer_)), stationReader_(clock)
 {
     connect(&safety_.alarms(), &conditions::AlarmController::changed, this, [this] {
@@ -482,7 +489,7 @@ void MonitorCore::startProcedure()
 
 void MonitorCore::connectSensor()
 {
-    sensor_.connect([this] { return config_.npTimeout; }, [this](const ConnectResult& r) { sensorConnected(r); });
+    sensor_->connect([this] { return config_.npTimeout; }, [this](const ConnectResult& r) { sensorConnected(r); });
 }
 
 void MonitorCore::sensorConnected(const ConnectResult& r)
@@ -579,7 +586,7 @@ void MonitorCore::stopReading()
     notify();
 }
 
-void MonitorCore::releaseSensor() { sensor_.release(); }
+void MonitorCore::releaseSensor() { sensor_->release(); }
 
 void MonitorCore::stopProcedure()
 {
@@ -602,7 +609,7 @@ void MonitorCore::stopProcedure()
     refreshRunMenus();
     if (abortStart) {
         // A start waiting for the sensor server ends here.
-        sensor_.release();
+        sensor_->release();
         if (starting_) endStart(false);
     }
 }
@@ -631,7 +638,7 @@ void MonitorCore::unload()
     save();
     // The program is about to end: give the server a moment to take the
     // release in, since nothing is sent after this.
-    sensor_.release(true);
+    sensor_->release(true);
 }
 
 // ---- read cycle -----------------------------------------------------------
@@ -676,7 +683,7 @@ void MonitorCore::readStationThenSensor(int gen)
     const QString letter = stepUnits();
     // The server is told the letter when it differs, before its values are
     // taken, so this cycle's values are already in it.
-    sensor_.read(letter, [this, gen](const SensorReadings& r) {
+    sensor_->read(letter, [this, gen](const SensorReadings& r) {
         if (gen != cycleGeneration_) return;
         readSensorValues(r);
         stepConditions();
@@ -736,7 +743,7 @@ void MonitorCore::applyStation()
     if (r.alarm == station::StationAlarmAction::Start) {
         // Only too-old data stop the sensor server's own alarm first; a
         // missing file does not.
-        if (safety_.alarms().stationDataCheck(true, cond_.alarms) && r.stopSensorServerAlarm) sensor_.alarmStop();
+        if (safety_.alarms().stationDataCheck(true, cond_.alarms) && r.stopSensorServerAlarm) sensor_->alarmStop();
     } else if (r.alarm == station::StationAlarmAction::Stop) {
         safety_.alarms().stationDataCheck(false, cond_.alarms);
     }
@@ -804,7 +811,7 @@ void MonitorCore::readSensorValues(const SensorReadings& reading)
         showStatus(QStringLiteral("Error with XOB_Nephor"), colour::Red);
         sensorError_ = true;
         state_.npAlarmMsg.text = QStringLiteral("NP error");
-        if (safety_.alarms().sensorDataCheck(true, cond_.alarms)) sensor_.alarmStop();
+        if (safety_.alarms().sensorDataCheck(true, cond_.alarms)) sensor_->alarmStop();
         showCodes(QStringLiteral("a31"), colour::Red);
         for (auto& n : state_.sensorNames) n.colour = colour::Red;
         state_.valCloud.text.clear();
@@ -922,7 +929,7 @@ void MonitorCore::stepReportToSensor(int gen)
         state_.valSwitch = {switchValue_ == 2 ? QStringLiteral("Closed") : QStringLiteral("Opened"),
                             switchValue_ == 2 ? colour::Red : colour::Green, state_.valSwitch.visible};
     }
-    sensor_.report(safetyResult_.setUnSafe, sendSwitch, [this, gen](const SensorReport& rep) {
+    sensor_->report(safetyResult_.setUnSafe, sendSwitch, [this, gen](const SensorReport& rep) {
         if (gen != cycleGeneration_) return;
         if (!switchControl_) switchValue_ = rep.switchStatus.value_or(0);
         dataReady_ = rep.dataReady.value_or(false);
@@ -1133,7 +1140,7 @@ void MonitorCore::setUnsafeByClient(bool unsafe)
 
 void MonitorCore::setSwitch(int value)
 {
-    if (state_.running && config_.swRole == 1 && sensor_.role() == QLatin1String("MASTER")) sensor_.setSwitch(value);
+    if (state_.running && config_.swRole == 1 && sensor_->role() == QLatin1String("MASTER")) sensor_->setSwitch(value);
 }
 
 void MonitorCore::registerUsers(int delta)

@@ -14,7 +14,7 @@
 #include "MonitorConfig.h"
 #include "OutputsConfig.h"
 #include "SafetyMonitor.h"
-#include "SensorLink.h"
+#include "SensorSource.h"
 #include "SettingsSchema.h"
 #include "StationReader.h"
 #include "Uploads.h"
@@ -38,7 +38,12 @@ class MonitorCore : public MonitorApi {
     Q_OBJECT
 public:
     // player: where alarm sounds go; without one alarms are silent.
+    // The sensor server is reached on sensorBus.
     MonitorCore(Clock& clock, SettingsStore& store, QDBusConnection sensorBus, QString programDir,
+                conditions::SoundPlayer* player = nullptr, QObject* parent = nullptr);
+    // The sensor data come from the source given (not null): tests run the
+    // read cycle against a scripted one, without a bus.
+    MonitorCore(Clock& clock, SettingsStore& store, std::unique_ptr<SensorSource> sensor, QString programDir,
                 conditions::SoundPlayer* player = nullptr, QObject* parent = nullptr);
     ~MonitorCore() override;
 
@@ -50,7 +55,7 @@ public:
     const MonitorConfig& config() const override { return config_; }
     Clock& clock() const override { return clock_; }
     SettingsStore& store() const override { return store_; }
-    SensorLink& sensor() { return sensor_; }
+    SensorSource& sensor() { return *sensor_; }
     conditions::ConditionsConfig& conditionsConfig() { return cond_; }
     const conditions::ConditionsConfig& conditionsConfig() const override { return cond_; }
     conditions::ConditionBoard& board() { return board_; }
@@ -116,7 +121,7 @@ public:
     bool isStarting() const { return starting_; }
     // Waiting for answers of the sensor server (a cycle in flight, or a start
     // between two answers); false while only the clock can move things on.
-    bool awaitingSensor() const { return cycleBusy_ || (starting_ && sensor_.awaitingAnswer()); }
+    bool awaitingSensor() const { return cycleBusy_ || (starting_ && sensor_->awaitingAnswer()); }
     // While the cycle waits to look at a station file again (the file was
     // caught being rewritten): the milliseconds of that wait, else 0.
     qint64 stationRetryInMs() const;
@@ -146,8 +151,8 @@ public:
     const SensorReadings& readings() const override { return readings_; }
     bool sensorError() const override { return sensorError_; }
     int safeDelayRemaining() const override;
-    bool sensorConnected() const override { return sensor_.isConnected(); }
-    automation::LateBoundObject* sensorObject() override { return sensor_.object(); }
+    bool sensorConnected() const override { return sensor_->isConnected(); }
+    automation::LateBoundObject* sensorObject() override { return sensor_->object(); }
 
     // ---- public methods reached by client programs ----------------------
     void deviceStart() override;
@@ -270,7 +275,7 @@ private:
     MonitorConfig config_;
     outputs::OutputsConfig outputs_;
     outputs::UserDataFile userData_;
-    SensorLink sensor_;
+    std::unique_ptr<SensorSource> sensor_;
     std::unique_ptr<conditions::SoundPlayer> ownPlayer_;
     conditions::ConditionsConfig cond_;
     conditions::ConditionBoard board_;

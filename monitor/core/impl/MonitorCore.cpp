@@ -75,16 +75,6 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, std::unique_ptr<Sen
         state_.stopAlarmVisible = safety_.alarms().stopButtonVisible();
         notify();
     });
-    const char* stationNames[6] = {"Wind", "Gust", "Direction", "DewPoint", "Humidity", "Temperature"};
-    for (int i = 0; i < 6; ++i) state_.stationNames[i] = {QString::fromLatin1(stationNames[i]), colour::Red, true};
-    state_.caption = titleText();
-    state_.controlText.text = QStringLiteral("External program has control");
-    state_.controlText.visible = false;
-    state_.lblSwitch.visible = false;
-    state_.valSwitch.visible = false;
-    const char* names[3] = {"Cloud", "Rain", "Brightness"};
-    for (int i = 0; i < 3; ++i) state_.sensorNames[i] = {QString::fromLatin1(names[i]), colour::Cyan, true};
-    state_.users = QStringLiteral("Attached Users: 0");
     readTimer_ = clock_.createTimer();
     readTimer_->setCallback([this] { readCycle(); });
     stationRetry_ = clock_.createTimer();
@@ -345,32 +335,11 @@ void MonitorCore::saveIfChanged()
 
 // ---- status, code line, messages ------------------------------------------
 
-void MonitorCore::showStatus(const QString& text, int c)
-{
-    state_.status.text = text.left(kStatusMax);
-    state_.status.colour = c;
-    notify();
-}
+void MonitorCore::showStatus(const QString& text, int c) { view_.showStatus(text, c); }
 
-void MonitorCore::showCodes(const QString& text, int c)
-{
-    checkCodes_ = text;
-    QString shown = text;
-    for (const QString& code : std::as_const(standingCodes_))
-        if (!shown.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(code))
-            shown = shown.trimmed().isEmpty() ? code : shown.trimmed() + QLatin1Char(' ') + code;
-    state_.codes.text = shown;
-    state_.codes.colour = c;
-    notify();
-}
+void MonitorCore::showCodes(const QString& text, int c) { view_.showCodes(text, c); }
 
-void MonitorCore::setStandingCode(const QString& code, bool on)
-{
-    if (standingCodes_.contains(code) == on) return;
-    if (on) standingCodes_ << code;
-    else standingCodes_.removeAll(code);
-    showCodes(checkCodes_, colour::Red);
-}
+void MonitorCore::setStandingCode(const QString& code, bool on) { view_.setStandingCode(code, on); }
 
 int MonitorCore::showMessage(const QString& text, int flags, const QString& title)
 {
@@ -380,18 +349,7 @@ int MonitorCore::showMessage(const QString& text, int flags, const QString& titl
     return prompter_(text, flags, t);
 }
 
-void MonitorCore::blinkLED(LampPair& pair, int c)
-{
-    if (c == colour::Grey) {
-        pair = {colour::Grey, colour::Grey};
-    } else if (pair.c0 == colour::Grey) {
-        pair.c0 = c;
-        pair.c1 = colour::Grey;
-    } else {
-        pair.c0 = colour::Grey;
-        pair.c1 = c;
-    }
-}
+void MonitorCore::blinkLED(LampPair& pair, int c) { MainPresenter::blinkLED(pair, c); }
 
 void MonitorCore::setMinimized(bool minimized)
 {
@@ -399,40 +357,11 @@ void MonitorCore::setMinimized(bool minimized)
     refreshRunMenus();
 }
 
-void MonitorCore::refreshRunMenus()
-{
-    MenuState& m = state_.menus;
-    m.restoreEnabled = minimized_;
-    m.minimizeEnabled = !minimized_;
-    if (state_.clients > 0) {
-        m.startVisible = false;
-        m.stopVisible = false;
-        m.separatorsVisible = false;
-        m.updateEnabled = false;
-        m.exitEnabled = false;
-    } else {
-        m.startVisible = !state_.running;
-        m.stopVisible = state_.running;
-        m.updateEnabled = !state_.running;
-        m.exitEnabled = true;
-        m.separatorsVisible = true;
-    }
-    m.closeEnabled = state_.clients == 0;
-    notify();
-}
+void MonitorCore::refreshRunMenus() { view_.showRunMenus(minimized_); }
 
-void MonitorCore::enableSetupControls(bool on)
-{
-    state_.setupEnabled = on;
-    state_.startEnabled = on;
-    notify();
-}
+void MonitorCore::enableSetupControls(bool on) { view_.enableSetupControls(on); }
 
-void MonitorCore::enableReadSettings(bool on)
-{
-    state_.readSettingsEnabled = on;
-    notify();
-}
+void MonitorCore::enableReadSettings(bool on) { view_.enableReadSettings(on); }
 
 // ---- Start and Stop -------------------------------------------------------
 
@@ -509,9 +438,8 @@ void MonitorCore::sensorConnected(const ConnectResult& r)
             state_.alarmNpVisible = true;
             state_.timeoutAlarmLabel.text = QStringLiteral("Timeout Alarm");
             config_.swRole = 1;
-            state_.lblSwitch.visible = false;
-            state_.valSwitch.visible = false;
             switchControl_ = false;
+            view_.showSwitchLabels(false);
         }
         notify();
         startReading();
@@ -914,10 +842,8 @@ void MonitorCore::showConditionLabels()
 
 void MonitorCore::stepShowUnsafe()
 {
-    state_.ledUnsafe = safetyResult_.flag.lampColour;
-    state_.unsafeFlag.text = safetyResult_.flag.caption;
-    state_.unsafeFlag.colour = safetyResult_.flag.lampColour;
     state_.safeDelayMsg.text = safetyResult_.safeDelayMessage;
+    view_.showFlag(safetyResult_.flag);
 }
 
 void MonitorCore::stepReportToSensor(int gen)
@@ -1111,15 +1037,8 @@ void MonitorCore::deviceStop()
 void MonitorCore::hasControl(bool flag, const QString& text)
 {
     hasControl_ = flag;
-    state_.controlText.text = text;
-    state_.controlText.visible = !text.isEmpty();
     safety_.hasControl(flag);
-    if (flag) {
-        state_.alarmFrameVisible = false;
-    } else {
-        state_.alarmFrameVisible = true;
-    }
-    notify();
+    view_.showClientControl(flag, text);
 }
 
 void MonitorCore::setUnsafeByClient(bool unsafe)
@@ -1132,10 +1051,7 @@ void MonitorCore::setUnsafeByClient(bool unsafe)
     safetyResult_.reasons.clear();
     if (unsafe) safetyResult_.reasons.push_back({conditions::UnsafeCause::ClientSetUnsafe});
     safetyResult_.flag = d;
-    state_.ledUnsafe = d.lampColour;
-    state_.unsafeFlag.text = d.caption;
-    state_.unsafeFlag.colour = d.lampColour;
-    notify();
+    view_.showFlag(d);
 }
 
 void MonitorCore::setSwitch(int value)
@@ -1143,26 +1059,7 @@ void MonitorCore::setSwitch(int value)
     if (state_.running && config_.swRole == 1 && sensor_->role() == QLatin1String("MASTER")) sensor_->setSwitch(value);
 }
 
-void MonitorCore::registerUsers(int delta)
-{
-    state_.clients += delta;
-    if (state_.clients < 0) state_.clients = 0;
-    state_.users = QStringLiteral("Attached Users: ") + format::number(state_.clients, QStringLiteral("#0"));
-    if (state_.clients != 0) {
-        if (state_.clients == 1 && delta == 1) {
-            comPeriodStart_ = clock_.msClock();
-            comCalls_ = 0;
-            state_.comCalls.clear();
-            state_.comPeriod.clear();
-            state_.stopVisible = false;
-            state_.comFrameVisible = true;
-        }
-    } else {
-        state_.comFrameVisible = false;
-        state_.stopVisible = true;
-    }
-    refreshRunMenus();
-}
+void MonitorCore::registerUsers(int delta) { view_.showClients(delta, clock_.msClock(), minimized_); }
 
 int MonitorCore::secondsSinceGoodData() const
 {
@@ -1232,40 +1129,19 @@ std::vector<conditions::UnsafeReason> MonitorCore::notSafeReasons() const
     return reasons;
 }
 
-void MonitorCore::showFlagUnsafe()
-{
-    const conditions::UnsafeFlagDisplay d = conditions::unsafeFlagDisplay(true);
-    state_.ledUnsafe = d.lampColour;
-    state_.unsafeFlag.text = d.caption;
-    state_.unsafeFlag.colour = d.lampColour;
-    notify();
-}
+void MonitorCore::showFlagUnsafe() { view_.showFlag(conditions::unsafeFlagDisplay(true)); }
 
 void MonitorCore::checkStaleFlag()
 {
     if (evaluationStale() && state_.unsafeFlag.text != conditions::unsafeFlagDisplay(true).caption) showFlagUnsafe();
 }
 
-void MonitorCore::blinkLEDCOM(int c, bool showPeriod)
-{
-    comCalls_ = comCalls_ >= 9999 ? 0 : comCalls_ + 1;
-    state_.comCalls = QString::number(comCalls_);
-    blinkLED(state_.ledCom, c);
-    if (showPeriod) {
-        const qint64 now = clock_.msClock();
-        state_.comPeriod = QString::number((now - comPeriodStart_) / 1000) + QStringLiteral("s");
-        comPeriodStart_ = now;
-    }
-    notify();
-}
+void MonitorCore::blinkLEDCOM(int c, bool showPeriod) { view_.showClientCall(c, showPeriod, clock_.msClock()); }
 
 void MonitorCore::dispSwitchLabels()
 {
-    const bool on = config_.swRole == 0;
-    state_.lblSwitch.visible = on;
-    state_.valSwitch.visible = on;
-    switchControl_ = on;
-    notify();
+    switchControl_ = config_.swRole == 0;
+    view_.showSwitchLabels(switchControl_);
 }
 
 QString MonitorCore::csGet(int index) const { return cond_.compass.get(index); }

@@ -9,6 +9,7 @@
 #include "ConditionSettings.h"
 #include "GraphOutputs.h"
 #include "Levels.h"
+#include "MainPresenter.h"
 #include "MainState.h"
 #include "MonitorApi.h"
 #include "MonitorConfig.h"
@@ -31,8 +32,6 @@ class SettingsStore;
 // Folder helpers of the main window. A trailing separator is ignored.
 bool dirExists(const QString& path);
 bool makeDirPath(const QString& path);
-
-inline constexpr int kStatusMax = 60;
 
 class MonitorCore : public MonitorApi {
     Q_OBJECT
@@ -271,7 +270,10 @@ private:
     Clock& clock_;
     SettingsStore& store_;
     QString programDir_;
-    MainState state_;
+    // What the window shows, and the rules that turn events into it. The
+    // read cycle still writes its value labels through state_.
+    MainPresenter view_{[this] { notify(); }};
+    MainState& state_ = view_.state();
     MonitorConfig config_;
     outputs::OutputsConfig outputs_;
     outputs::UserDataFile userData_;
@@ -293,12 +295,7 @@ private:
     std::unique_ptr<ClockTimer> saveTimer_;
     std::function<void()> beforeSave_;
     QMap<QString, QString> savedSettings_; // what the store holds, as of the last load or save
-    bool saveFailing() const { return standingCodes_.contains(QStringLiteral("s61")); }
-    // Codes of problems that last beyond one check (settings that can not be
-    // saved, data lines that can not be written): shown after the codes of
-    // the last check until the problem clears.
-    QStringList standingCodes_;
-    QString checkCodes_;
+    bool saveFailing() const { return view_.hasStandingCode(QStringLiteral("s61")); }
     void setStandingCode(const QString& code, bool on);
     bool settingsLoaded_ = false;
     void saveIfChanged();
@@ -321,8 +318,6 @@ private:
     bool hasControl_ = false;
     bool sensorError_ = false;
     SensorReadings readings_;
-    int comCalls_ = 0;
-    qint64 comPeriodStart_ = 0;
     int cycles_ = 0;
     bool master_ = false;
     bool stopping_ = false;

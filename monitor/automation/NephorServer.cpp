@@ -131,7 +131,7 @@ Reply NephorServer::checkInput(const Call& c) const
     return Reply::ok();
 }
 
-void NephorServer::signalActivity(bool showPeriod) { core_.blinkLEDCOM(kActivityColour, showPeriod); }
+void NephorServer::signalActivity(bool showPeriod) { core_.clientCalled(kActivityColour, showPeriod); }
 
 Reply NephorServer::invoke(Call& c)
 {

@@ -125,9 +125,13 @@ public:
     virtual void setUnsafeByClient(bool unsafe) = 0;
     virtual void setSwitch(int value) = 0;
     virtual void registerUsers(int delta) = 0;
-    // The client-activity lamp, and the call counter shown beside it.
-    virtual void blinkLEDCOM(int colour, bool showPeriod) = 0;
-    virtual void dispSwitchLabels() = 0;
+    // A client called: the client-activity lamp blinks in colour and the
+    // call counter beside it counts; with showPeriod the seconds since the
+    // last such call are shown.
+    virtual void clientCalled(int colour, bool showPeriod) = 0;
+    // Who drives the roof switch was set (config().swRole): the switch
+    // control and its labels follow.
+    virtual void followSwitchRole() = 0;
     virtual void setMinimized(bool minimized) = 0;
     virtual void showStatus(const QString& text, int colour) = 0;
     virtual int showMessage(const QString& text, int flags, const QString& title) = 0;

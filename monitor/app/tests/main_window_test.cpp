@@ -164,12 +164,12 @@ TEST(MainWindow, ClientCallCounterWrapsAfter9999)
 {
     Fixture f;
     f.core.registerUsers(+1);
-    for (int i = 0; i < 9999; ++i) f.core.blinkLEDCOM(colour::ClientActivity, false);
+    for (int i = 0; i < 9999; ++i) f.core.clientCalled(colour::ClientActivity, false);
     EXPECT_EQ(f.core.state().comCalls, "9999");
-    f.core.blinkLEDCOM(colour::ClientActivity, false);
+    f.core.clientCalled(colour::ClientActivity, false);
     EXPECT_EQ(f.core.state().comCalls, "0");
     f.clock.advance(12400);
-    f.core.blinkLEDCOM(colour::ClientActivity, true);
+    f.core.clientCalled(colour::ClientActivity, true);
     EXPECT_EQ(f.core.state().comPeriod, "12s");
 }
 

@@ -253,7 +253,7 @@ TEST(SettingsPersistence, ChangesReachTheDiskWithinASecondAtMostOnceASecond)
 
     // A client's compass name too; and a notification that changed nothing
     // (a read cycle's) writes nothing.
-    core.csSet(3, "Nord-Est");
+    core.setCompassPoint(3, "Nord-Est");
     rig.clock.advance(1000);
     EXPECT_EQ(onDisk("Window", "Cadinal03"), "Nord-Est");
     const ino_t third = inode();

@@ -677,7 +677,7 @@ void MainWindow::bindConfig()
             core_.setGraphImage(i, on);
             render();
         });
-    connect(swRole_[0], &QRadioButton::toggled, this, [this] { if (!rendering_) core_.dispSwitchLabels(); });
+    connect(swRole_[0], &QRadioButton::toggled, this, [this] { if (!rendering_) core_.followSwitchRole(); });
     connect(emulatorFlag_, &QCheckBox::clicked, this, [this](bool on) { core_.setEmulator(on); });
 }
 

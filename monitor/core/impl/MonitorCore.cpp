@@ -431,7 +431,7 @@ void MonitorCore::sensorConnected(const ConnectResult& r)
     if (r.ok()) {
         master_ = r.master;
         if (r.master) {
-            dispSwitchLabels();
+            followSwitchRole();
             state_.alarmNpVisible = false;
             state_.timeoutAlarmLabel.text.clear();
         } else {
@@ -1136,17 +1136,17 @@ void MonitorCore::checkStaleFlag()
     if (evaluationStale() && state_.unsafeFlag.text != conditions::unsafeFlagDisplay(true).caption) showFlagUnsafe();
 }
 
-void MonitorCore::blinkLEDCOM(int c, bool showPeriod) { view_.showClientCall(c, showPeriod, clock_.msClock()); }
+void MonitorCore::clientCalled(int c, bool showPeriod) { view_.showClientCall(c, showPeriod, clock_.msClock()); }
 
-void MonitorCore::dispSwitchLabels()
+void MonitorCore::followSwitchRole()
 {
     switchControl_ = config_.swRole == 0;
     view_.showSwitchLabels(switchControl_);
 }
 
-QString MonitorCore::csGet(int index) const { return cond_.compass.get(index); }
+QString MonitorCore::compassPoint(int index) const { return cond_.compass.get(index); }
 
-void MonitorCore::csSet(int index, const QString& text)
+void MonitorCore::setCompassPoint(int index, const QString& text)
 {
     cond_.compass.set(index, text);
     settingsTouched();
@@ -1231,7 +1231,7 @@ void MonitorCore::setCloudAlarmDelay(qint32 seconds)
 void MonitorCore::setSwitchRole(int role)
 {
     config_.swRole = role;
-    dispSwitchLabels();
+    followSwitchRole();
 }
 
 void MonitorCore::setReadPeriodItem(int item)

@@ -164,11 +164,11 @@ public:
     void setSwitch(int value) override;
     void registerUsers(int delta) override;
     int secondsSinceGoodData() const override;
-    void blinkLEDCOM(int colour, bool showPeriod) override;
-    void dispSwitchLabels() override;
+    void clientCalled(int colour, bool showPeriod) override;
+    void followSwitchRole() override;
     bool switchControl() const { return switchControl_; }
-    QString csGet(int index) const;
-    void csSet(int index, const QString& text);
+    QString compassPoint(int index) const;
+    void setCompassPoint(int index, const QString& text);
     void setCloudAlarmDelay(qint32 seconds) override;
     void setSwitchRole(int role) override;
     void setReadPeriodItem(int item) override;

@@ -434,7 +434,7 @@ TEST(ReadCycle, TheSwitchIsDrivenOnlyAsTheRoleAllows)
         EXPECT_EQ(rig.sensor->calls().filter("setSwitch").size(), 0);
 
         rig.core->config().swRole = 1;
-        rig.core->dispSwitchLabels();
+        rig.core->followSwitchRole();
         rig.core->setSwitch(2);
         EXPECT_EQ(rig.sensor->calls().last(), "setSwitch 2");
         // The cycle now leaves the switch alone and shows what the server has.

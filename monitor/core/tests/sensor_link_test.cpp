@@ -220,7 +220,7 @@ TEST(SensorLinkLive, ClientSetSwitchOnlyWhenThisProgramDoesNotDriveIt)
     rig.core->setSwitch(2);
     EXPECT_EQ(rig.sim->switchCount(), before);
     rig.core->config().swRole = 1;
-    rig.core->dispSwitchLabels();
+    rig.core->followSwitchRole();
     rig.core->setSwitch(2);
     EXPECT_EQ(rig.sim->switchCount(), before + 1);
     EXPECT_EQ(rig.sim->lastSwitch(), 2.0);

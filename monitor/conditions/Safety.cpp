@@ -1,6 +1,7 @@
 #include "Safety.h"
 
 #include "Clock.h"
+#include "Colours.h"
 #include "Format.h"
 #include "Levels.h"
 #include "Units.h"
@@ -82,14 +83,14 @@ bool sectorContains(const DirectionSector& s, double direction)
 
 UnsafeFlagDisplay unsafeFlagDisplay(bool reportedUnsafe)
 {
-    if (reportedUnsafe) return {QStringLiteral("Unsafe"), colours::Red};
-    return {QStringLiteral("Safe"), colours::Lime};
+    if (reportedUnsafe) return {QStringLiteral("Unsafe"), colour::Red};
+    return {QStringLiteral("Safe"), colour::Lime};
 }
 
 SwitchCommand switchCommand(bool reportedUnsafe)
 {
-    if (reportedUnsafe) return {2.0, QStringLiteral("Closed"), colours::Red};
-    return {1.0, QStringLiteral("Opened"), colours::DarkGreen};
+    if (reportedUnsafe) return {2.0, QStringLiteral("Closed"), colour::Red};
+    return {1.0, QStringLiteral("Opened"), colour::Green};
 }
 
 // ---- evaluator -------------------------------------------------------------------

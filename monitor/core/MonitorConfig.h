@@ -5,6 +5,7 @@
 // the core binds the declarations into its settings schema, which loads them
 // at start-up and saves them at unload and soon after a change.
 
+#include "Colours.h"
 #include "SettingsSchema.h"
 
 #include <QString>
@@ -75,12 +76,12 @@ struct LaterFeatures {
     double graphFreq = 6;
     std::array<bool, 6> generate{true, true, true, true, true, true}; // in GraphImage order
     // GraphColor<quantity><item>, in GraphImage order; only Dir has item 2.
-    std::array<std::array<int, 3>, 6> graphColours{{{4210752, 12582912, 0},
-                                                    {4210752, 12582912, 0},
-                                                    {4210752, 255, 16777152},
-                                                    {4210752, 12582912, 0},
-                                                    {4210752, 12582912, 0},
-                                                    {4210752, 12582912, 0}}};
+    std::array<std::array<int, 3>, 6> graphColours{{{colour::DarkGrey, colour::Blue, colour::Black},
+                                                    {colour::DarkGrey, colour::Blue, colour::Black},
+                                                    {colour::DarkGrey, colour::Red, colour::LightCyan},
+                                                    {colour::DarkGrey, colour::Blue, colour::Black},
+                                                    {colour::DarkGrey, colour::Blue, colour::Black},
+                                                    {colour::DarkGrey, colour::Blue, colour::Black}}};
     bool imageTypePng = true;
     int imageQuality = 2; // 0 "Top", 1 "Good", 2 "Normal", -1 none selected
 };

@@ -1,15 +1,9 @@
 #include "GraphSettings.h"
 
+#include "Colours.h"
 #include "GraphHistory.h"
 
 namespace skyvane::outputs {
-
-namespace {
-constexpr int kDarkGrey = 4210752;
-constexpr int kBlue = 12582912;
-constexpr int kRed = 255;
-constexpr int kLightCyan = 16777152;
-} // namespace
 
 QString graphSuffix(GraphId g)
 {
@@ -32,8 +26,8 @@ QString imageBaseName(GraphId g)
 
 GraphSettings::GraphSettings()
 {
-    for (GraphId id : kAllGraphs) colours[id] = {kDarkGrey, kBlue, 0};
-    colours[GraphDir] = {kDarkGrey, kRed, kLightCyan};
+    for (GraphId id : kAllGraphs) colours[id] = {colour::DarkGrey, colour::Blue, colour::Black};
+    colours[GraphDir] = {colour::DarkGrey, colour::Red, colour::LightCyan};
 }
 
 } // namespace skyvane::outputs

@@ -741,7 +741,7 @@ void MainWindow::render()
         // Condition labels: yellow or orange writing on black.
         const LabelState& cond = s.cond[q];
         lCond_[q]->setText(cond.text);
-        setStyleOnce(lCond_[q], QStringLiteral("background-color: black; color: %1;").arg(cssColour(cond.colour < 0 ? 0xFFFF : cond.colour)));
+        setStyleOnce(lCond_[q], QStringLiteral("background-color: black; color: %1;").arg(cssColour(cond.colour < 0 ? colour::Yellow : cond.colour)));
     }
     for (int i = 0; i < 6; ++i) apply(stationName_[i], s.stationNames[i], true);
     apply(lValWind_, s.valWind);

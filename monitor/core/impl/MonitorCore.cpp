@@ -699,7 +699,7 @@ void MonitorCore::readStationThenSensor(int gen)
 void MonitorCore::finishCycle()
 {
     stepOutputs();
-    const int lamp = station_.readLampColour == station::colour::lampGreen && !sensorError_ ? colour::Lime : colour::Yellow;
+    const int lamp = station_.readLampColour == colour::Lime && !sensorError_ ? colour::Lime : colour::Yellow;
     blinkLED(state_.ledRead, lamp);
     cycleBusy_ = false;
     lastCycleMs_ = clock_.msClock() - cycleStarted_;

@@ -4,6 +4,7 @@
 // values of the colour table (Colours.h); -1 means "the control's own colour".
 
 #include "Colours.h"
+#include "StationValues.h"
 
 #include <QString>
 #include <array>
@@ -33,7 +34,8 @@ struct MenuState {
     bool closeEnabled = true;   // the window's own close command
 };
 
-inline constexpr int kStationLabels = 13;
+// One name and one value label per field of the station file.
+inline constexpr int kStationLabels = station::FieldCount;
 
 struct MainState {
     QString caption;

@@ -344,9 +344,9 @@ QWidget* MainWindow::buildStationTab()
 {
     auto* w = new QWidget;
     auto* g = new QGridLayout(w);
-    const char* captions[13] = {"Date", "Time", "OutTemp", "WindSpeed", "Gust", "WindDirection", "RainDaily",
+    const char* captions[kStationLabels] = {"Date", "Time", "OutTemp", "WindSpeed", "Gust", "WindDirection", "RainDaily",
                                 "OutHumidity", "DewPoint", "Barometer", "Units", "Units", "Units"};
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < kStationLabels; ++i) {
         wsDesc_[i] = named(QStringLiteral("LblWSDesc_%1").arg(i), QString::fromLatin1(captions[i]));
         wsValue_[i] = valueBox(QStringLiteral("LblWSValue_%1").arg(i));
         const int col = i < 7 ? 0 : 2;
@@ -774,7 +774,7 @@ void MainWindow::render()
     ledRead_->setColours(s.ledRead.c0, s.ledRead.c1);
     ledUpload_->setColours(s.ledUpload.c0, s.ledUpload.c1);
     ledUnsafe_->setColours(s.ledUnsafe);
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < kStationLabels; ++i) {
         if (!s.wsDesc[i].isEmpty()) wsDesc_[i]->setText(s.wsDesc[i]);
         wsValue_[i]->setText(s.wsValue[i]);
     }

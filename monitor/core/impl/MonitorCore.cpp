@@ -763,7 +763,7 @@ QString MonitorCore::stepUnits()
     // The station file's unit texts choose the displayed units; thresholds
     // follow. The sensor server is told the temperature letter.
     const conditions::StationUnitResult u = conditions::followStationUnits(
-        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], &graphs_.history());
+        cond_.units, cond_.levels, state_.wsValue[station::FieldTempUnit], state_.wsValue[station::FieldSpeedUnit], &graphs_.history());
     return u.temperatureLetter;
 }
 

@@ -326,7 +326,7 @@ void MonitorCore::configFromUploads()
     l.uploadDir = u.uploadDir;
     config_.refreshUpload = u.refreshUpload;
     l.uploadList.clear();
-    for (const outputs::FileItem& it : uploads_->list().items()) l.uploadList.push_back({it.fName, it.fPath, it.fUploadOnce});
+    for (const outputs::FileItem& it : uploads_->list().items()) l.uploadList.push_back({it.fileName, it.folder, it.uploadOnce});
     outputs_.dispFileNameOnly = !uploads_->list().DisplayFullName();
 }
 

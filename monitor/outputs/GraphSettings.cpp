@@ -1,14 +1,12 @@
 #include "GraphSettings.h"
 
-#include "Colours.h"
 #include "GraphHistory.h"
 
 namespace skyvane::outputs {
 
 QString graphSuffix(GraphId g)
 {
-    static const char* const names[GraphCount] = {"Wind", "Gust", "Dir", "Dew", "Hum", "Temp"};
-    return QString::fromLatin1(names[g]);
+    return QString::fromLatin1(kGraphFacts[g].suffix);
 }
 
 int graphRow(GraphId g)
@@ -26,8 +24,7 @@ QString imageBaseName(GraphId g)
 
 GraphSettings::GraphSettings()
 {
-    for (GraphId id : kAllGraphs) colours[id] = {colour::DarkGrey, colour::Blue, colour::Black};
-    colours[GraphDir] = {colour::DarkGrey, colour::Red, colour::LightCyan};
+    for (GraphId id : kAllGraphs) colours[id] = kGraphFacts[id].colours;
 }
 
 } // namespace skyvane::outputs

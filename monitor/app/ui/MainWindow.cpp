@@ -478,11 +478,10 @@ QWidget* MainWindow::buildFilesTab()
               QStringLiteral("Select a folder to store the Graphs image files."), &MonitorConfig::graphImagePath);
 
     auto* images = new QHBoxLayout;
-    const char* boxes[6] = {"GraphImageWind", "GraphImageGust", "GraphImageDir", "GraphImageHum", "GraphImageDew", "GraphImageTemp"};
-    const char* captions[6] = {"Wind", "Gust", "Direction", "Humidity", "Dew", "Temperature"};
-    for (int i = 0; i < 6; ++i) {
-        graphImage_[i] = new QCheckBox(QString::fromLatin1(captions[i]));
-        graphImage_[i]->setObjectName(QString::fromLatin1(boxes[i]));
+    for (int i = 0; i < GraphImageCount; ++i) {
+        const outputs::GraphFacts& graph = outputs::kGraphFacts[outputs::kGraphOfImage[std::size_t(i)]];
+        graphImage_[i] = new QCheckBox(QString::fromLatin1(graph.caption));
+        graphImage_[i]->setObjectName(QStringLiteral("GraphImage") + QLatin1String(graph.suffix));
         images->addWidget(graphImage_[i]);
     }
     images->addStretch();

@@ -186,7 +186,7 @@ namespace {
 // Hum), so the two meet by the graph's key suffix.
 int configIndex(outputs::GraphId g)
 {
-    static const char* const order[GraphImageCount] = {"Wind", "Gust", "Dir", "Hum", "Dew", "Temp"};
+    static const auto& order = outputs::kImageSuffixes;
     for (int i = 0; i < GraphImageCount; ++i)
         if (outputs::graphSuffix(g) == QLatin1String(order[i])) return i;
     return 0;
@@ -964,7 +964,7 @@ void MonitorCore::sampleGraphs()
     ctx.levels = &cond_.levels;
     ctx.readIntervalSeconds = int(config_.readIntervalMs() / 1000);
     ctx.imageFolder = config_.graphImagePath;
-    const GraphImage boxes[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
+    const auto& boxes = outputs::kImageOfGraph;
     for (GraphId g : kAllGraphs) ctx.imageBoxes[g] = config_.graphImage[boxes[g]];
     graphs_.cycle(s, ctx);
 }

@@ -15,7 +15,7 @@ import sys
 
 # Lowest first. A folder not listed here is not checked.
 LAYERS = [
-    ["platform/clock", "platform/format", "platform/process"],
+    ["platform/colour", "platform/clock", "platform/format", "platform/process"],
     ["platform/automation", "monitor/settings", "monitor/controls"],
     ["monitor/sensor", "monitor/station", "monitor/conditions", "sensorserve"],
     ["monitor/outputs"],

@@ -1,5 +1,7 @@
 #include "SensorSettings.h"
 
+#include "Colours.h"
+
 #include <algorithm>
 
 namespace skyvane::sensorserve {
@@ -25,16 +27,15 @@ QHash<QString, QVariant> defaultSensorSettings()
     s.insert(QStringLiteral("ThreshBrightnessLigth"), 20000.0);
     s.insert(QStringLiteral("ThreshBrightnessVLigth"), 100000.0);
     s.insert(QStringLiteral("BrightnessUnknowConditionValue"), 0);
-    // Colours (blue x 65536 + green x 256 + red).
-    s.insert(QStringLiteral("ColorClear"), 0x00FF00);
-    s.insert(QStringLiteral("ColorCloudy"), 0x00FFFF);
-    s.insert(QStringLiteral("ColorVCloudy"), 0x0000FF);
-    s.insert(QStringLiteral("ColorDry"), 0x00FF00);
-    s.insert(QStringLiteral("ColorWet"), 0x00FFFF);
-    s.insert(QStringLiteral("ColorRain"), 0x0000FF);
-    s.insert(QStringLiteral("ColorDark"), 0x00FF00);
-    s.insert(QStringLiteral("ColorLight"), 0x00FFFF);
-    s.insert(QStringLiteral("ColorVLight"), 0x0000FF);
+    s.insert(QStringLiteral("ColorClear"), colour::Lime);
+    s.insert(QStringLiteral("ColorCloudy"), colour::Yellow);
+    s.insert(QStringLiteral("ColorVCloudy"), colour::Red);
+    s.insert(QStringLiteral("ColorDry"), colour::Lime);
+    s.insert(QStringLiteral("ColorWet"), colour::Yellow);
+    s.insert(QStringLiteral("ColorRain"), colour::Red);
+    s.insert(QStringLiteral("ColorDark"), colour::Lime);
+    s.insert(QStringLiteral("ColorLight"), colour::Yellow);
+    s.insert(QStringLiteral("ColorVLight"), colour::Red);
     s.insert(QStringLiteral("DescriptionClear"), QStringLiteral("Clear"));
     s.insert(QStringLiteral("DescriptionCloudy"), QStringLiteral("Cloudy"));
     s.insert(QStringLiteral("DescriptionVCloudy"), QStringLiteral("Overcast"));

@@ -33,8 +33,6 @@ inline constexpr const char* kFormInterface = "XOB_Skyvane.MForm";
 // Object safety, answered on every instance.
 inline constexpr const char* kObjectSafetyInterface = "XOB_Skyvane.IObjectSafety";
 inline constexpr int kSlotCount = 342;
-// The activity colour passed to BlinkLEDCOM.
-inline constexpr int kActivityColour = 0x80FFFF;
 
 enum class Activity {
     Signal,           // BlinkLEDCOM(0x80FFFF, false) before anything else

@@ -1,5 +1,6 @@
 #include "NephorServer.h"
 
+#include "Colours.h"
 #include "ConditionSettings.h"
 #include "Levels.h"
 #include "MonitorApi.h"
@@ -131,7 +132,7 @@ Reply NephorServer::checkInput(const Call& c) const
     return Reply::ok();
 }
 
-void NephorServer::signalActivity(bool showPeriod) { core_.clientCalled(kActivityColour, showPeriod); }
+void NephorServer::signalActivity(bool showPeriod) { core_.clientCalled(colour::ClientActivity, showPeriod); }
 
 Reply NephorServer::invoke(Call& c)
 {

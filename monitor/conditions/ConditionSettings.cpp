@@ -1,5 +1,6 @@
 #include "ConditionSettings.h"
 
+#include "Colours.h"
 #include "SettingsStore.h"
 
 namespace skyvane::conditions {
@@ -81,7 +82,7 @@ struct LevelItems {
     PerLevel<const char*> description;
     PerLevel<int> colour;
 };
-using namespace colours;
+using namespace colour;
 const LevelItems kLevelItems[] = {
     {Quantity::Wind, {"WindCalm", "WindWindy", "WindVWindy"}, {"10", "20", "99"}, {"Calm", "Windy", "Very Windy"},
      {LightGreen, LightYellow, LightOrange}},

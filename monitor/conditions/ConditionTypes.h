@@ -66,26 +66,6 @@ private:
     std::array<T, kQuantityCount> items_{};
 };
 
-// Colours are 24-bit values in the order the monitor has always stored them:
-// blue * 65536 + green * 256 + red.
-namespace colours {
-constexpr int rgb(int r, int g, int b) { return (b << 16) | (g << 8) | r; }
-constexpr int red(int c) { return c & 0xFF; }
-constexpr int green(int c) { return (c >> 8) & 0xFF; }
-constexpr int blue(int c) { return (c >> 16) & 0xFF; }
-
-inline constexpr int LightGreen = 12648384;  // C0FFC0
-inline constexpr int LightYellow = 12648447; // C0FFFF
-inline constexpr int LightOrange = 12640511; // C0E0FF
-// Foreground of a condition label.
-inline constexpr int LabelUnsafe = 33023; // orange
-inline constexpr int LabelNormal = 65535; // yellow
-// Flag lamp and switch label.
-inline constexpr int Red = 255;
-inline constexpr int Lime = 65280;
-inline constexpr int DarkGreen = 32768;
-} // namespace colours
-
 // The enumerations of the automation type library, with their exact names.
 enum CloudCond : qint32 { CloudUnknown = 0, CloudClear = 1, CloudCloudy = 2, CloudVeryCloudy = 3 };
 enum RainCond : qint32 { RainUnknown = 0, RainDry = 1, RainWet = 2, RainRain = 3 };

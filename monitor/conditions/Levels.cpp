@@ -1,5 +1,6 @@
 #include "Levels.h"
 
+#include "Colours.h"
 #include "Format.h"
 
 #include <cmath>
@@ -74,10 +75,10 @@ const PerLevel<QString>& SensorLevelNames::of(Quantity q) const
 
 int conditionLabelColour(Quantity q, Level level, bool countsUnsafe)
 {
-    if (countsUnsafe) return colours::LabelUnsafe;
+    if (countsUnsafe) return colour::Orange;
     // An unknown wind is shown as a warning even when nothing is marked.
-    if (hasDirectionSector(q) && level == Level::Unknown) return colours::LabelUnsafe;
-    return colours::LabelNormal;
+    if (hasDirectionSector(q) && level == Level::Unknown) return colour::Orange;
+    return colour::Yellow;
 }
 
 std::optional<double> captionNumber(const QString& caption)

@@ -1,6 +1,7 @@
 #include "Safety.h"
 
 #include "Clock.h"
+#include "Colours.h"
 #include "Format.h"
 #include "Levels.h"
 #include "Units.h"
@@ -82,14 +83,14 @@ bool sectorContains(const DirectionSector& s, double direction)
 
 UnsafeFlagDisplay unsafeFlagDisplay(bool reportedUnsafe)
 {
-    if (reportedUnsafe) return {QStringLiteral("Unsafe"), colours::Red};
-    return {QStringLiteral("Safe"), colours::Lime};
+    if (reportedUnsafe) return {QStringLiteral("Unsafe"), colour::Red};
+    return {QStringLiteral("Safe"), colour::Lime};
 }
 
 SwitchCommand switchCommand(bool reportedUnsafe)
 {
-    if (reportedUnsafe) return {2.0, QStringLiteral("Closed"), colours::Red};
-    return {1.0, QStringLiteral("Opened"), colours::DarkGreen};
+    if (reportedUnsafe) return {2.0, QStringLiteral("Closed"), colour::Red};
+    return {1.0, QStringLiteral("Opened"), colour::Green};
 }
 
 // ---- evaluator -------------------------------------------------------------------
@@ -98,7 +99,7 @@ SafetyEvaluator::SafetyEvaluator(Clock& clock) : clock_(clock), lastChange_(cloc
 
 void SafetyEvaluator::start()
 {
-    state_ = 0;
+    state_ = LastRaw::NoneSinceStart;
     lastChange_ = clock_.msClock();
     message_.clear();
     remaining_ = 0;
@@ -146,14 +147,15 @@ bool SafetyEvaluator::sectorHolds(Quantity kind, const QString& sectorText, std:
 void SafetyEvaluator::applySafeDelay(bool raw, double delay)
 {
     const qint64 now = clock_.msClock();
-    if (state_ == 0) {
+    const LastRaw found = raw ? LastRaw::Unsafe : LastRaw::Safe;
+    if (state_ == LastRaw::NoneSinceStart) {
         // First evaluation since Start: reported as it is, without delay.
         lastChange_ = now - qint64(std::llround(delay * 1000.0));
         reported_ = raw;
-        state_ = raw ? 1 : 2;
+        state_ = found;
         return;
     }
-    if ((state_ == 1 && !raw) || (state_ == 2 && raw)) lastChange_ = now;
+    if (state_ != found) lastChange_ = now; // the delay runs from the last change
 
     if (delay <= 0 || raw) {
         remaining_ = 0;
@@ -171,7 +173,7 @@ void SafetyEvaluator::applySafeDelay(bool raw, double delay)
             reported_ = false;
         }
     }
-    state_ = raw ? 1 : 2;
+    state_ = found;
 }
 
 SafetyResult SafetyEvaluator::evaluate(const SafetyInputs& in, const SafetyConfig& config, bool hasControl)

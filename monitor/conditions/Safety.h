@@ -225,8 +225,9 @@ public:
     void setReportedUnsafe(bool unsafe) { reported_ = unsafe; }
     int safeDelayRemaining() const { return remaining_; }
     const QString& safeDelayMessage() const { return message_; }
-    // 0 not evaluated since Start, 1 last raw result unsafe, 2 safe.
-    int safetyState() const { return state_; }
+    // What the last evaluation found before the safe delay, if any since Start.
+    enum class LastRaw { NoneSinceStart, Unsafe, Safe };
+    LastRaw safetyState() const { return state_; }
 
     // The gates by themselves (CloudLevelCounts, SectorHolds); evaluate() calls
     // them once per cycle. Both keep time state.
@@ -241,7 +242,7 @@ private:
 
     Clock& clock_;
     bool reported_ = true;
-    int state_ = 0;
+    LastRaw state_ = LastRaw::NoneSinceStart;
     qint64 lastChange_ = 0;
     int remaining_ = 0;
     QString message_;

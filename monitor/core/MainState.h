@@ -1,29 +1,15 @@
 #pragma once
 // What the main window shows, as plain data. The monitor's logic writes it;
-// the window draws it and sends the user's actions back. Colours are 24-bit
-// values in the blue-green-red order the monitor has always stored
-// (blue * 65536 + green * 256 + red); -1 means "the control's own colour".
+// the window draws it and sends the user's actions back. Colours are stored
+// values of the colour table (Colours.h); -1 means "the control's own colour".
+
+#include "Colours.h"
+#include "StationValues.h"
 
 #include <QString>
 #include <array>
 
 namespace skyvane {
-
-namespace colour {
-inline constexpr int Default = -1;
-inline constexpr int Navy = 0x800000;
-inline constexpr int Green = 0x8000;
-inline constexpr int Red = 0xFF;
-inline constexpr int Grey = 0xC0C0C0;
-inline constexpr int Yellow = 0xFFFF;
-inline constexpr int Lime = 0xFF00;
-inline constexpr int Cyan = 0xFFFF00;
-inline constexpr int ClientActivity = 0x80FFFF;
-// Red, green and blue parts of a stored colour.
-inline int red(int c) { return c & 0xFF; }
-inline int green(int c) { return (c >> 8) & 0xFF; }
-inline int blue(int c) { return (c >> 16) & 0xFF; }
-} // namespace colour
 
 struct LabelState {
     QString text;
@@ -48,7 +34,8 @@ struct MenuState {
     bool closeEnabled = true;   // the window's own close command
 };
 
-inline constexpr int kStationLabels = 13;
+// One name and one value label per field of the station file.
+inline constexpr int kStationLabels = station::FieldCount;
 
 struct MainState {
     QString caption;

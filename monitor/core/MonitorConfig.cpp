@@ -60,7 +60,7 @@ const QString kSetup = QStringLiteral("Setup");
 const QString kLimit = QStringLiteral("Limit");
 const QString kGraphs = QStringLiteral("Graphs");
 
-const char* const kGraphNames[GraphImageCount] = {"Wind", "Gust", "Dir", "Hum", "Dew", "Temp"};
+const auto& kGraphNames = outputs::kImageSuffixes;
 
 std::vector<Row> buildRows()
 {

@@ -5,6 +5,7 @@
 // the core binds the declarations into its settings schema, which loads them
 // at start-up and saves them at unload and soon after a change.
 
+#include "GraphSettings.h"
 #include "SettingsSchema.h"
 
 #include <QString>
@@ -27,7 +28,9 @@ inline const std::array<QString, 4> kRefreshReadItems{QStringLiteral("5  secs"),
 inline const std::array<QString, 4> kRefreshUploadItems{QStringLiteral(" 5 sec"), QStringLiteral("10 sec"),
                                                         QStringLiteral("30 sec"), QStringLiteral("60 sec")};
 
-enum GraphImage { ImageWind, ImageGust, ImageDir, ImageHum, ImageDew, ImageTemp, GraphImageCount };
+// The settings keep the graphs in the graphs' own stored order (outputs).
+using outputs::GraphImage;
+using enum outputs::GraphImage;
 
 // Where the window and its panels were, in the units the store has always
 // used (twips for the position).
@@ -75,12 +78,11 @@ struct LaterFeatures {
     double graphFreq = 6;
     std::array<bool, 6> generate{true, true, true, true, true, true}; // in GraphImage order
     // GraphColor<quantity><item>, in GraphImage order; only Dir has item 2.
-    std::array<std::array<int, 3>, 6> graphColours{{{4210752, 12582912, 0},
-                                                    {4210752, 12582912, 0},
-                                                    {4210752, 255, 16777152},
-                                                    {4210752, 12582912, 0},
-                                                    {4210752, 12582912, 0},
-                                                    {4210752, 12582912, 0}}};
+    std::array<std::array<int, 3>, 6> graphColours = [] {
+        std::array<std::array<int, 3>, 6> c{};
+        for (int i = 0; i < GraphImageCount; ++i) c[std::size_t(i)] = outputs::kGraphFacts[outputs::kGraphOfImage[std::size_t(i)]].colours;
+        return c;
+    }();
     bool imageTypePng = true;
     int imageQuality = 2; // 0 "Top", 1 "Good", 2 "Normal", -1 none selected
 };

@@ -4,17 +4,9 @@
 
 namespace skyvane::outputs {
 
-namespace {
-constexpr int kDarkGrey = 4210752;
-constexpr int kBlue = 12582912;
-constexpr int kRed = 255;
-constexpr int kLightCyan = 16777152;
-} // namespace
-
 QString graphSuffix(GraphId g)
 {
-    static const char* const names[GraphCount] = {"Wind", "Gust", "Dir", "Dew", "Hum", "Temp"};
-    return QString::fromLatin1(names[g]);
+    return QString::fromLatin1(kGraphFacts[g].suffix);
 }
 
 int graphRow(GraphId g)
@@ -32,8 +24,7 @@ QString imageBaseName(GraphId g)
 
 GraphSettings::GraphSettings()
 {
-    for (GraphId id : kAllGraphs) colours[id] = {kDarkGrey, kBlue, 0};
-    colours[GraphDir] = {kDarkGrey, kRed, kLightCyan};
+    for (GraphId id : kAllGraphs) colours[id] = kGraphFacts[id].colours;
 }
 
 } // namespace skyvane::outputs

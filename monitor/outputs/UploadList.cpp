@@ -38,10 +38,10 @@ QString checkedServerPath(const QString& text)
 void XOBFileList::Add(const QString& name, const QString& path, const QDateTime& stamp, bool uploadOnce)
 {
     FileItem it;
-    it.fName = name;
-    it.fPath = path;
-    it.fDateTimeStamp = stamp;
-    it.fUploadOnce = uploadOnce;
+    it.fileName = name;
+    it.folder = path;
+    it.handedOverStamp = stamp;
+    it.uploadOnce = uploadOnce;
     it.key = ++counter_;
     items_.push_back(it);
 }
@@ -61,44 +61,44 @@ void XOBFileList::Clear()
     listIndex_ = -1;
 }
 
-QString XOBFileList::ItemName(int index) const { return valid(index) ? items_[index - 1].fName : QString(); }
+QString XOBFileList::ItemName(int index) const { return valid(index) ? items_[index - 1].fileName : QString(); }
 void XOBFileList::setItemName(int index, const QString& name)
 {
-    if (valid(index)) items_[index - 1].fName = name;
+    if (valid(index)) items_[index - 1].fileName = name;
 }
-QString XOBFileList::ItemPath(int index) const { return valid(index) ? items_[index - 1].fPath : QString(); }
+QString XOBFileList::ItemPath(int index) const { return valid(index) ? items_[index - 1].folder : QString(); }
 void XOBFileList::setItemPath(int index, const QString& path)
 {
-    if (valid(index)) items_[index - 1].fPath = path;
+    if (valid(index)) items_[index - 1].folder = path;
 }
 QDateTime XOBFileList::ItemDateTimeStamp(int index) const
 {
-    return valid(index) ? items_[index - 1].fDateTimeStamp : QDateTime();
+    return valid(index) ? items_[index - 1].handedOverStamp : QDateTime();
 }
 void XOBFileList::setItemDateTimeStamp(int index, const QDateTime& stamp)
 {
-    if (valid(index)) items_[index - 1].fDateTimeStamp = stamp;
+    if (valid(index)) items_[index - 1].handedOverStamp = stamp;
 }
-bool XOBFileList::ItemUploadOnce(int index) const { return valid(index) && items_[index - 1].fUploadOnce; }
+bool XOBFileList::ItemUploadOnce(int index) const { return valid(index) && items_[index - 1].uploadOnce; }
 void XOBFileList::setItemUploadOnce(int index, bool once)
 {
-    if (valid(index)) items_[index - 1].fUploadOnce = once;
+    if (valid(index)) items_[index - 1].uploadOnce = once;
 }
 
 QString XOBFileList::ItemPathName(int index) const
 {
     if (!valid(index)) return QString();
     const FileItem& it = items_[index - 1];
-    if (it.fPath.endsWith(QLatin1Char('/')) || it.fPath.endsWith(QLatin1Char('\\'))) return it.fPath + it.fName;
-    return it.fPath + QLatin1Char('/') + it.fName;
+    if (it.folder.endsWith(QLatin1Char('/')) || it.folder.endsWith(QLatin1Char('\\'))) return it.folder + it.fileName;
+    return it.folder + QLatin1Char('/') + it.fileName;
 }
 
 void XOBFileList::setItemPathName(int index, const QString& pathName)
 {
     if (!valid(index)) return;
     const auto [path, name] = splitPathName(pathName);
-    items_[index - 1].fName = name;
-    if (lastSeparator(pathName) >= 0) items_[index - 1].fPath = path;
+    items_[index - 1].fileName = name;
+    if (lastSeparator(pathName) >= 0) items_[index - 1].folder = path;
 }
 
 void XOBFileList::setListIndex(int row) { listIndex_ = (row >= 0 && row < items_.size()) ? row : -1; }
@@ -109,7 +109,7 @@ QString XOBFileList::row(int index) const
 {
     if (!valid(index)) return QString();
     const FileItem& it = items_[index - 1];
-    return rowPrefix(it.fUploadOnce) + (displayFullName_ ? ItemPathName(index) : it.fName);
+    return rowPrefix(it.uploadOnce) + (displayFullName_ ? ItemPathName(index) : it.fileName);
 }
 
 QStringList XOBFileList::rows() const

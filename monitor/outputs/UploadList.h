@@ -15,11 +15,11 @@
 namespace skyvane::outputs {
 
 struct FileItem {
-    QString fName;            // file name without folder
-    QString fPath;            // folder, normally without trailing separator
-    QDateTime fDateTimeStamp; // modification time when last handed over; invalid for a new entry
-    bool fUploadOnce = false;
-    int key = 0;              // the running counter it was added under
+    QString fileName;          // without folder
+    QString folder;            // normally without trailing separator
+    QDateTime handedOverStamp; // modification time when last handed over; invalid for a new entry
+    bool uploadOnce = false;
+    int key = 0;               // the running counter it was added under
 };
 
 class XOBFileList {

@@ -1,5 +1,6 @@
 #include "Uploads.h"
 
+#include "Colours.h"
 #include "SettingsStore.h"
 
 #include <QCoreApplication>
@@ -12,8 +13,6 @@
 namespace skyvane::outputs {
 
 namespace {
-constexpr int kLampGrey = 12632256;
-constexpr int kLampGreen = 65280;
 const QString kSetup = QStringLiteral("Setup");
 
 // The modification time, or an invalid time when it can not be read.
@@ -82,7 +81,7 @@ std::vector<UploadKey> uploadKeys()
 }
 
 Uploads::Uploads(Clock& clock, SettingsStore& store, QObject* parent)
-    : QObject(parent), clock_(clock), store_(store), lamp_(kLampGrey)
+    : QObject(parent), clock_(clock), store_(store), lamp_(colour::Grey)
 {
     timer_ = clock_.createTimer();
     timer_->setCallback([this] { tick(); });
@@ -131,14 +130,14 @@ void Uploads::stop()
     armed_ = false;
     locked_ = false;
     force_ = false;
-    lamp_ = kLampGrey;
+    lamp_ = colour::Grey;
     if (uploaderRunning()) ::kill(pid_t(process_->processId()), SIGUSR1);
     emit changed();
 }
 
 void Uploads::tick()
 {
-    lamp_ = lamp_ == kLampGrey ? kLampGreen : kLampGrey;
+    lamp_ = lamp_ == colour::Grey ? colour::Lime : colour::Grey;
     emit changed();
     if (ready() && armed_) startUploader();
 }

@@ -437,9 +437,9 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
         r.valid = true;
         r.fileAbsent = false;
         r.tooOld = false;
-        r.statusColour = colour::navy;
+        r.statusColour = colour::Navy;
         r.alarmMessage.clear();
-        r.readLampColour = colour::lampGreen;
+        r.readLampColour = colour::Lime;
         r.codes.clear();
         if (alarmIs10) r.alarm = StationAlarmAction::Stop;
         break;
@@ -447,9 +447,9 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
         r.valid = false;
         r.fileAbsent = false;
         r.tooOld = true;
-        r.statusColour = colour::red;
+        r.statusColour = colour::Red;
         r.alarmMessage = QStringLiteral("WS data too old");
-        r.readLampColour = colour::yellow;
+        r.readLampColour = colour::Yellow;
         r.codes = QStringLiteral("a41");
         if (mayStart) {
             r.alarm = StationAlarmAction::Start;
@@ -462,9 +462,9 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
         r.valid = false;
         r.fileAbsent = true;
         r.tooOld = true;
-        r.statusColour = colour::red;
+        r.statusColour = colour::Red;
         r.alarmMessage = o == StationOutcome::Absent ? QStringLiteral("WS data file absent") : QStringLiteral("WS data file unreadable");
-        r.readLampColour = colour::yellow;
+        r.readLampColour = colour::Yellow;
         r.codes = QStringLiteral("a42");
         if (mayStart) {
             r.alarm = StationAlarmAction::Start;
@@ -476,8 +476,8 @@ void StationReader::applyOutcome(StationCycleResult& r, const StationSettings& s
         // The flags and the alarm wait for the time-out: the file is there
         // and changing, and its data turn too old by their age.
         r.valid = false;
-        r.statusColour = colour::red;
-        r.readLampColour = colour::yellow;
+        r.statusColour = colour::Red;
+        r.readLampColour = colour::Yellow;
         break;
     }
     publish(r, s);
@@ -489,8 +489,8 @@ void StationReader::invalidate(StationCycleResult& r)
     for (Reading* x : {&r.values.outTemp, &r.values.windSpeed, &r.values.gust, &r.values.windDirection,
                        &r.values.rain, &r.values.humidity, &r.values.dewPoint, &r.values.barometer})
         *x = Reading::none(Missing::NoData);
-    r.panelNameColour = colour::red;
-    r.panelValueColour = colour::yellow;
+    r.panelNameColour = colour::Red;
+    r.panelValueColour = colour::Yellow;
     r.panel = StationPanel{};
 }
 
@@ -500,7 +500,7 @@ void StationReader::publish(StationCycleResult& r, const StationSettings& s) con
         invalidate(r);
         return;
     }
-    r.panelNameColour = colour::panelName;
+    r.panelNameColour = colour::Cyan;
     const StationValues& v = r.values;
     r.panel.windSpeed = joinUnit(r.texts[FieldWindSpeed], v.units[FieldWindSpeed]);
     r.panel.gust = joinUnit(r.texts[FieldGust], v.units[FieldGust]);

@@ -49,6 +49,7 @@
 #include "StationValues.h"
 
 #include "Clock.h"
+#include "Colours.h"
 #include "Format.h"
 
 #include <QDateTime>
@@ -61,15 +62,6 @@ namespace skyvane::station {
 // Station pages are a few kilobytes; 4 MiB leaves ample room and keeps a
 // wrong path (a video, a disk image) from being read into memory.
 constexpr qint64 kDefaultMaxFileBytes = 4 * 1024 * 1024;
-
-namespace colour {
-constexpr quint32 navy = 0x800000;
-constexpr quint32 green = 0x8000;
-constexpr quint32 red = 0xFF;
-constexpr quint32 lampGreen = 0xFF00;
-constexpr quint32 yellow = 0xFFFF;
-constexpr quint32 panelName = 0xFFFF00;
-} // namespace colour
 
 // What the reader needs from the main window, read afresh every cycle.
 struct StationSettings {
@@ -125,17 +117,17 @@ struct StationCycleResult {
     QDateTime dataTime;         // the station data time
 
     QString status;             // ShowStatus text (may exceed 60 characters: cut on display)
-    quint32 statusColour = colour::navy;
+    quint32 statusColour = colour::Navy;
     QString codes;              // ShowCodes text, shown in red
     QString alarmMessage;       // WSAlarmMsg
-    quint32 readLampColour = colour::yellow;
+    quint32 readLampColour = colour::Yellow;
 
     StationAlarmAction alarm = StationAlarmAction::None;
     QString alarmSound;         // for Start
     bool stopSensorServerAlarm = false; // call the sensor server's XOB_AlarmStop before AlarmStart
 
-    quint32 panelNameColour = colour::red; // "Wind", "Gust", ... names
-    quint32 panelValueColour = colour::yellow; // colour of the blanked values when invalid
+    quint32 panelNameColour = colour::Red; // "Wind", "Gust", ... names
+    quint32 panelValueColour = colour::Yellow; // colour of the blanked values when invalid
     StationPanel panel;         // empty when invalid
 
     // SecondsSinceGoodData: 3 when neither station flag nor the sensor

@@ -225,8 +225,8 @@ void SetupDialog::accept()
     if (ccdapDir->text().trimmed().isEmpty())
         store_.save(app, QStringLiteral("Window"), QStringLiteral("FileNameCCDAP4"), QString());
     if (graphDir->text().trimmed().isEmpty())
-        for (const char* k : {"ImageWind", "ImageGust", "ImageDir", "ImageHum", "ImageDew", "ImageTemp"})
-            store_.save(app, QStringLiteral("Graphs"), QString::fromLatin1(k), QStringLiteral("0"));
+        for (const char* suffix : outputs::kImageSuffixes)
+            store_.save(app, QStringLiteral("Graphs"), QStringLiteral("Image") + QLatin1String(suffix), QStringLiteral("0"));
     store_.sync();
     QDialog::accept();
 }

@@ -344,9 +344,9 @@ QWidget* MainWindow::buildStationTab()
 {
     auto* w = new QWidget;
     auto* g = new QGridLayout(w);
-    const char* captions[13] = {"Date", "Time", "OutTemp", "WindSpeed", "Gust", "WindDirection", "RainDaily",
+    const char* captions[kStationLabels] = {"Date", "Time", "OutTemp", "WindSpeed", "Gust", "WindDirection", "RainDaily",
                                 "OutHumidity", "DewPoint", "Barometer", "Units", "Units", "Units"};
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < kStationLabels; ++i) {
         wsDesc_[i] = named(QStringLiteral("LblWSDesc_%1").arg(i), QString::fromLatin1(captions[i]));
         wsValue_[i] = valueBox(QStringLiteral("LblWSValue_%1").arg(i));
         const int col = i < 7 ? 0 : 2;
@@ -478,11 +478,10 @@ QWidget* MainWindow::buildFilesTab()
               QStringLiteral("Select a folder to store the Graphs image files."), &MonitorConfig::graphImagePath);
 
     auto* images = new QHBoxLayout;
-    const char* boxes[6] = {"GraphImageWind", "GraphImageGust", "GraphImageDir", "GraphImageHum", "GraphImageDew", "GraphImageTemp"};
-    const char* captions[6] = {"Wind", "Gust", "Direction", "Humidity", "Dew", "Temperature"};
-    for (int i = 0; i < 6; ++i) {
-        graphImage_[i] = new QCheckBox(QString::fromLatin1(captions[i]));
-        graphImage_[i]->setObjectName(QString::fromLatin1(boxes[i]));
+    for (int i = 0; i < GraphImageCount; ++i) {
+        const outputs::GraphFacts& graph = outputs::kGraphFacts[outputs::kGraphOfImage[std::size_t(i)]];
+        graphImage_[i] = new QCheckBox(QString::fromLatin1(graph.caption));
+        graphImage_[i]->setObjectName(QStringLiteral("GraphImage") + QLatin1String(graph.suffix));
         images->addWidget(graphImage_[i]);
     }
     images->addStretch();
@@ -741,7 +740,7 @@ void MainWindow::render()
         // Condition labels: yellow or orange writing on black.
         const LabelState& cond = s.cond[q];
         lCond_[q]->setText(cond.text);
-        setStyleOnce(lCond_[q], QStringLiteral("background-color: black; color: %1;").arg(cssColour(cond.colour < 0 ? 0xFFFF : cond.colour)));
+        setStyleOnce(lCond_[q], QStringLiteral("background-color: black; color: %1;").arg(cssColour(cond.colour < 0 ? colour::Yellow : cond.colour)));
     }
     for (int i = 0; i < 6; ++i) apply(stationName_[i], s.stationNames[i], true);
     apply(lValWind_, s.valWind);
@@ -774,7 +773,7 @@ void MainWindow::render()
     ledRead_->setColours(s.ledRead.c0, s.ledRead.c1);
     ledUpload_->setColours(s.ledUpload.c0, s.ledUpload.c1);
     ledUnsafe_->setColours(s.ledUnsafe);
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < kStationLabels; ++i) {
         if (!s.wsDesc[i].isEmpty()) wsDesc_[i]->setText(s.wsDesc[i]);
         wsValue_[i]->setText(s.wsValue[i]);
     }

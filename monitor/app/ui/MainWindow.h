@@ -2,6 +2,8 @@
 // The main window XOBSVMainform: draws the monitor's state and hands the
 // user's actions to MonitorApi. No decision is taken here.
 
+#include "MainState.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <array>
@@ -136,8 +138,8 @@ private:
     QLabel* lValSwitch_ = nullptr;
     QLabel* label5_ = nullptr;
     QTabWidget* ssTab1_ = nullptr;
-    std::array<QLabel*, 13> wsDesc_{};
-    std::array<QLabel*, 13> wsValue_{};
+    std::array<QLabel*, kStationLabels> wsDesc_{};
+    std::array<QLabel*, kStationLabels> wsValue_{};
     // sensor tab
     XOBGetNumber* npTimeout_ = nullptr;
     QRadioButton* swRole_[2] = {};

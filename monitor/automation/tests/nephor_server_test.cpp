@@ -660,7 +660,7 @@ TEST(NephorServer, ActivitySignal)
         EXPECT_EQ(rig.core->state().comCalls.toInt() - before, r.blinks);
     }
     const LampPair lamp = rig.core->state().ledCom;
-    EXPECT_TRUE(lamp.c0 == nephor::kActivityColour || lamp.c1 == nephor::kActivityColour);
+    EXPECT_TRUE(lamp.c0 == colour::ClientActivity || lamp.c1 == colour::ClientActivity);
     // SecondsSinceGoodData also shows the period since the last such call.
     rig.clock.advance(12000);
     c->call("SecondsSinceGoodData");

@@ -123,7 +123,7 @@ TEST_F(Safety, FirstEvaluationAfterStartIsReportedAtOnce)
     const SafetyResult r = cycle(5000);
     EXPECT_FALSE(r.reportedUnsafe);
     EXPECT_EQ(r.safeDelayMessage, QString());
-    EXPECT_EQ(ev.safetyState(), 2);
+    EXPECT_EQ(ev.safetyState(), SafetyEvaluator::LastRaw::Safe);
     // And it stays safe without waiting.
     EXPECT_FALSE(cycle(1000).reportedUnsafe);
 }

@@ -1,4 +1,5 @@
 #include "Clock.h"
+#include "Colours.h"
 #include "FakeSoundPlayer.h"
 #include "XOBCardinalPoints.h"
 #include "XOBColor.h"
@@ -27,20 +28,20 @@ void click(QWidget& dlg, const char* name)
 TEST(XOBColor, OkTakesSwatchAndTrimmedText)
 {
     FakeClock clock;
-    XOBColor dlg({QStringLiteral("Windy"), colours::LightYellow}, nullptr, &clock);
-    EXPECT_EQ(colourPalette()[std::size_t(dlg.selectedSwatch())], colours::LightYellow);
+    XOBColor dlg({QStringLiteral("Windy"), colour::LightYellow}, nullptr, &clock);
+    EXPECT_EQ(colourPalette()[std::size_t(dlg.selectedSwatch())], colour::LightYellow);
     clock.advance(2000); // the frame blinks without disturbing the choice
     dlg.descriptionBox()->setText(QStringLiteral("  Breezy "));
     dlg.selectSwatch(0);
     click(dlg, "ButtOK");
-    EXPECT_EQ(dlg.result(), (LevelStyle{QStringLiteral("Breezy"), colours::LightGreen}));
+    EXPECT_EQ(dlg.result(), (LevelStyle{QStringLiteral("Breezy"), colour::LightGreen}));
     EXPECT_TRUE(dlg.markCaptionFollows());
 }
 
 TEST(XOBColor, DoubleClickAppliesAtOnceAndForeignColourIsKept)
 {
     FakeClock clock;
-    const int foreign = colours::rgb(1, 2, 3); // set by a client, not in the palette
+    const int foreign = colour::rgb(1, 2, 3); // set by a client, not in the palette
     XOBColor dlg({QStringLiteral("Calm"), foreign}, nullptr, &clock);
     EXPECT_EQ(dlg.swatchCount(), int(colourPalette().size()) + 1);
     click(dlg, "ButtOK");
@@ -48,9 +49,9 @@ TEST(XOBColor, DoubleClickAppliesAtOnceAndForeignColourIsKept)
 
     XOBColor again({QStringLiteral("Calm"), foreign}, nullptr, &clock);
     again.applySwatchAtOnce(2);
-    EXPECT_EQ(again.result().colour, colours::LightOrange);
+    EXPECT_EQ(again.result().colour, colour::LightOrange);
     EXPECT_FALSE(again.markCaptionFollows());
-    EXPECT_EQ(again.result(), (LevelStyle{QStringLiteral("Calm"), colours::LightOrange}));
+    EXPECT_EQ(again.result(), (LevelStyle{QStringLiteral("Calm"), colour::LightOrange}));
 }
 
 TEST(XOBCardinalPoints, TypingIsUpperCasedAndOkStores)

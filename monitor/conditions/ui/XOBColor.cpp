@@ -1,6 +1,7 @@
 #include "XOBColor.h"
 
 #include "Clock.h"
+#include "Colours.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -16,9 +17,9 @@ namespace {
 QString cssColour(int bgr)
 {
     return QStringLiteral("#%1%2%3")
-        .arg(colours::red(bgr), 2, 16, QLatin1Char('0'))
-        .arg(colours::green(bgr), 2, 16, QLatin1Char('0'))
-        .arg(colours::blue(bgr), 2, 16, QLatin1Char('0'));
+        .arg(colour::red(bgr), 2, 16, QLatin1Char('0'))
+        .arg(colour::green(bgr), 2, 16, QLatin1Char('0'))
+        .arg(colour::blue(bgr), 2, 16, QLatin1Char('0'));
 }
 
 // A swatch that reports double clicks.
@@ -39,8 +40,8 @@ private:
 
 std::vector<int> colourPalette()
 {
-    using colours::rgb;
-    return {colours::LightGreen, colours::LightYellow, colours::LightOrange, rgb(255, 192, 192), rgb(192, 255, 255),
+    using colour::rgb;
+    return {colour::LightGreen, colour::LightYellow, colour::LightOrange, rgb(255, 192, 192), rgb(192, 255, 255),
             rgb(192, 192, 255),  rgb(255, 192, 255),   rgb(255, 255, 255),   rgb(224, 224, 224), rgb(128, 255, 128),
             rgb(255, 255, 128),  rgb(255, 128, 64),    rgb(255, 128, 128),   rgb(128, 255, 255), rgb(128, 128, 255),
             rgb(0, 192, 0),      rgb(255, 255, 0),     rgb(255, 0, 0),       rgb(0, 255, 255),   rgb(0, 0, 255)};

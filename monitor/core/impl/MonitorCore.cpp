@@ -176,7 +176,7 @@ namespace {
 // Hum), so the two meet by the graph's key suffix.
 int configIndex(outputs::GraphId g)
 {
-    static const char* const order[GraphImageCount] = {"Wind", "Gust", "Dir", "Hum", "Dew", "Temp"};
+    static const auto& order = outputs::kImageSuffixes;
     for (int i = 0; i < GraphImageCount; ++i)
         if (outputs::graphSuffix(g) == QLatin1String(order[i])) return i;
     return 0;
@@ -316,7 +316,7 @@ void MonitorCore::configFromUploads()
     l.uploadDir = u.uploadDir;
     config_.refreshUpload = u.refreshUpload;
     l.uploadList.clear();
-    for (const outputs::FileItem& it : uploads_->list().items()) l.uploadList.push_back({it.fName, it.fPath, it.fUploadOnce});
+    for (const outputs::FileItem& it : uploads_->list().items()) l.uploadList.push_back({it.fileName, it.folder, it.uploadOnce});
     outputs_.dispFileNameOnly = !uploads_->list().DisplayFullName();
 }
 
@@ -627,7 +627,7 @@ void MonitorCore::readStationThenSensor(int gen)
 void MonitorCore::finishCycle()
 {
     stepOutputs();
-    const int lamp = station_.readLampColour == station::colour::lampGreen && !sensorError_ ? colour::Lime : colour::Yellow;
+    const int lamp = station_.readLampColour == colour::Lime && !sensorError_ ? colour::Lime : colour::Yellow;
     blinkLED(state_.ledRead, lamp);
     cycleBusy_ = false;
     lastCycleMs_ = clock_.msClock() - cycleStarted_;
@@ -691,7 +691,7 @@ QString MonitorCore::stepUnits()
     // The station file's unit texts choose the displayed units; thresholds
     // follow. The sensor server is told the temperature letter.
     const conditions::StationUnitResult u = conditions::followStationUnits(
-        cond_.units, cond_.levels, state_.wsValue[10], state_.wsValue[11], &graphs_.history());
+        cond_.units, cond_.levels, state_.wsValue[station::FieldTempUnit], state_.wsValue[station::FieldSpeedUnit], &graphs_.history());
     return u.temperatureLetter;
 }
 
@@ -890,7 +890,7 @@ void MonitorCore::sampleGraphs()
     ctx.levels = &cond_.levels;
     ctx.readIntervalSeconds = int(config_.readIntervalMs() / 1000);
     ctx.imageFolder = config_.graphImagePath;
-    const GraphImage boxes[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
+    const auto& boxes = outputs::kImageOfGraph;
     for (GraphId g : kAllGraphs) ctx.imageBoxes[g] = config_.graphImage[boxes[g]];
     graphs_.cycle(s, ctx);
 }

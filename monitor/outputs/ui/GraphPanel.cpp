@@ -18,18 +18,9 @@
 namespace skyvane::outputs {
 
 namespace {
-// Index of a graph's image box in the window's configuration.
-int configImageIndex(GraphId g)
-{
-    static const int index[GraphCount] = {ImageWind, ImageGust, ImageDir, ImageDew, ImageHum, ImageTemp};
-    return index[g];
-}
+int configImageIndex(GraphId g) { return kImageOfGraph[g]; }
 
-QString graphCaption(GraphId g)
-{
-    static const char* const names[GraphCount] = {"Wind", "Gust", "Direction", "Dew", "Humidity", "Temperature"};
-    return QString::fromLatin1(names[g]);
-}
+QString graphCaption(GraphId g) { return QString::fromLatin1(kGraphFacts[g].caption); }
 
 void paintBox(QLabel* l, int stored)
 {

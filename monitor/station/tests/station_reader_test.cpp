@@ -109,11 +109,11 @@ TEST_F(StationReaderTest, FirstCycleReadsAndPublishes)
     const StationCycleResult r = cycle();
     EXPECT_EQ(r.outcome, StationOutcome::Fresh);
     EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - Refreshed"));
-    EXPECT_EQ(r.statusColour, colour::navy);
+    EXPECT_EQ(r.statusColour, colour::Navy);
     EXPECT_TRUE(r.valid);
     EXPECT_FALSE(r.fileAbsent);
     EXPECT_FALSE(r.tooOld);
-    EXPECT_EQ(r.readLampColour, colour::lampGreen);
+    EXPECT_EQ(r.readLampColour, colour::Lime);
     EXPECT_TRUE(r.codes.isEmpty());
     EXPECT_TRUE(r.alarmMessage.isEmpty());
     EXPECT_EQ(r.alarm, StationAlarmAction::None);
@@ -122,7 +122,7 @@ TEST_F(StationReaderTest, FirstCycleReadsAndPublishes)
     EXPECT_EQ(r.dataTime, kStart);
     EXPECT_DOUBLE_EQ(r.values.windSpeed.value, 8.3);
     EXPECT_TRUE(r.values.windSpeed.ok);
-    EXPECT_EQ(r.panelNameColour, colour::panelName);
+    EXPECT_EQ(r.panelNameColour, colour::Cyan);
     EXPECT_EQ(r.panel.windSpeed, QStringLiteral("8.3 km/h"));
     EXPECT_EQ(r.panel.humidity, QStringLiteral("87 %"));
     EXPECT_EQ(r.panel.direction, QStringLiteral("202.5"));
@@ -152,17 +152,17 @@ TEST_F(StationReaderTest, AgeOfAnUnchangedFile)
     r = cycle();
     EXPECT_EQ(r.outcome, StationOutcome::TooOld);
     EXPECT_EQ(r.status, QStringLiteral("Weather Station Data too old - 181s old"));
-    EXPECT_EQ(r.statusColour, colour::red);
+    EXPECT_EQ(r.statusColour, colour::Red);
     EXPECT_TRUE(r.tooOld);
     EXPECT_FALSE(r.fileAbsent);
     EXPECT_FALSE(r.valid);
     EXPECT_FALSE(r.values.windSpeed.ok);
     EXPECT_TRUE(r.panel.windSpeed.isEmpty());
-    EXPECT_EQ(r.panelNameColour, colour::red);
+    EXPECT_EQ(r.panelNameColour, colour::Red);
     EXPECT_EQ(r.texts[FieldWindSpeed], QStringLiteral("8.3")); // labels keep the last read
     EXPECT_EQ(r.codes, QStringLiteral("a41"));
     EXPECT_EQ(r.alarmMessage, QStringLiteral("WS data too old"));
-    EXPECT_EQ(r.readLampColour, colour::yellow);
+    EXPECT_EQ(r.readLampColour, colour::Yellow);
     EXPECT_EQ(r.alarm, StationAlarmAction::Start);
     EXPECT_EQ(r.alarmSound, settings.alarmWsSound);
     EXPECT_TRUE(r.stopSensorServerAlarm);
@@ -198,7 +198,7 @@ TEST_F(StationReaderTest, MissingFile)
 {
     const StationCycleResult r = cycle();
     EXPECT_EQ(r.status, QStringLiteral("Weather Station Data - file not available"));
-    EXPECT_EQ(r.statusColour, colour::red);
+    EXPECT_EQ(r.statusColour, colour::Red);
     EXPECT_TRUE(r.fileAbsent);
     EXPECT_TRUE(r.tooOld);
     EXPECT_FALSE(r.valid);

@@ -49,21 +49,6 @@ QString safetyText(std::optional<bool> unsafe)
     return *unsafe ? QStringLiteral("Unsafe") : QStringLiteral("Safe");
 }
 
-QString sensorDescriptionMember(Quantity q, Level level)
-{
-    static const PerLevel<const char*> cloud{"DescriptionClear", "DescriptionCloudy", "DescriptionVCloudy"};
-    static const PerLevel<const char*> rain{"DescriptionDry", "DescriptionWet", "DescriptionRain"};
-    static const PerLevel<const char*> day{"DescriptionDark", "DescriptionLight", "DescriptionVLight"};
-    const int i = levelIndex(level);
-    if (i < 0) return {};
-    switch (q) {
-    case Quantity::Cloud: return QLatin1String(cloud[std::size_t(i)]);
-    case Quantity::Rain: return QLatin1String(rain[std::size_t(i)]);
-    case Quantity::Brightness: return QLatin1String(day[std::size_t(i)]);
-    default: return {};
-    }
-}
-
 const PerLevel<QString>& SensorLevelNames::of(Quantity q) const
 {
     switch (q) {

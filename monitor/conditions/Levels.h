@@ -53,10 +53,6 @@ QString switchStatusText(qint64 status);
 // Safety: true "Unsafe", false "Safe", no value empty.
 QString safetyText(std::optional<bool> unsafe);
 
-// Name of the sensor-server member that holds the description of a cloud,
-// rain or brightness level ("DescriptionClear", ...); empty for the other
-// quantities and for Unknown.
-QString sensorDescriptionMember(Quantity q, Level level);
 
 // The three level names of cloud, rain and brightness as the sensor server
 // currently describes them.

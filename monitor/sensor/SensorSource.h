@@ -43,6 +43,13 @@ struct SensorReadings {
     // wet, rain), brightness (dark, light, very light). A name the server did
     // not give is empty.
     std::array<QString, 9> descriptions;
+    // The names of one quantity's three levels, lowest first.
+    enum NamedQuantity { CloudNames = 0, RainNames = 1, BrightnessNames = 2 };
+    std::array<QString, 3> levelNames(NamedQuantity q) const
+    {
+        const std::size_t base = std::size_t(q) * 3;
+        return {descriptions[base], descriptions[base + 1], descriptions[base + 2]};
+    }
     // Data good: complete, device running and no transfer-file error.
     bool good() const { return complete && deviceRunning && !transferError; }
 };

@@ -62,9 +62,6 @@ TEST(LevelDescription, Family)
     EXPECT_EQ(safetyText(true), QStringLiteral("Unsafe"));
     EXPECT_EQ(safetyText(false), QStringLiteral("Safe"));
     EXPECT_EQ(safetyText(std::nullopt), QString());
-    EXPECT_EQ(sensorDescriptionMember(Quantity::Cloud, Level::Three), QStringLiteral("DescriptionVCloudy"));
-    EXPECT_EQ(sensorDescriptionMember(Quantity::Brightness, Level::Two), QStringLiteral("DescriptionLight"));
-    EXPECT_EQ(sensorDescriptionMember(Quantity::Wind, Level::Two), QString());
 }
 
 TEST(LabelColour, WindUnknownIsOrangeTemperatureUnknownFollowsDecision)

@@ -96,7 +96,7 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, std::unique_ptr<Sen
         // A run that left files unsent holds the lamp red until one succeeds.
         state_.ledUpload = !uploads_->armed()        ? LampPair{colour::Grey, colour::Grey}
                            : uploads_->lastRunFailed() ? LampPair{colour::Red, colour::Red}
-                                                       : LampPair{lamp, lamp == colour::Grey ? 65280 : colour::Grey};
+                                                       : LampPair{lamp, lamp == colour::Grey ? colour::Lime : colour::Grey};
         notify();
     });
     connect(uploads_.get(), &outputs::Uploads::uploaderFinished, this, [this] {
@@ -797,9 +797,9 @@ void MonitorCore::stepConditions()
     // names only when its data are good (the labels keep still otherwise).
     conditions::SensorLevelNames names;
     if (!sensorError_) {
-        conditions::PerLevel<QString>* into[3] = {&names.cloud, &names.rain, &names.brightness};
-        for (int q = 0; q < 3; ++q)
-            for (int i = 0; i < 3; ++i) (*into[q])[i] = readings_.descriptions[size_t(q * 3 + i)];
+        names.cloud = readings_.levelNames(SensorReadings::CloudNames);
+        names.rain = readings_.levelNames(SensorReadings::RainNames);
+        names.brightness = readings_.levelNames(SensorReadings::BrightnessNames);
     }
     board_.showSensorConditions(sensorError_, names);
     board_.classifyStation(stationValuesForConditions(), cond_.levels);
@@ -936,8 +936,9 @@ outputs::OutputValues MonitorCore::outputValues() const
         conditions::PerLevel<QString> names;
         if (conditions::isSuppliedBySensor(q)) {
             // the sensor server names its own levels
-            const int base = q == Quantity::Cloud ? 0 : q == Quantity::Rain ? 3 : 6;
-            for (int k = 0; k < 3; ++k) names[k] = r.descriptions[size_t(base + k)];
+            names = r.levelNames(q == Quantity::Cloud  ? SensorReadings::CloudNames
+                                 : q == Quantity::Rain ? SensorReadings::RainNames
+                                                       : SensorReadings::BrightnessNames);
         } else {
             names = cond_.levels.descriptions(q);
         }

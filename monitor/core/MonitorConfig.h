@@ -1,9 +1,10 @@
 #pragma once
 // The settings of the main window's own controls: what the user sets on the
-// start, sensor and path panels, the window's layout, and the settings of
-// features still to come. Every key is declared once in monitorConfigRows();
-// the core binds the declarations into its settings schema, which loads them
-// at start-up and saves them at unload and soon after a change.
+// start, sensor and path panels, the window's layout, and the update check's
+// notes. Every key is declared once in monitorConfigRows(); the core binds the
+// declarations into its settings schema, which loads them at start-up and
+// saves them at unload and soon after a change. (Uploads, graphs and the
+// record files declare their own keys.)
 
 #include "GraphSettings.h"
 #include "SettingsSchema.h"
@@ -25,8 +26,6 @@ QString versionDigits(); // "5.02.015"
 // Read periods offered by RefreshRead, in the order of its items.
 inline const std::array<QString, 4> kRefreshReadItems{QStringLiteral("5  secs"), QStringLiteral("10 secs"),
                                                       QStringLiteral("30 secs"), QStringLiteral("60 secs")};
-inline const std::array<QString, 4> kRefreshUploadItems{QStringLiteral(" 5 sec"), QStringLiteral("10 sec"),
-                                                        QStringLiteral("30 sec"), QStringLiteral("60 sec")};
 
 // The settings keep the graphs in the graphs' own stored order (outputs).
 using outputs::GraphImage;
@@ -48,50 +47,10 @@ struct WindowLayout {
     int hScrollPos2 = 15;
 };
 
-// Settings of features that are not built yet: the update check and news,
-// uploads and graphs. They are declared and kept here, plain fields that the
-// store reads and writes unchanged, so that nothing the user (or an older
-// version) stored is lost; each feature binds to its fields when it lands.
-struct LaterFeatures {
-    // Update check and news.
-    QString lastUpdateMsg;
-    QString news; // XOB_News: written where the news arrives, not by a save
-
-    // Uploads.
-    QString server;
-    QString serverPath;
-    QString username;
-    QString password;
-    double uploadOnSec = 15;
-    double timeoutUpload = 60;
-    struct UploadEntry {
-        QString fileName;
-        QString filePath;
-        bool uploadOnce = false;
-        bool operator==(const UploadEntry&) const = default;
-    };
-    std::vector<UploadEntry> uploadList; // NoFiles, FileName<n>, FilePath<n>, FileUpload<n>
-    QString uploadDir;
-
-    // Graphs.
-    double graphNoPoints = 120;
-    double graphFreq = 6;
-    std::array<bool, 6> generate{true, true, true, true, true, true}; // in GraphImage order
-    // GraphColor<quantity><item>, in GraphImage order; only Dir has item 2.
-    std::array<std::array<int, 3>, 6> graphColours = [] {
-        std::array<std::array<int, 3>, 6> c{};
-        for (int i = 0; i < GraphImageCount; ++i) c[std::size_t(i)] = outputs::kGraphFacts[outputs::kGraphOfImage[std::size_t(i)]].colours;
-        return c;
-    }();
-    bool imageTypePng = true;
-    int imageQuality = 2; // 0 "Top", 1 "Good", 2 "Normal", -1 none selected
-};
-
 struct MonitorConfig {
     bool readStation = true;   // flgReadStation "Weather"
     bool upload = false;       // flgUpload "Upload"
     int refreshRead = 1;       // RefreshRead item, 0..3
-    int refreshUpload = 3;     // RefreshUpload item, 0..3
     double npTimeout = 10;     // NPTimeout, seconds
     double timeoutRead = 3;    // TimeoutREAD, minutes
     int swRole = 0;            // SWRole: 0 "Enabled" (this program drives the switch), 1 "Disable"
@@ -102,13 +61,15 @@ struct MonitorConfig {
     QString graphImagePath;    // graph image folder
     std::array<bool, GraphImageCount> graphImage{true, true, true, true, true, true};
     WindowLayout window;
-    LaterFeatures later;
+    // The update check: the last message shown, and the news text, which is
+    // written where the news arrives, never by a save.
+    QString lastUpdateMsg;     // "Window"/"LastUpdateMsg"
+    QString news;              // "Window"/"XOB_News"
     // The program folder: the default of the folder settings.
     QString programDir;
 
     // Milliseconds of the read period: the number at the start of the item.
     qint64 readIntervalMs() const;
-    qint64 uploadIntervalMs() const;
     bool anyGraphImage() const;
 
     // Loads or saves this configuration alone (the core loads and saves its
@@ -119,8 +80,6 @@ struct MonitorConfig {
 
 // The declarations of MonitorConfig's keys, each with its load stage.
 const std::vector<SettingRow<MonitorConfig>>& monitorConfigRows();
-// The upload list: "NoFiles" and its numbered entries.
-const std::vector<SettingListRow<MonitorConfig>>& monitorConfigLists();
 
 // Test hook of the headless program: every read period becomes ms (at least
 // 1000) whatever the setting says; 0 gives the setting back.

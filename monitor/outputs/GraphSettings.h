@@ -2,14 +2,16 @@
 // The graph and image settings of the "Graphs" section that belong to the
 // graphs themselves: points, period, which graphs are drawn, their colours
 // and the image format. (The image folder and the per-graph image boxes are
-// kept with the window's other folder settings.) Their keys are declared with
-// the program's other settings; the monitor copies them in at load and back
-// before every save.
+// kept with the window's other folder settings.) Their keys are declared in
+// graphSettingRows(), which the core binds to the graphs' own settings.
+
+#include "SettingsSchema.h"
 
 #include "Colours.h"
 
 #include <QString>
 #include <array>
+#include <vector>
 
 namespace skyvane {
 class SettingsStore;
@@ -82,5 +84,9 @@ struct GraphSettings {
     GraphSettings();
     bool operator==(const GraphSettings&) const = default;
 };
+
+// The keys of "Graphs" above, in the stored order of the graphs (Hum before
+// Dew, unlike GraphId).
+const std::vector<SettingRow<GraphSettings>>& graphSettingRows();
 
 } // namespace skyvane::outputs

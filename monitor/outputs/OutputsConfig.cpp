@@ -2,60 +2,60 @@
 
 #include "SettingsStore.h"
 
-
 namespace skyvane::outputs {
 
-namespace {
-const QString kApp = QStringLiteral("XOB_Skyvane");
-
-std::vector<OutputsKey> makeKeys(const QString& programDir)
+std::vector<SettingRow<OutputsConfig>> outputSettingRows(const QString& programDir)
 {
     using namespace settings_codec;
-    std::vector<OutputsKey> k;
+    using Row = SettingRow<OutputsConfig>;
+    using St = LoadStage;
+    using K = SettingKind;
+    std::vector<Row> k;
     const QString window = QStringLiteral("Window");
     const QString file = QStringLiteral("File");
-    k.push_back({window, QStringLiteral("FileNameCCDAP4"), QString::fromLatin1(kCcdDefaultFileName),
+    // The imaging file is read with the window's second part, the user data
+    // file after its folder ("Window"/"PathName").
+    k.push_back({St::WindowSecond, window, QStringLiteral("FileNameCCDAP4"), K::Text, QString::fromLatin1(kCcdDefaultFileName),
                  [](OutputsConfig& c, const QString& t) { c.fileNameCcdap4 = t; },
                  [](const OutputsConfig& c) { return c.fileNameCcdap4; }});
-    k.push_back({window, QStringLiteral("PathNameCCDAP4"), programDir,
+    k.push_back({St::WindowSecond, window, QStringLiteral("PathNameCCDAP4"), K::Text, programDir,
                  [](OutputsConfig& c, const QString& t) { c.pathNameCcdap4 = t; },
                  [](const OutputsConfig& c) { return c.pathNameCcdap4; }});
-    k.push_back({window, QStringLiteral("FileName"), QStringLiteral("Skyvane"),
+    k.push_back({St::WindowUserFile, window, QStringLiteral("FileName"), K::Text, QStringLiteral("Skyvane"),
                  [](OutputsConfig& c, const QString& t) { c.fileName = t; },
                  [](const OutputsConfig& c) { return c.fileName; }});
-    k.push_back({window, QStringLiteral("FreqSave"), QStringLiteral("1"),
+    k.push_back({St::WindowUserFile, window, QStringLiteral("FreqSave"), K::Integer, QStringLiteral("1"),
                  [](OutputsConfig& c, const QString& t) { c.freqSave = std::max(1, toInt(t, 1)); },
                  [](const OutputsConfig& c) { return QString::number(c.freqSave); }});
     for (int i = 0; i < kColumnCount; ++i) {
         const QString nn = QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0'));
         const size_t at = size_t(i);
-        k.push_back({file, QStringLiteral("Hdr") + nn, defaultHeader(i + 1),
+        k.push_back({St::File, file, QStringLiteral("Hdr") + nn, K::Text, defaultHeader(i + 1),
                      [at](OutputsConfig& c, const QString& t) { c.columns.columns[at].header = t.left(kHeaderWidth); },
                      [at](const OutputsConfig& c) { return c.columns.columns[at].header; }});
-        k.push_back({file, QStringLiteral("Cal") + nn, QString::number(i + 1),
+        k.push_back({St::File, file, QStringLiteral("Cal") + nn, K::Integer, QString::number(i + 1),
                      [at, i](OutputsConfig& c, const QString& t) { c.columns.columns[at].quantity = toInt(t, i + 1); },
                      [at](const OutputsConfig& c) { return QString::number(c.columns.columns[at].quantity); }});
-        k.push_back({file, QStringLiteral("Prt") + nn, QStringLiteral("True"),
+        k.push_back({St::File, file, QStringLiteral("Prt") + nn, K::Option, QStringLiteral("True"),
                      [at](OutputsConfig& c, const QString& t) { c.columns.columns[at].include = toBool(t, true); },
                      [at](const OutputsConfig& c) { return fromBool(c.columns.columns[at].include); }});
     }
-    k.push_back({file, QStringLiteral("DispFileNameOnly"), QStringLiteral("0"),
-                 [](OutputsConfig& c, const QString& t) { c.dispFileNameOnly = toInt(t, 0) != 0; },
-                 [](const OutputsConfig& c) { return c.dispFileNameOnly ? QStringLiteral("1") : QStringLiteral("0"); }});
     return k;
 }
-} // namespace
-
-std::vector<OutputsKey> outputsKeys(const QString& programDir) { return makeKeys(programDir); }
 
 void OutputsConfig::load(const SettingsStore& store, const QString& programDir)
 {
-    for (const OutputsKey& k : outputsKeys(programDir)) k.set(*this, store.get(kApp, k.section, k.key, k.def));
+    SettingsSchema schema;
+    schema.add(outputSettingRows(programDir), *this);
+    schema.load(store);
 }
 
 void OutputsConfig::save(SettingsStore& store) const
 {
-    for (const OutputsKey& k : outputsKeys(QString())) store.save(kApp, k.section, k.key, k.get(*this));
+    OutputsConfig copy = *this;
+    SettingsSchema schema;
+    schema.add(outputSettingRows(QString()), copy);
+    schema.save(store);
 }
 
 } // namespace skyvane::outputs

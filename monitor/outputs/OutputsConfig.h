@@ -4,14 +4,15 @@
 // (The user data folder, "Window"/"PathName", is kept with the window's
 // folder settings because the start's folder check uses it.)
 //
-// Load and save run over one table of (section, key, default, field), so a
-// key can not be read at start and forgotten at the end.
+// The keys are declared once, in outputSettingRows(); the core binds them
+// into its settings schema, and load() and save() here walk the same rows.
+// (The upload list's "File"/"DispFileNameOnly" is declared with the uploads.)
 
 #include "CcdAutopilotFile.h"
+#include "SettingsSchema.h"
 #include "UserDataFile.h"
 
 #include <QString>
-#include <functional>
 #include <vector>
 
 namespace skyvane {
@@ -25,25 +26,14 @@ struct OutputsConfig {
     int freqSave = 1;                                       // "Window"/"FreqSave", at least 1
     QString fileNameCcdap4 = QString::fromLatin1(kCcdDefaultFileName); // "Window"/"FileNameCCDAP4"
     QString pathNameCcdap4;                                 // "Window"/"PathNameCCDAP4", program folder
-    bool dispFileNameOnly = false;                          // "File"/"DispFileNameOnly"
     ColumnTable columns = ColumnTable::defaults();          // "File"/"Hdr01".."Prt25"
 
     void load(const SettingsStore& store, const QString& programDir);
     void save(SettingsStore& store) const;
 };
 
-// One stored key: where it lives, its default text, and how the field is
-// read from and written to its text.
-struct OutputsKey {
-    QString section;
-    QString key;
-    QString def;
-    std::function<void(OutputsConfig&, const QString&)> set;
-    std::function<QString(const OutputsConfig&)> get;
-};
-
-// Every key of the two files, in load order ("Window" then "File").
-// programDir is the default of the CCDAutopilot folder.
-std::vector<OutputsKey> outputsKeys(const QString& programDir);
+// Every key of the two files. programDir is the default of the CCDAutopilot
+// folder.
+std::vector<SettingRow<OutputsConfig>> outputSettingRows(const QString& programDir);
 
 } // namespace skyvane::outputs

@@ -65,19 +65,88 @@ qint64 UploadConfig::intervalMs() const
     return qint64(seconds[std::clamp(refreshUpload, 0, 3)]) * 1000;
 }
 
-std::vector<UploadKey> uploadKeys()
+namespace {
+using UploadRow = SettingRow<Uploads>;
+template <class F>
+using UploadRef = SettingRef<Uploads, F>;
+
+std::vector<UploadRow> buildUploadRows()
 {
-    return {
-        {kSetup, QStringLiteral("UploadTLS"), QStringLiteral("1"),
-         [](UploadConfig& c, const QString& v) {
-             bool ok = false;
-             const int i = v.trimmed().toInt(&ok);
-             c.tls = ok && i >= 0 && i <= 2 ? UploadTls(i) : UploadTls::IfOffered;
-         },
-         [](const UploadConfig& c) { return QString::number(int(c.tls)); }},
-        {kSetup, QStringLiteral("UploadCAFile"), QString(),
-         [](UploadConfig& c, const QString& v) { c.caFile = v; }, [](const UploadConfig& c) { return c.caFile; }},
+    using St = LoadStage;
+    std::vector<UploadRow> rows;
+    const auto text = [&rows](const char* key, QString UploadConfig::*field) {
+        rows.push_back(rowText<Uploads>(St::Setup, kSetup, QLatin1String(key), QString(),
+                                        [field](Uploads& u) -> QString& { return u.config().*field; }));
     };
+    const auto number = [&rows](const char* key, const char* def, double UploadConfig::*field) {
+        rows.push_back(rowNumber<Uploads>(St::Setup, kSetup, QLatin1String(key), QLatin1String(def),
+                                          [field](Uploads& u) -> double& { return u.config().*field; }));
+    };
+    text("Server", &UploadConfig::server);
+    text("ServerPath", &UploadConfig::serverPath);
+    text("Username", &UploadConfig::username);
+    text("Password", &UploadConfig::password);
+    number("UploadOnSec", "15", &UploadConfig::uploadOnSec);
+    number("TimeoutUPLOAD", "60", &UploadConfig::timeoutUpload);
+    rows.push_back(rowInteger<Uploads>(St::Setup, kSetup, QStringLiteral("RefreshUpload"), 3, 0, 3,
+                                       [](Uploads& u) -> int& { return u.config().refreshUpload; }));
+    text("UploadDir", &UploadConfig::uploadDir);
+    rows.push_back({St::Setup, kSetup, QStringLiteral("UploadTLS"), SettingKind::Integer, QStringLiteral("1"),
+                    [](Uploads& u, const QString& v) {
+                        bool ok = false;
+                        const int i = v.trimmed().toInt(&ok);
+                        u.config().tls = ok && i >= 0 && i <= 2 ? UploadTls(i) : UploadTls::IfOffered;
+                    },
+                    [](const Uploads& u) { return QString::number(int(u.config().tls)); }});
+    text("UploadCAFile", &UploadConfig::caFile);
+    // Stored as "file name only", the opposite of what the list keeps.
+    rows.push_back({St::File, QStringLiteral("File"), QStringLiteral("DispFileNameOnly"), SettingKind::CheckBox,
+                    setting_rows::checkText(false),
+                    [](Uploads& u, const QString& v) { u.list().setDisplayFullName(!setting_rows::checkValue(v, false)); },
+                    [](const Uploads& u) { return setting_rows::checkText(!u.list().DisplayFullName()); }});
+    return rows;
+}
+
+std::vector<SettingListRow<Uploads>> buildUploadLists()
+{
+    // Time stamps are not stored: a loaded entry has never been handed over.
+    SettingListRow<Uploads> files{
+        LoadStage::Setup,
+        kSetup,
+        QStringLiteral("NoFiles"),
+        {QStringLiteral("FileName"), QStringLiteral("FilePath"), QStringLiteral("FileUpload")},
+        {SettingKind::Text, SettingKind::Text, SettingKind::Option},
+        {QString(), QString(), QStringLiteral("False")},
+        [](const Uploads& u) { return u.list().ListCount(); },
+        [](Uploads& u, int n) {
+            XOBFileList& l = u.list();
+            l.Clear();
+            for (int i = 0; i < n; ++i) l.Add(QString(), QString());
+        },
+        [](const Uploads& u, int i, int f) {
+            const XOBFileList& l = u.list();
+            return f == 0 ? l.ItemName(i + 1) : f == 1 ? l.ItemPath(i + 1) : setting_rows::optionText(l.ItemUploadOnce(i + 1));
+        },
+        [](Uploads& u, int i, int f, const QString& t) {
+            XOBFileList& l = u.list();
+            if (f == 0) l.setItemName(i + 1, t);
+            else if (f == 1) l.setItemPath(i + 1, t);
+            else l.setItemUploadOnce(i + 1, setting_rows::optionValue(t, false));
+        }};
+    return {files};
+}
+} // namespace
+
+const std::vector<SettingRow<Uploads>>& uploadSettingRows()
+{
+    static const std::vector<SettingRow<Uploads>> rows = buildUploadRows();
+    return rows;
+}
+
+const std::vector<SettingListRow<Uploads>>& uploadSettingLists()
+{
+    static const std::vector<SettingListRow<Uploads>> lists = buildUploadLists();
+    return lists;
 }
 
 Uploads::Uploads(Clock& clock, SettingsStore& store, QObject* parent)

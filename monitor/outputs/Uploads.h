@@ -9,6 +9,7 @@
 // uploader treats as that key (see docs/uploader.md).
 
 #include "Clock.h"
+#include "SettingsSchema.h"
 #include "UploadList.h"
 
 #include <QDateTime>
@@ -40,26 +41,22 @@ struct UploadConfig {
     QString serverPath;      // "Setup"/"ServerPath"
     QString username;        // "Setup"/"Username"
     QString password;        // "Setup"/"Password"
-    double timeoutUpload = 60;
-    double uploadOnSec = 15;
-    int refreshUpload = 3;   // " 5 sec", "10 sec", "30 sec", "60 sec"
-    QString uploadDir;       // the folder last used for adding files
+    double timeoutUpload = 60; // "Setup"/"TimeoutUPLOAD"
+    double uploadOnSec = 15;   // "Setup"/"UploadOnSec"
+    int refreshUpload = 3;   // "Setup"/"RefreshUpload": " 5 sec", "10 sec", "30 sec", "60 sec"
+    QString uploadDir;       // "Setup"/"UploadDir": the folder last used for adding files
     UploadTls tls = UploadTls::IfOffered; // "Setup"/"UploadTLS"
     QString caFile;          // "Setup"/"UploadCAFile": trust this CA besides the system's
 
     qint64 intervalMs() const;
 };
 
-// The keys this object adds to the program's settings (the older upload
-// keys are kept with the window's configuration).
-struct UploadKey {
-    QString section;
-    QString key;
-    QString def;
-    std::function<void(UploadConfig&, const QString&)> set;
-    std::function<QString(const UploadConfig&)> get;
-};
-std::vector<UploadKey> uploadKeys();
+class Uploads;
+// Every upload key: the settings above, the list's "File"/"DispFileNameOnly",
+// and the list itself ("Setup"/"NoFiles", then FileName<n>, FilePath<n>,
+// FileUpload<n>). The core binds them to its Uploads object.
+const std::vector<SettingRow<Uploads>>& uploadSettingRows();
+const std::vector<SettingListRow<Uploads>>& uploadSettingLists();
 
 // What the uploader's last run achieved, from section "LastRun" of its
 // settings area (or, when it left none, from how the process ended).

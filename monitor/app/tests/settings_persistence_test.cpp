@@ -164,8 +164,8 @@ TEST(SettingsPersistence, EveryDeclaredKeyRoundTrips)
         store.save(kApp, "Setup", QStringLiteral("FileUpload%1").arg(n), n == 2 ? "True" : "False");
     }
     rig.core->load();
-    ASSERT_EQ(rig.core->config().later.uploadList.size(), 2u);
-    EXPECT_TRUE(rig.core->config().later.uploadList[1].uploadOnce);
+    ASSERT_EQ(rig.core->uploads().list().ListCount(), 2);
+    EXPECT_TRUE(rig.core->uploads().list().ItemUploadOnce(2));
     store.save(kApp, "Setup", "FileName1", "changed on disk");
     rig.core->save();
     EXPECT_EQ(store.get(kApp, "Setup", "FileName1"), "graph1.png");
@@ -193,10 +193,10 @@ TEST(SettingsPersistence, OlderStoreLoadsDefaultsForMissingKeysAndGainsThem)
     EXPECT_EQ(cond.levels.thresholds[conditions::Quantity::Wind][1], 20);
     EXPECT_EQ(cond.units.speed, conditions::SpeedUnit::MetresPerSecond);
     EXPECT_EQ(cond.safety.unsafeMarks[conditions::Quantity::Temperature], (conditions::PerLevel<bool>{true, false, false}));
-    EXPECT_EQ(c.later.graphNoPoints, 120);
-    EXPECT_EQ(c.later.graphColours[ImageDir][2], 16777152);
+    EXPECT_EQ(rig.core->graphs().settings().points, 120);
+    EXPECT_EQ(rig.core->graphs().settings().colours[outputs::GraphDir][2], 16777152);
     EXPECT_EQ(c.graphImagePath, rig.dir.path()) << "the program folder";
-    EXPECT_TRUE(c.later.uploadList.empty());
+    EXPECT_EQ(rig.core->uploads().list().ListCount(), 0);
 
     rig.core->save();
     SettingsStore disk(rig.dir.path());

@@ -1,5 +1,6 @@
 // Start-up: single instance, first run, the updater's self-replacement.
 #include "MonitorConfig.h"
+#include "Uploads.h"
 #include "SettingsStore.h"
 #include "Startup.h"
 
@@ -196,6 +197,7 @@ TEST(Startup, ReadIntervalsComeFromTheComboItems)
         c.refreshRead = i;
         EXPECT_EQ(c.readIntervalMs(), want[i]);
     }
-    c.refreshUpload = 0;
-    EXPECT_EQ(c.uploadIntervalMs(), 5000);
+    outputs::UploadConfig u;
+    u.refreshUpload = 0;
+    EXPECT_EQ(u.intervalMs(), 5000);
 }

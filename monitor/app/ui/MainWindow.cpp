@@ -125,11 +125,11 @@ MainWindow::MainWindow(MonitorApi& core, conditions::SoundPlayer* player, QWidge
     // Timer6: right after the load, the pending news and the last update's
     // result (shown once; the cleared text is saved at unload).
     QTimer::singleShot(0, this, [this] {
-        QString lastUpdateMsg = core_.config().later.lastUpdateMsg;
-        update::startupTick(this, core_.store(), core_.config().later.news, lastUpdateMsg,
+        QString lastUpdateMsg = core_.config().lastUpdateMsg;
+        update::startupTick(this, core_.store(), core_.config().news, lastUpdateMsg,
                             [this](const QString& m) { core_.showMessage(m, MessageOk, QStringLiteral("Last Update Status")); });
-        if (lastUpdateMsg != core_.config().later.lastUpdateMsg)
-            core_.editConfig([&](MonitorConfig& c) { c.later.lastUpdateMsg = lastUpdateMsg; });
+        if (lastUpdateMsg != core_.config().lastUpdateMsg)
+            core_.editConfig([&](MonitorConfig& c) { c.lastUpdateMsg = lastUpdateMsg; });
     });
 }
 

@@ -86,9 +86,8 @@ MonitorCore::MonitorCore(Clock& clock, SettingsStore& store, std::unique_ptr<Sen
     staleWatch_->setInterval(kStaleWatchMs);
     staleWatch_->setCallback([this] { checkStaleFlag(); });
     schema_.add(monitorConfigRows(), config_);
-    schema_.add(monitorConfigLists(), config_);
     schema_.add(conditions::conditionSettingRows(), cond_);
-    declareRecordFileKeys();
+    declareOutputKeys();
     uploads_ = std::make_unique<outputs::Uploads>(clock_, store_);
     declareUploadKeys();
     connect(uploads_.get(), &outputs::Uploads::changed, this, [this] {
@@ -133,8 +132,6 @@ void MonitorCore::load()
     schema_.load(store_);
     savedSettings_ = schema_.snapshot();
     settingsLoaded_ = true;
-    graphSettingsFromConfig();
-    uploadsFromConfig();
     safety_.evaluator().setCloudAlarmDelay(0);
     // A settings file that could not be used is no reason not to monitor:
     // the defaults are in place, and the user is told.
@@ -149,8 +146,6 @@ void MonitorCore::load()
 void MonitorCore::save()
 {
     if (beforeSave_) beforeSave_();
-    configFromGraphSettings();
-    configFromUploads();
     saveTimer_->stop();
     schema_.save(store_);
     const bool ok = store_.sync();
@@ -171,9 +166,9 @@ void MonitorCore::save()
 }
 
 namespace {
-// The graphs' keys are declared with the program's other settings; the graphs
-// work on their own copy. Graph ids and the stored key order differ (Dew and
-// Hum), so the two meet by the graph's key suffix.
+// The image boxes are kept with the window's settings, the graphs' own in
+// their settings. Graph ids and the stored key order differ (Dew and Hum), so
+// the two meet by the graph's key suffix.
 int configIndex(outputs::GraphId g)
 {
     static const auto& order = outputs::kImageSuffixes;
@@ -210,114 +205,18 @@ void MonitorCore::setGraphGenerate(outputs::GraphId g, bool on)
     notify();
 }
 
-void MonitorCore::graphSettingsFromConfig()
+void MonitorCore::declareOutputKeys()
 {
-    outputs::GraphSettings& g = graphs_.settings();
-    const LaterFeatures& l = config_.later;
-    g.points = outputs::clampGraphPoints(int(std::lround(l.graphNoPoints)));
-    g.freq = outputs::clampGraphFreq(int(std::lround(l.graphFreq)));
-    for (outputs::GraphId id : outputs::kAllGraphs) {
-        const auto i = size_t(configIndex(id));
-        g.generate[id] = l.generate[i];
-        for (size_t k = 0; k < 3; ++k) g.colours[id][k] = l.graphColours[i][k] & 0xFFFFFF;
-    }
-    g.png = l.imageTypePng;
-    g.quality = l.imageQuality >= 0 && l.imageQuality <= 2 ? outputs::JpegQuality(l.imageQuality) : outputs::JpegQuality::None;
-    configFromGraphSettings(); // the fields hold what the user would see after typing the value
-}
-
-void MonitorCore::configFromGraphSettings()
-{
-    const outputs::GraphSettings& g = graphs_.settings();
-    LaterFeatures& l = config_.later;
-    l.graphNoPoints = g.points;
-    l.graphFreq = g.freq;
-    for (outputs::GraphId id : outputs::kAllGraphs) {
-        const auto i = size_t(configIndex(id));
-        l.generate[i] = g.generate[id];
-        for (size_t k = 0; k < 3; ++k) l.graphColours[i][k] = g.colours[id][k];
-    }
-    l.imageTypePng = g.png;
-    l.imageQuality = int(g.quality);
-}
-
-void MonitorCore::declareRecordFileKeys()
-{
-    // The record files keep their keys in their own table (section, key,
-    // default, how the field reads and writes its text); here each becomes a
-    // declaration like every other key, loaded in the order of old and saved
-    // with the rest.
-    for (const outputs::OutputsKey& k : outputs::outputsKeys(programDir_)) {
-        SettingsSchema::Entry e;
-        const bool file = k.section == QLatin1String("File");
-        const bool imaging = k.key.endsWith(QLatin1String("CCDAP4"));
-        e.stage = file ? LoadStage::File : imaging ? LoadStage::WindowSecond : LoadStage::WindowUserFile;
-        e.section = k.section;
-        e.key = k.key;
-        e.kind = SettingKind::Text;
-        if (k.key == QLatin1String("FreqSave") || k.key.startsWith(QLatin1String("Cal"))) e.kind = SettingKind::Integer;
-        else if (k.key.startsWith(QLatin1String("Prt"))) e.kind = SettingKind::Option;
-        else if (k.key == QLatin1String("DispFileNameOnly")) e.kind = SettingKind::CheckBox;
-        e.saveRule = SaveRule::AtSave;
-        e.defaultText = [def = k.def] { return def; };
-        e.apply = [this, set = k.set](const QString& v) { set(outputs_, v); };
-        e.text = [this, get = k.get] { return get(outputs_); };
-        schema_.addEntry(std::move(e));
-    }
+    // The record files and the graphs declare their own keys; bound here to
+    // the live objects, they load, save and are watched like every other key.
+    schema_.add(outputs::outputSettingRows(programDir_), outputs_);
+    schema_.add(outputs::graphSettingRows(), graphs_.settings());
 }
 
 void MonitorCore::declareUploadKeys()
 {
-    // The upload keys of old are kept with the window's configuration and
-    // copied to and from the uploads object; its own newer keys (the TLS
-    // choice, the CA file) are bound to it here.
-    for (const outputs::UploadKey& k : outputs::uploadKeys()) {
-        SettingsSchema::Entry e;
-        e.stage = LoadStage::Setup;
-        e.section = k.section;
-        e.key = k.key;
-        e.kind = k.key == QLatin1String("UploadTLS") ? SettingKind::Integer : SettingKind::Text;
-        e.saveRule = SaveRule::AtSave;
-        e.defaultText = [def = k.def] { return def; };
-        e.apply = [this, set = k.set](const QString& v) { set(uploads_->config(), v); };
-        e.text = [this, get = k.get] { return get(uploads_->config()); };
-        schema_.addEntry(std::move(e));
-    }
-}
-
-void MonitorCore::uploadsFromConfig()
-{
-    const LaterFeatures& l = config_.later;
-    outputs::UploadConfig& u = uploads_->config();
-    u.server = l.server;
-    u.serverPath = l.serverPath;
-    u.username = l.username;
-    u.password = l.password;
-    u.timeoutUpload = l.timeoutUpload;
-    u.uploadOnSec = l.uploadOnSec;
-    u.uploadDir = l.uploadDir;
-    u.refreshUpload = config_.refreshUpload;
-    outputs::XOBFileList& list = uploads_->list();
-    list.Clear();
-    for (const LaterFeatures::UploadEntry& e : l.uploadList) list.Add(e.fileName, e.filePath, {}, e.uploadOnce);
-    list.setDisplayFullName(!outputs_.dispFileNameOnly);
-}
-
-void MonitorCore::configFromUploads()
-{
-    LaterFeatures& l = config_.later;
-    const outputs::UploadConfig& u = uploads_->config();
-    l.server = u.server;
-    l.serverPath = u.serverPath;
-    l.username = u.username;
-    l.password = u.password;
-    l.timeoutUpload = u.timeoutUpload;
-    l.uploadOnSec = u.uploadOnSec;
-    l.uploadDir = u.uploadDir;
-    config_.refreshUpload = u.refreshUpload;
-    l.uploadList.clear();
-    for (const outputs::FileItem& it : uploads_->list().items()) l.uploadList.push_back({it.fileName, it.folder, it.uploadOnce});
-    outputs_.dispFileNameOnly = !uploads_->list().DisplayFullName();
+    schema_.add(outputs::uploadSettingRows(), *uploads_);
+    schema_.add(outputs::uploadSettingLists(), *uploads_);
 }
 
 void MonitorCore::settingsTouched()
@@ -328,8 +227,6 @@ void MonitorCore::settingsTouched()
 void MonitorCore::saveIfChanged()
 {
     if (beforeSave_) beforeSave_();
-    configFromGraphSettings();
-    configFromUploads();
     if (saveFailing() || schema_.snapshot() != savedSettings_) save();
 }
 

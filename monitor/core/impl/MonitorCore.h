@@ -219,9 +219,8 @@ public:
     outputs::GraphOutputs& graphs() { return graphs_; }
     const outputs::GraphOutputs& graphs() const override { return graphs_; }
 
-    // The upload list, its timer and the uploader it starts. Between load()
-    // and save() the upload settings live here, not in config().later: the
-    // window edits them here, and a save copies them back.
+    // The upload list, its timer and the uploader it starts, with the upload
+    // settings (loaded and saved from here).
     outputs::Uploads& uploads() { return *uploads_; }
     const outputs::Uploads& uploads() const override { return *uploads_; }
 
@@ -299,14 +298,10 @@ private:
     void setStandingCode(const QString& code, bool on);
     bool settingsLoaded_ = false;
     void saveIfChanged();
-    void declareRecordFileKeys();
+    void declareOutputKeys();
     std::unique_ptr<outputs::Uploads> uploads_;
     void declareUploadKeys();
-    void uploadsFromConfig();
-    void configFromUploads();
     outputs::GraphOutputs graphs_;
-    void graphSettingsFromConfig();
-    void configFromGraphSettings();
 
     bool minimized_ = false;
     QDateTime startTime_;

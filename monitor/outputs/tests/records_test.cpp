@@ -401,7 +401,6 @@ TEST(OutputsSettings, EveryKeyRoundTripsAndMissingKeysLoadDefaults)
         c.freqSave = 6;
         c.fileNameCcdap4 = QString();
         c.pathNameCcdap4 = QStringLiteral("/data/ccd");
-        c.dispFileNameOnly = true;
         std::swap(c.columns.columns[0], c.columns.columns[24]);
         c.columns.columns[3].include = false;
         c.columns.columns[7].header = QStringLiteral("My header");
@@ -409,9 +408,9 @@ TEST(OutputsSettings, EveryKeyRoundTripsAndMissingKeysLoadDefaults)
         store.sync();
 
         // every key of the table was written, and reads back as it was saved
-        for (const OutputsKey& k : outputsKeys(programDir)) {
+        for (const SettingRow<OutputsConfig>& k : outputSettingRows(programDir)) {
             EXPECT_TRUE(store.contains(QStringLiteral("XOB_Skyvane"), k.section, k.key)) << qPrintable(k.key);
-            EXPECT_EQ(store.get(QStringLiteral("XOB_Skyvane"), k.section, k.key), k.get(c)) << qPrintable(k.key);
+            EXPECT_EQ(store.get(QStringLiteral("XOB_Skyvane"), k.section, k.key), k.text(c)) << qPrintable(k.key);
         }
         OutputsConfig back;
         back.load(store, programDir);
@@ -420,9 +419,8 @@ TEST(OutputsSettings, EveryKeyRoundTripsAndMissingKeysLoadDefaults)
         EXPECT_EQ(back.freqSave, 6);
         EXPECT_EQ(back.fileNameCcdap4, QString());
         EXPECT_EQ(back.pathNameCcdap4, c.pathNameCcdap4);
-        EXPECT_TRUE(back.dispFileNameOnly);
     }
-    EXPECT_EQ(outputsKeys(programDir).size(), size_t(4 + 75 + 1));
+    EXPECT_EQ(outputSettingRows(programDir).size(), size_t(4 + 75));
 
     // a store from an older run that lacks some keys, and bad values
     SettingsStore store(dir.path());
